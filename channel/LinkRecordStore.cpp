@@ -1,0 +1,40 @@
+#include "channel/LinkRecordStore.h"
+
+#include <cstring>
+
+namespace kestrel {
+
+bool CLinkRecordStore::AddRecord(const LinkRecord& record)
+{
+    const std::string_view name = FieldText(record.name);
+    if (name.empty())
+        return false;
+
+    std::lock_guard<std::mutex> guard(m_lock);
+    int slot = 0;
+    while (slot < m_count && !LinkNamesEqual(FieldText(m_slots[slot].name), name))
+        ++slot;
+    if (slot >= kCapacity)
+        return false;
+    if (slot == m_count)
+        ++m_count;
+    std::memcpy(&m_slots[slot], &record, sizeof record);
+    return true;
+}
+
+int CLinkRecordStore::GetCount() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_count;
+}
+
+bool CLinkRecordStore::GetRecord(int index, LinkRecord& record) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (index < 0 || index >= m_count)
+        return false;
+    std::memcpy(&record, &m_slots[index], sizeof record);
+    return true;
+}
+
+} // namespace kestrel

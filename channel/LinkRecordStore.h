@@ -1,0 +1,30 @@
+#pragma once
+
+#include "catalogue/LinkRecord.h"
+
+#include <mutex>
+
+namespace kestrel {
+
+// The received-record store: the last record heard for each link name, in
+// the order the names first arrived. Thirty slots, never shrinking; the
+// catalogue merge polls it once a second.
+class CLinkRecordStore {
+public:
+    static constexpr int kCapacity = 30;
+
+    // Stores the record, replacing the one of the same name. Refused when
+    // the name is empty or when thirty other names are held.
+    bool AddRecord(const LinkRecord& record);
+    int GetCount() const;
+    // Copies slot `index` into `record`; false, with `record` untouched,
+    // when the index is not below the count.
+    bool GetRecord(int index, LinkRecord& record) const;
+
+private:
+    mutable std::mutex m_lock;
+    int m_count = 0;
+    LinkRecord m_slots[kCapacity] = {};
+};
+
+} // namespace kestrel

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package Kestrel needs to build, run and test.
+# Quiet when everything is already there; run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  libcurl4-openssl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
+  python3
+  # windows without a screen, screenshots, clicks, Chinese text
+  xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}; run this script as root to install them" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q "${missing[@]}"
