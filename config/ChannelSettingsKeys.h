@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string_view>
+
+namespace kestrel {
+
+// The settings of the main channel, named in GBK as the settings file holds them.
+
+// Section "设置", key "主频道端口": the UDP port on which link announcements
+// arrive, as decimal text.
+inline constexpr std::string_view kSettingsSection = "\xC9\xE8\xD6\xC3";
+inline constexpr std::string_view kMainChannelPortKey = "\xD6\xF7\xC6\xB5\xB5\xC0\xB6\xCB\xBF\xDA";
+inline constexpr std::string_view kDefaultMainChannelPort = "9000";
+
+// Section "广播绑定IP地址", key "IP地址": the local IPv4 address the channel
+// binds to, in dotted decimal text; empty means any local address.
+inline constexpr std::string_view kBroadcastBindSection = "\xB9\xE3\xB2\xA5\xB0\xF3\xB6\xA8" "IP" "\xB5\xD8\xD6\xB7";
+inline constexpr std::string_view kBindAddressKey = "IP" "\xB5\xD8\xD6\xB7";
+inline constexpr std::string_view kDefaultBindAddress = "";
+
+} // namespace kestrel

@@ -1,0 +1,60 @@
+#include "config/ChannelSettings.h"
+#include "config/ChannelSettingsKeys.h"
+#include "tests/config/SettingsTestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace kestrel {
+namespace {
+
+const std::string kSection(kSettingsSection);
+const std::string kPortKey(kMainChannelPortKey);
+const std::string kBindSection(kBroadcastBindSection);
+const std::string kBindKey(kBindAddressKey);
+
+class ChannelSettingsTest : public SettingsTestDir {
+protected:
+    std::string m_port = "unset";
+    std::string m_bind = "unset";
+};
+
+TEST_F(ChannelSettingsTest, MissingFileGivesPort9000AndAnyAddressAndIsCreated)
+{
+    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel"), m_port, m_bind));
+    EXPECT_EQ(m_port, "9000");
+    EXPECT_EQ(m_bind, "");
+    EXPECT_EQ(BytesOf(PathOf("kestrel.INI")), "[" + kSection + "]\r\n" + kPortKey + "=9000\r\n");
+}
+
+TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
+{
+    const std::string file = "[Display]\r\nZoom=2\r\n[" + kSection + "]\r\n" + kPortKey + "=9100\r\n[" +
+                             kBindSection + "]\r\n" + kBindKey + "=127.0.0.1\r\n";
+    PutBytes(PathOf("Kestrel.INI"), file);
+    ASSERT_TRUE(ReadChannelSettings(PathOf("Kestrel.EXE"), m_port, m_bind));
+    EXPECT_EQ(m_port, "9100");
+    EXPECT_EQ(m_bind, "127.0.0.1");
+    EXPECT_EQ(BytesOf(PathOf("Kestrel.INI")), file);
+}
+
+TEST_F(ChannelSettingsTest, UnwritablePlaceStillGivesTheDefaults)
+{
+    PutBytes(PathOf("notadir"), "");
+    ASSERT_TRUE(ReadChannelSettings(PathOf("notadir") + "/kestrel", m_port, m_bind));
+    EXPECT_EQ(m_port, "9000");
+    EXPECT_EQ(m_bind, "");
+}
+
+TEST_F(ChannelSettingsTest, NoProgramPathMeansNoSettings)
+{
+    EXPECT_FALSE(ReadChannelSettings("", m_port, m_bind));
+    EXPECT_EQ(m_port, "unset");
+    EXPECT_EQ(m_bind, "unset");
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir));
+}
+
+} // namespace
+} // namespace kestrel
