@@ -1,0 +1,83 @@
+#include "tools/AnnounceOptions.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+class AnnounceOptionsTest : public ::testing::Test {
+protected:
+    bool Parse(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "kestrel-announce");
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        m_options = AnnounceOptions();
+        m_error.clear();
+        return ParseAnnounceOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_error);
+    }
+
+    AnnounceOptions m_options;
+    std::string m_error;
+};
+
+TEST_F(AnnounceOptionsTest, CatalogueAloneBroadcastsOnTheDefaultChannel)
+{
+    ASSERT_TRUE(Parse({"links.ini"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Announce);
+    EXPECT_EQ(m_options.cataloguePath, "links.ini");
+    EXPECT_EQ(m_options.toAddress, "255.255.255.255");
+    EXPECT_EQ(m_options.port, 9000);
+    EXPECT_DOUBLE_EQ(m_options.intervalSeconds, 2.0);
+    EXPECT_FALSE(m_options.once);
+}
+
+TEST_F(AnnounceOptionsTest, EveryOptionTakesItsValueInEitherForm)
+{
+    ASSERT_TRUE(Parse({"--to", "127.0.0.1", "--port=9100", "--interval", "0.5", "--once", "--from=eth0",
+        "--serve", "demo", "--http-port", "8081", "--http-address=127.0.0.1", "c.ini"}))
+        << m_error;
+    EXPECT_EQ(m_options.toAddress, "127.0.0.1");
+    EXPECT_EQ(m_options.port, 9100);
+    EXPECT_DOUBLE_EQ(m_options.intervalSeconds, 0.5);
+    EXPECT_TRUE(m_options.once);
+    EXPECT_EQ(m_options.from, "eth0");
+    EXPECT_EQ(m_options.serveDirectory, "demo");
+    EXPECT_EQ(m_options.httpPort, 8081);
+    EXPECT_EQ(m_options.httpAddress, "127.0.0.1");
+}
+
+TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
+{
+    EXPECT_TRUE(Parse({"--serve", "pages"})) << m_error;
+    EXPECT_TRUE(Parse({"--listen", "--port", "9001"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
+}
+
+TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "which catalogue"},
+        {{"--once", "--serve", "d"}, "which catalogue"},
+        {{"--port", "0", "c.ini"}, "--port needs a port from 1 to 65535"},
+        {{"--http-port", "70000", "c.ini"}, "--http-port needs a port"},
+        {{"--to", "school", "c.ini"}, "--to needs an IPv4 address"},
+        {{"--interval", "0", "c.ini"}, "--interval needs seconds"},
+        {{"--interval", "2s", "c.ini"}, "--interval needs seconds"},
+        {{"--port"}, "--port needs a value"},
+        {{"--once=yes", "c.ini"}, "--once takes no value"},
+        {{"--loud", "c.ini"}, "unknown option --loud"},
+        {{"a.ini", "b.ini"}, "only one catalogue"},
+        {{"--listen", "c.ini"}, "--listen only listens"},
+    };
+    for (const auto& [arguments, words] : cases) {
+        EXPECT_FALSE(Parse(arguments));
+        EXPECT_NE(m_error.find(words), std::string::npos) << m_error;
+    }
+}
+
+} // namespace
+} // namespace kestrel

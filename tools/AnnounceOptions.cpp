@@ -1,0 +1,189 @@
+#include "tools/AnnounceOptions.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+namespace kestrel {
+
+const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
+       kestrel-announce --serve DIR [options] [CATALOGUE]
+       kestrel-announce --listen [--port N] [--from ADDR|IFACE]
+
+Announces the links of CATALOGUE to the Kestrel browsers on the network,
+again and again, so that machines started later learn them too. The file is
+read again whenever it changes; a broken edit is reported and the last valid
+catalogue stays on the air.
+
+Options:
+  --to ADDR            send to this IPv4 address (default 255.255.255.255)
+  --port N             channel port (default 9000)
+  --interval S         seconds between two announcements (default 2)
+  --once               announce once and exit
+  --from ADDR|IFACE    send from (or listen on) this local address or interface
+  --serve DIR          serve the pages and pictures in DIR over HTTP
+  --http-port N        port of that HTTP server (default 8080)
+  --http-address ADDR  local address it listens on (default 0.0.0.0, all)
+  --listen             print every link record heard on the port
+  --help               print this text
+  --version            print the version
+
+Catalogue (UTF-8 text; # or ; starts a comment):
+  [home]
+  url = http://server/index.html
+  [link]                                one section per link, at most 20
+  name = 语文                           button label, at most 127 bytes in GBK
+  caption = 语文：古诗两首              tool tip, at most 255 bytes in GBK
+  url = http://server/yuwen.html        page the button opens
+  picture = http://server/yuwen.bmp     24x24 BMP, shown under the mouse
+  cool-picture = http://server/yuwen-cool.bmp   24x24 BMP, shown otherwise
+)";
+
+namespace {
+
+bool ReadWholeNumber(std::string_view text, long lowest, long highest, long& number)
+{
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    number = std::strtol(copy.c_str(), &end, 10);
+    return !copy.empty() && *end == '\0' && errno == 0 && number >= lowest && number <= highest;
+}
+
+bool IsIpv4Address(const std::string& text)
+{
+    in_addr address;
+    return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+// Walks the arguments, handing each option and its value (when it takes
+// one) to the caller.
+class CArgumentReader {
+public:
+    CArgumentReader(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
+
+    bool AtEnd() const { return m_next >= m_argc; }
+    std::string_view Next() { return m_argv[m_next++]; }
+    // The value of an option: after "=" in the same argument, else the
+    // following argument.
+    bool Value(std::string_view option, const std::string_view* inlineValue, std::string& value, std::string& error)
+    {
+        if (inlineValue) {
+            value = std::string(*inlineValue);
+            return true;
+        }
+        if (AtEnd()) {
+            error = std::string(option) + " needs a value";
+            return false;
+        }
+        value = m_argv[m_next++];
+        return true;
+    }
+
+private:
+    int m_argc;
+    char** m_argv;
+    int m_next = 1;
+};
+
+bool IsValueOption(std::string_view option)
+{
+    return option == "--to" || option == "--port" || option == "--interval" || option == "--from"
+        || option == "--serve" || option == "--http-port" || option == "--http-address";
+}
+
+bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
+{
+    long number = 0;
+    if (option == "--help") {
+        options.mode = AnnounceOptions::Mode::Help;
+    } else if (option == "--version") {
+        options.mode = AnnounceOptions::Mode::Version;
+    } else if (option == "--listen") {
+        options.mode = AnnounceOptions::Mode::Listen;
+    } else if (option == "--once") {
+        options.once = true;
+    } else if (option == "--to" || option == "--http-address") {
+        if (!IsIpv4Address(value)) {
+            error = std::string(option) + " needs an IPv4 address like 192.168.1.255, not \"" + value + "\"";
+            return false;
+        }
+        (option == "--to" ? options.toAddress : options.httpAddress) = value;
+    } else if (option == "--port" || option == "--http-port") {
+        if (!ReadWholeNumber(value, 1, 65535, number)) {
+            error = std::string(option) + " needs a port from 1 to 65535, not \"" + value + "\"";
+            return false;
+        }
+        (option == "--port" ? options.port : options.httpPort) = static_cast<int>(number);
+    } else if (option == "--interval") {
+        char* end = nullptr;
+        options.intervalSeconds = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !(options.intervalSeconds >= 0.1 && options.intervalSeconds <= 3600)) {
+            error = "--interval needs seconds from 0.1 to 3600, not \"" + value + "\"";
+            return false;
+        }
+    } else if (option == "--from") {
+        options.from = value;
+    } else if (option == "--serve") {
+        options.serveDirectory = value;
+    } else {
+        error = "unknown option " + std::string(option);
+        return false;
+    }
+    return true;
+}
+
+bool CheckCombination(const AnnounceOptions& options, std::string& error)
+{
+    if (options.mode == AnnounceOptions::Mode::Listen) {
+        if (!options.cataloguePath.empty() || !options.serveDirectory.empty() || options.once) {
+            error = "--listen only listens: it takes no catalogue, --serve or --once";
+            return false;
+        }
+    } else if (options.mode == AnnounceOptions::Mode::Announce && options.cataloguePath.empty()) {
+        if (options.serveDirectory.empty() || options.once) {
+            error = "which catalogue file should be announced?";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseAnnounceOptions(int argc, char** argv, AnnounceOptions& options, std::string& error)
+{
+    CArgumentReader reader(argc, argv);
+    while (!reader.AtEnd()) {
+        std::string_view argument = reader.Next();
+        if (argument.substr(0, 2) != "--") {
+            if (!options.cataloguePath.empty()) {
+                error = "only one catalogue file, please";
+                return false;
+            }
+            options.cataloguePath = std::string(argument);
+            continue;
+        }
+        std::string_view inlineText;
+        const std::string_view* inlineValue = nullptr;
+        const std::size_t equals = argument.find('=');
+        if (equals != std::string_view::npos) {
+            inlineText = argument.substr(equals + 1);
+            inlineValue = &inlineText;
+            argument = argument.substr(0, equals);
+        }
+        if (!IsValueOption(argument) && inlineValue) {
+            error = std::string(argument) + " takes no value";
+            return false;
+        }
+        std::string value;
+        if (IsValueOption(argument) && !reader.Value(argument, inlineValue, value, error))
+            return false;
+        if (!ApplyOption(argument, value, options, error))
+            return false;
+    }
+    return CheckCombination(options, error);
+}
+
+} // namespace kestrel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+// What one run of the announcer is asked to do.
+struct AnnounceOptions {
+    enum class Mode { Announce, Listen, Help, Version };
+
+    Mode mode = Mode::Announce;
+    std::string cataloguePath;
+    // Real classrooms hear the limited broadcast on the browser's default
+    // channel port.
+    std::string toAddress = "255.255.255.255";
+    int port = 9000;
+    double intervalSeconds = 2.0;
+    bool once = false;
+    // Local address or interface name to send from (or listen on); empty
+    // leaves the choice to the system.
+    std::string from;
+    std::string serveDirectory;
+    std::string httpAddress = "0.0.0.0";
+    int httpPort = 8080;
+};
+
+extern const char* const kAnnounceUsage;
+
+// Reads the command line. False with `error` set when it makes no sense;
+// the caller prints the error and the usage.
+bool ParseAnnounceOptions(int argc, char** argv, AnnounceOptions& options, std::string& error);
+
+} // namespace kestrel

@@ -1,0 +1,92 @@
+#include "tools/AnnouncementListener.h"
+
+#include "tools/HeardRecordText.h"
+#include "tools/LocalAddress.h"
+#include "tools/StopSignals.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+std::string AddressText(const sockaddr_in& address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+void PrintLine(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+} // namespace
+
+CAnnouncementListener::~CAnnouncementListener()
+{
+    if (m_socket >= 0)
+        close(m_socket);
+}
+
+bool CAnnouncementListener::Open(const std::string& from, int port, std::string& error)
+{
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (!ResolveLocalAddress(from, local.sin_addr, error))
+        return false;
+    m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Shares the port with a browser on the same machine that allows it.
+    const int reuse = 1;
+    if (m_socket < 0 || setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0
+        || bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        error = "cannot listen on " + AddressText(local) + ": " + std::strerror(errno);
+        return false;
+    }
+    PrintLine("listening for link records on " + AddressText(local));
+    return true;
+}
+
+void CAnnouncementListener::Run(CStopSignals& stop)
+{
+    pollfd watched[2] = {{stop.Descriptor(), POLLIN, 0}, {m_socket, POLLIN, 0}};
+    while (poll(watched, 2, -1) >= 0 && (watched[0].revents & POLLIN) == 0) {
+        if (watched[1].revents & POLLIN)
+            ReadDatagram();
+    }
+}
+
+void CAnnouncementListener::ReadDatagram()
+{
+    sockaddr_in sender = {};
+    socklen_t senderSize = sizeof sender;
+    // MSG_TRUNC gives a datagram's real length: one longer than the browser
+    // can read would be lost there too, so it is dropped here.
+    const ssize_t received = recvfrom(m_socket, m_datagram, sizeof m_datagram, MSG_TRUNC,
+        reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (received <= 0 || static_cast<std::size_t>(received) > sizeof m_datagram)
+        return;
+    const std::string senderText = AddressText(sender);
+    m_frames.Feed(m_datagram, static_cast<std::size_t>(received),
+        [&](FrameView frame) { PrintFrame(frame, senderText); });
+}
+
+void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sender)
+{
+    // What a browser would keep: a link-record frame, marker 0 or 1, with a
+    // whole record in it.
+    if (frame.Type() != kLinkRecordFrameType || frame.Marker() > 1 || frame.PayloadLength() < kLinkRecordSize)
+        return;
+    LinkRecord record;
+    CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
+    PrintLine(DescribeHeardRecord(record, sender));
+}
+
+} // namespace kestrel

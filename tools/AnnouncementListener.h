@@ -1,0 +1,38 @@
+#pragma once
+
+#include "channel/FrameFinder.h"
+#include "channel/FrameView.h"
+
+#include <string>
+
+namespace kestrel {
+
+class CStopSignals;
+
+// Listens on the channel port as a browser does and prints every link
+// record it hears, with the address that sent it.
+class CAnnouncementListener {
+public:
+    static constexpr std::size_t kDatagramReadSize = 8192;
+
+    CAnnouncementListener() = default;
+    ~CAnnouncementListener();
+    CAnnouncementListener(const CAnnouncementListener&) = delete;
+    CAnnouncementListener& operator=(const CAnnouncementListener&) = delete;
+
+    // from: local address or interface to listen on; empty hears every
+    // local address, broadcasts included.
+    bool Open(const std::string& from, int port, std::string& error);
+    // Prints what arrives until a stop signal.
+    void Run(CStopSignals& stop);
+
+private:
+    void ReadDatagram();
+    void PrintFrame(FrameView frame, const std::string& sender);
+
+    int m_socket = -1;
+    CFrameFinder m_frames;
+    unsigned char m_datagram[kDatagramReadSize] = {};
+};
+
+} // namespace kestrel

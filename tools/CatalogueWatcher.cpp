@@ -1,0 +1,77 @@
+#include "tools/CatalogueWatcher.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace kestrel {
+
+bool CCatalogueWatcher::FileStamp::operator==(const FileStamp& other) const
+{
+    return error == other.error && device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+CCatalogueWatcher::Change CCatalogueWatcher::Poll()
+{
+    const FileStamp stamp = Stamp();
+    if (m_looked && stamp == m_stamp)
+        return Change::None;
+    m_looked = true;
+    m_stamp = stamp;
+
+    std::string text;
+    CatalogueProblem problem;
+    if (!ReadFile(text, problem) || !m_parser.Parse(text, m_candidate, problem))
+        return Refuse(problem);
+    m_catalogue = m_candidate;
+    m_hasCatalogue = true;
+    m_problem.clear();
+    return Change::Loaded;
+}
+
+CCatalogueWatcher::FileStamp CCatalogueWatcher::Stamp() const
+{
+    FileStamp stamp;
+    struct stat status;
+    if (stat(m_path.c_str(), &status) != 0) {
+        stamp.error = errno;
+        return stamp;
+    }
+    stamp.device = status.st_dev;
+    stamp.inode = status.st_ino;
+    stamp.size = status.st_size;
+    stamp.modified = status.st_mtim;
+    return stamp;
+}
+
+bool CCatalogueWatcher::ReadFile(std::string& text, CatalogueProblem& problem) const
+{
+    std::FILE* file = std::fopen(m_path.c_str(), "rb");
+    if (!file) {
+        problem.text = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    text.resize(kLargestFile + 1);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        problem.text = "cannot be read";
+        return false;
+    }
+    if (text.size() > static_cast<std::size_t>(kLargestFile)) {
+        problem.text = "is larger than 1 MiB; a catalogue of twenty links needs a few kilobytes";
+        return false;
+    }
+    return true;
+}
+
+CCatalogueWatcher::Change CCatalogueWatcher::Refuse(const CatalogueProblem& problem)
+{
+    m_problem = DescribeProblem(m_path, problem);
+    return Change::Refused;
+}
+
+} // namespace kestrel

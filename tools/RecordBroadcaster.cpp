@@ -1,0 +1,71 @@
+#include "tools/RecordBroadcaster.h"
+
+#include "channel/FrameWriter.h"
+#include "tools/LocalAddress.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+constexpr unsigned char kMarker = 0;
+} // namespace
+
+CRecordBroadcaster::~CRecordBroadcaster()
+{
+    if (m_socket >= 0)
+        close(m_socket);
+}
+
+bool CRecordBroadcaster::Open(const std::string& from, const std::string& toAddress, int port, std::string& error)
+{
+    sockaddr_in source = {};
+    source.sin_family = AF_INET;
+    if (!ResolveLocalAddress(from, source.sin_addr, error))
+        return false;
+    m_destination.sin_family = AF_INET;
+    m_destination.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (inet_pton(AF_INET, toAddress.c_str(), &m_destination.sin_addr) != 1) {
+        error = "\"" + toAddress + "\" is not an IPv4 address";
+        return false;
+    }
+
+    m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int allowBroadcast = 1;
+    if (m_socket < 0
+        || setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, &allowBroadcast, sizeof allowBroadcast) != 0) {
+        error = std::string("cannot make a broadcast socket: ") + std::strerror(errno);
+        return false;
+    }
+    // With a source address bound, the system sends a limited broadcast out
+    // of the interface that owns that address.
+    if (bind(m_socket, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+        error = "cannot send from " + (from.empty() ? std::string("any address") : from) + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CRecordBroadcaster::Broadcast(const AnnouncedRecords& records, std::string& error)
+{
+    bool allSent = true;
+    for (int i = 0; i < records.count; ++i) {
+        EncodeLinkRecordFrame(records.records[i], kMarker, m_frame);
+        const ssize_t sent = sendto(m_socket, m_frame, sizeof m_frame, 0,
+            reinterpret_cast<const sockaddr*>(&m_destination), sizeof m_destination);
+        if (sent != static_cast<ssize_t>(sizeof m_frame) && allSent) {
+            char address[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &m_destination.sin_addr, address, sizeof address);
+            error = std::string("cannot send to ") + address + ":" + std::to_string(ntohs(m_destination.sin_port))
+                + ": " + std::strerror(errno);
+            allSent = false;
+        }
+    }
+    return allSent;
+}
+
+} // namespace kestrel

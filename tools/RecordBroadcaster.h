@@ -1,0 +1,34 @@
+#pragma once
+
+#include "channel/FrameFormat.h"
+#include "tools/AnnouncedRecords.h"
+
+#include <netinet/in.h>
+#include <string>
+
+namespace kestrel {
+
+// Sends link records to the browsers: one link-record frame per datagram,
+// from a UDP socket that may broadcast.
+class CRecordBroadcaster {
+public:
+    CRecordBroadcaster() = default;
+    ~CRecordBroadcaster();
+    CRecordBroadcaster(const CRecordBroadcaster&) = delete;
+    CRecordBroadcaster& operator=(const CRecordBroadcaster&) = delete;
+
+    // from: local address or interface to send from, empty for any.
+    // toAddress: dotted-quad destination, often a broadcast address.
+    bool Open(const std::string& from, const std::string& toAddress, int port, std::string& error);
+
+    // Sends every record. False, with `error` naming the first failed send,
+    // when a datagram could not be sent; the others are still tried.
+    bool Broadcast(const AnnouncedRecords& records, std::string& error);
+
+private:
+    int m_socket = -1;
+    sockaddr_in m_destination = {};
+    unsigned char m_frame[kLinkRecordFrameSize] = {};
+};
+
+} // namespace kestrel
