@@ -1,0 +1,141 @@
+#include "channel/ChannelSocket.h"
+
+#include "channel/Crc16.h"
+#include "channel/SocketErrorCode.h"
+#include "channel/SocketErrorText.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+
+// The text for the error the last socket call left behind.
+std::string LastSocketErrorText()
+{
+    return SocketErrorText(SocketErrorCode(errno));
+}
+
+// Set-up failures go to standard output at once; the window shows nothing.
+__attribute__((format(printf, 1, 2))) void PrintLine(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+// inet_addr rules for the dotted quad; empty text means any local address.
+in_addr_t BindAddressFromText(const char* text)
+{
+    if (text == nullptr || *text == '\0')
+        return htonl(INADDR_ANY);
+    return inet_addr(text);
+}
+
+bool SetIntOption(int socket, int option, int value)
+{
+    return setsockopt(socket, SOL_SOCKET, option, &value, sizeof value) == 0;
+}
+
+bool MakeNonBlocking(int socket)
+{
+    const int flags = fcntl(socket, F_GETFL, 0);
+    return flags >= 0 && fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+} // namespace
+
+CChannelSocket::~CChannelSocket()
+{
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
+
+bool CChannelSocket::Open(const char* bindAddress, long port, CSocketOwner* owner)
+{
+    Close();
+    m_pOwner = owner;
+
+    const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (socket < 0) {
+        PrintLine("socket() failed, Err: %s\n", LastSocketErrorText().c_str());
+        return false;
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
+    address.sin_addr.s_addr = BindAddressFromText(bindAddress);
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        PrintLine("bind() port: %ld failed, Err: %s\n", port, LastSocketErrorText().c_str());
+        ::close(socket);
+        return false;
+    }
+    if (!SetIntOption(socket, SO_SNDBUF, kSendBufferSize)) {
+        PrintLine("set SO_SNDBUF failed, Err: %s\n", LastSocketErrorText().c_str());
+        ::close(socket);
+        return false;
+    }
+    if (!SetIntOption(socket, SO_BROADCAST, 1)) {
+        PrintLine("set SO_BROADCAST failed, Err: %s\n", LastSocketErrorText().c_str());
+        ::close(socket);
+        return false;
+    }
+    // Reads happen only when the owner reports readiness, and must never
+    // block the window.
+    if (!MakeNonBlocking(socket)) {
+        ::close(socket);
+        return false;
+    }
+    m_socket = socket;
+    if (m_pOwner != nullptr)
+        m_pOwner->WatchSocket(m_socket);
+    return true;
+}
+
+void CChannelSocket::Close()
+{
+    if (m_socket < 0)
+        return;
+    if (m_pOwner != nullptr)
+        m_pOwner->UnwatchSocket(m_socket);
+    ::close(m_socket);
+    m_socket = -1;
+}
+
+void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t eventParam)
+{
+    if (m_socket < 0 || socketParam != static_cast<std::uintptr_t>(m_socket))
+        return;
+    if ((eventParam >> 16) != 0)
+        return;
+    if ((eventParam & kReadEvent) == 0)
+        return;
+    // MSG_TRUNC reports a datagram's real length: one longer than the read
+    // buffer arrived cut and is dropped whole.
+    const ssize_t received = ::recvfrom(m_socket, m_readBuffer, sizeof m_readBuffer, MSG_TRUNC, nullptr, nullptr);
+    if (received > 0 && static_cast<std::size_t>(received) <= sizeof m_readBuffer)
+        Feed(m_readBuffer, static_cast<std::size_t>(received));
+}
+
+void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)
+{
+    m_frames.Feed(bytes, count, [this](FrameView frame) { OnFrame(frame); });
+}
+
+std::uint16_t CChannelSocket::Crc16(const unsigned char* bytes, std::size_t count)
+{
+    return kestrel::Crc16(bytes, count);
+}
+
+} // namespace kestrel
