@@ -1,0 +1,233 @@
+// The announcer as a program: what it sends, what it refuses, what it hears
+// and what it serves. Everything runs on 127.0.0.1, on ports the system
+// picked, with bounded waits.
+
+#include "tools/ChildProcess.h"
+#include "tools/TemporaryFolder.h"
+#include "tools/UdpProbe.h"
+
+#include "catalogue/GbkText.h"
+#include "channel/FrameFormat.h"
+#include "channel/LinkReceiver.h"
+#include "support/LinkRecordBuilder.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Gbk(const std::string& utf8)
+{
+    std::string gbk;
+    Utf8ToGbk(utf8, gbk);
+    return gbk;
+}
+
+const std::string kCatalogue = "[home]\n"
+                               "url = http://127.0.0.1/index.html\n"
+                               "[link]\n"
+                               "name = 语文\n"
+                               "caption = 语文课\n"
+                               "url = http://127.0.0.1/yuwen.html\n"
+                               "picture = http://127.0.0.1/yuwen-hot.bmp\n"
+                               "cool-picture = http://127.0.0.1/yuwen-cool.bmp\n"
+                               "[link]\n"
+                               "name = Music\n";
+
+class AnnouncerProgramTest : public ::testing::Test {
+protected:
+    AnnouncerProgramTest() : m_cataloguePath(m_folder.Path() + "/catalogue.ini") {}
+
+    // The announcer's command line, sending to the probe.
+    std::vector<std::string> SendingToProbe(std::vector<std::string> options) const
+    {
+        options.insert(options.begin(), {KESTREL_ANNOUNCE_PATH, "--to", "127.0.0.1", "--port", std::to_string(m_probe.Port())});
+        options.push_back(m_cataloguePath);
+        return options;
+    }
+
+    // One datagram from the probe, taken in by the browser's own receiver;
+    // false when none came or the receiver kept no record from it.
+    bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout)
+    {
+        unsigned char datagram[kDatagramSize] = {};
+        const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
+        if (size <= 0)
+            return false;
+        CLinkReceiver receiver("/nowhere/kestrel");
+        receiver.Feed(datagram, static_cast<std::size_t>(size));
+        return receiver.GetRecord(0, record);
+    }
+
+    // Receives until a record named `name` comes, at most 50 datagrams.
+    bool ReceiveUntilNamed(const std::string& name)
+    {
+        LinkRecord record;
+        for (int i = 0; i < 50; ++i) {
+            if (!ReceiveRecord(record, 2s))
+                return false;
+            if (FieldText(record.name) == name)
+                return true;
+        }
+        return false;
+    }
+
+    static constexpr std::size_t kDatagramSize = 8192;
+
+    test::TemporaryFolder m_folder;
+    test::UdpProbe m_probe;
+    std::string m_cataloguePath;
+};
+
+TEST_F(AnnouncerProgramTest, FramesAreKeptByTheReceiverByteForByte)
+{
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    test::ChildProcess announcer(SendingToProbe({"--once"}));
+    ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
+
+    CLinkReceiver receiver("/nowhere/kestrel");
+    unsigned char datagram[kDatagramSize];
+    for (int i = 0; i < 3; ++i) {
+        const long size = m_probe.Receive(datagram, sizeof datagram, 2s);
+        ASSERT_EQ(size, static_cast<long>(kLinkRecordFrameSize));
+        receiver.Feed(datagram, static_cast<std::size_t>(size));
+    }
+    EXPECT_EQ(m_probe.Receive(datagram, sizeof datagram, 100ms), -1) << "--once sends each record once";
+
+    const LinkRecord expected[] = {
+        test::LinkRecordBuilder("home").Url("http://127.0.0.1/index.html"),
+        test::LinkRecordBuilder(Gbk("语文"))
+            .Caption(Gbk("语文课"))
+            .Url("http://127.0.0.1/yuwen.html")
+            .HotPicture("http://127.0.0.1/yuwen-hot.bmp")
+            .CoolPicture("http://127.0.0.1/yuwen-cool.bmp"),
+        test::LinkRecordBuilder("Music"),
+    };
+    ASSERT_EQ(receiver.GetCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        LinkRecord received;
+        ASSERT_TRUE(receiver.GetRecord(i, received));
+        EXPECT_EQ(std::memcmp(&received, &expected[i], sizeof received), 0) << "record " << i;
+    }
+}
+
+TEST_F(AnnouncerProgramTest, EveryCatalogueProblemIsNamedAndNothingIsSent)
+{
+    std::string tooLongName;
+    for (int i = 0; i < 64; ++i)
+        tooLongName += "中";
+    std::string twentyOneLinks;
+    for (int i = 1; i <= 21; ++i)
+        twentyOneLinks += "[link]\nname = link" + std::to_string(i) + "\n";
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[link]\nname = " + tooLongName + "\n", ":2: name is 128 bytes in GBK; at most 127 fit"},
+        {"[link]\nname = a\ncaption = 😀\n", ":3: caption: the character \"😀\" (U+1F600) has no GBK form"},
+        {twentyOneLinks, ":41: more than 20 links"},
+        {"[link]\nname = a\ncolour = red\n", ":3: unknown key \"colour\" in [link]"},
+        {"[link]\nname = a\n[link]\nname = A\n", ":4: the name \"A\" is already used on line 2"},
+        {"[link]\nurl = http://127.0.0.1/\n", ":1: this [link] section has no name"},
+    };
+    for (const auto& [text, problem] : cases) {
+        m_folder.Write(m_cataloguePath, text);
+        test::ChildProcess announcer(SendingToProbe({"--once"}));
+        EXPECT_EQ(announcer.WaitForExit(10s), 1);
+        EXPECT_NE(announcer.Output().find(m_cataloguePath + problem), std::string::npos) << announcer.Output();
+        EXPECT_NE(announcer.Output().find("nothing is announced until the catalogue is valid"), std::string::npos);
+        unsigned char datagram[kDatagramSize];
+        EXPECT_EQ(m_probe.Receive(datagram, sizeof datagram, 50ms), -1) << problem;
+    }
+}
+
+TEST_F(AnnouncerProgramTest, EditsArePickedUpAndABrokenEditKeepsTheLastCatalogue)
+{
+    m_folder.Write(m_cataloguePath, "[link]\nname = first\n");
+    test::ChildProcess announcer(SendingToProbe({"--interval", "0.1"}));
+    ASSERT_TRUE(ReceiveUntilNamed("first")) << announcer.Output();
+
+    m_folder.Write(m_cataloguePath, "[link]\nname = second\n");
+    ASSERT_TRUE(ReceiveUntilNamed("second")) << announcer.Output();
+
+    m_folder.Write(m_cataloguePath, "[link]\nname = third\nlabel = oops\n");
+    ASSERT_TRUE(announcer.WaitForOutput("still announcing the last valid catalogue", 5s)) << announcer.Output();
+    EXPECT_NE(announcer.Output().find(m_cataloguePath + ":3: unknown key \"label\""), std::string::npos);
+    // Whatever was already on its way, every datagram after the report is
+    // the last valid catalogue's.
+    LinkRecord record;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(ReceiveRecord(record, 2s));
+        EXPECT_EQ(FieldText(record.name), "second");
+    }
+    EXPECT_EQ(announcer.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, ListenPrintsWhatAnotherAnnouncerSends)
+{
+    const std::string port = std::to_string(test::FreePort(SOCK_DGRAM));
+    test::ChildProcess listener({KESTREL_ANNOUNCE_PATH, "--listen", "--from", "127.0.0.1", "--port", port});
+    ASSERT_TRUE(listener.WaitForOutput("listening for link records on 127.0.0.1:" + port, 5s)) << listener.Output();
+
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    test::ChildProcess announcer({KESTREL_ANNOUNCE_PATH, "--once", "--to", "127.0.0.1", "--port", port, m_cataloguePath});
+    ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
+
+    EXPECT_TRUE(listener.WaitForOutput("name=\"Music\"", 5s)) << listener.Output();
+    EXPECT_NE(listener.Output().find("name=\"home\" caption=\"\" url=\"http://127.0.0.1/index.html\""), std::string::npos);
+    EXPECT_NE(listener.Output().find(": name=\"语文\" caption=\"语文课\" url=\"http://127.0.0.1/yuwen.html\" "
+                                     "picture=\"http://127.0.0.1/yuwen-hot.bmp\" "
+                                     "cool-picture=\"http://127.0.0.1/yuwen-cool.bmp\""),
+        std::string::npos)
+        << listener.Output();
+    EXPECT_NE(listener.Output().find("from 127.0.0.1:"), std::string::npos);
+    EXPECT_EQ(listener.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, ServeAnswersWithTheFileAndItsLength)
+{
+    const std::string picture(1782, 'B');
+    std::filesystem::create_directory(m_folder.Path() + "/pictures");
+    m_folder.Write(m_folder.Path() + "/pictures/yuwen.bmp", picture);
+    const int port = test::FreePort(SOCK_STREAM);
+    test::ChildProcess server({KESTREL_ANNOUNCE_PATH, "--serve", m_folder.Path(), "--http-address", "127.0.0.1",
+        "--http-port", std::to_string(port)});
+    ASSERT_TRUE(server.WaitForOutput("serving", 5s)) << server.Output();
+
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+    client.set_read_timeout(2);
+    const auto found = client.Get("/pictures/yuwen.bmp");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->status, 200);
+    EXPECT_EQ(found->get_header_value("Content-Length"), "1782");
+    EXPECT_EQ(found->get_header_value("Content-Type"), "image/bmp");
+    EXPECT_EQ(found->body, picture);
+
+    const auto missing = client.Get("/pictures/missing.bmp");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_TRUE(server.WaitForOutput("http: 404 for GET /pictures/missing.bmp", 5s)) << server.Output();
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, UnknownSourceIsRefusedBeforeAnythingIsSent)
+{
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    test::ChildProcess announcer(SendingToProbe({"--once", "--from", "no-such-interface0"}));
+    EXPECT_EQ(announcer.WaitForExit(10s), 1);
+    EXPECT_NE(announcer.Output().find("\"no-such-interface0\" is neither an IPv4 address nor a network interface"),
+        std::string::npos)
+        << announcer.Output();
+    unsigned char datagram[kDatagramSize];
+    EXPECT_EQ(m_probe.Receive(datagram, sizeof datagram, 50ms), -1);
+}
+
+} // namespace
+} // namespace kestrel
