@@ -1,0 +1,17 @@
+#pragma once
+
+#include "net/FetchedBody.h"
+
+namespace kestrel {
+
+// Picture fetches by the URLs of link records (code page 936 text). Each one
+// encodes the URL, then makes one GET that keeps at most 8191 body bytes.
+
+// True when a usable body came back; body then holds it.
+bool FetchUrl(const char* url, FetchedBody& body);
+
+// True when a usable body came back and, when a path is given, was written
+// to that file whole. Nothing is created or changed when the result is false.
+bool FetchUrlToFile(const char* url, const char* path);
+
+} // namespace kestrel
