@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <thread>
+
+namespace kestrel {
+
+// A loopback HTTP server on its own thread that answers every request with
+// the same picture body, each answer only after a fixed delay, many
+// requests at a time. For the fetch benchmarks.
+class CDelayedPictureServer {
+public:
+    CDelayedPictureServer(std::size_t bodySize, std::chrono::milliseconds delay);
+    ~CDelayedPictureServer();
+    CDelayedPictureServer(const CDelayedPictureServer&) = delete;
+    CDelayedPictureServer& operator=(const CDelayedPictureServer&) = delete;
+
+    // False when no loopback port could be opened.
+    bool Started() const { return m_listener >= 0; }
+    // A URL the server answers; n keeps URLs apart.
+    std::string Url(int n) const;
+
+private:
+    void Serve();
+
+    const std::size_t m_bodySize;
+    const std::chrono::milliseconds m_delay;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+} // namespace kestrel
