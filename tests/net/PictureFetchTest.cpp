@@ -139,6 +139,14 @@ TEST_F(PictureFetchTest, ErrorPageWithLengthCountsAsBody)
     EXPECT_EQ(FileBytes(), ServedPattern(1200));
 }
 
+TEST_F(PictureFetchTest, UnwritableFileFailsTheFetch)
+{
+    const std::string path = m_path + "_missing_folder/picture.bmp";
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(FetchUrlToFile(Url("/len/1782").c_str(), path.c_str()));
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find(path), std::string::npos) << "a line names the file";
+}
+
 TEST_F(PictureFetchTest, FetchWithoutPathOnlyTests)
 {
     EXPECT_TRUE(FetchUrlToFile(Url("/len/1782").c_str(), nullptr));
