@@ -133,7 +133,7 @@ TEST_F(FrameFinderTest, AFrameWithAFlippedBitIsRejectedAndTheNextOneDelivered)
     const Bytes good = RecordSizedFrame(5);
     for (std::size_t index : {std::size_t{4}, std::size_t{6}, std::size_t{16}, std::size_t{500}, good.size() - 1}) {
         SCOPED_TRACE(index);
-        FrameFinderTest::m_log.frames.clear();
+        m_log.frames.clear();
         Feed(Join({WithFlippedBit(RecordSizedFrame(4), index), good}));
         ASSERT_EQ(Frames().size(), 1u);
         EXPECT_EQ(Frames()[0], good);

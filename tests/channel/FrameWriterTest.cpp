@@ -41,16 +41,6 @@ TEST(FrameWriter, AFrameCarriesItsHeaderFieldsLittleEndian)
     EXPECT_EQ(frame.back(), 0xAA);
 }
 
-TEST(FrameWriter, WrittenFramesAreFoundWhole)
-{
-    const Bytes empty = test::MakeFrame(0x01, 0, {});
-    const Bytes largest = test::MakeFrame(0x02, 1, PatternPayload(kLargestFramePayload));
-    const std::vector<Bytes> found = FindFrames(test::Join({empty, largest}));
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0], empty);
-    EXPECT_EQ(found[1], largest);
-}
-
 TEST(FrameWriter, NothingIsWrittenForAPayloadTooLongOrABufferTooSmall)
 {
     const Bytes payload = PatternPayload(kLargestFramePayload + 1);

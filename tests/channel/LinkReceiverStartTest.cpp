@@ -85,21 +85,6 @@ TEST_F(LinkReceiverStartTest, APortTextAbove65535BindsItsLowSixteenBits)
     EXPECT_EQ(test::BoundPort(m_owner.Watched()), 4464);
 }
 
-TEST_F(LinkReceiverStartTest, ABindFailureNamesThePortAsWritten)
-{
-    LoopbackUdp holder;
-    ASSERT_TRUE(holder.IsBound());
-    const std::uint16_t port = test::BoundPort(holder.Socket());
-    WriteSettings(std::to_string(port + 65536L), "127.0.0.1");
-    CLinkReceiver receiver(m_programPath);
-    testing::internal::CaptureStdout();
-    const bool started = receiver.Start(&m_owner);
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(started);
-    EXPECT_EQ(output,
-              "bind() port: " + std::to_string(port + 65536L) + " failed, Err: 10048:Address already in use\n");
-}
-
 TEST_F(LinkReceiverStartTest, WithoutAProgramFileThereIsNoChannelAndNoMessage)
 {
     CLinkReceiver receiver(m_folder + "/");
