@@ -8,11 +8,13 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev
+  # kestrel-announce's page server; dpkg-shlibdeps for the package's dependencies
+  libcpp-httplib-dev dpkg-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3
-  # windows without a screen, screenshots, clicks, Chinese text
-  xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei
+  # windows without a screen, screenshots (with a window manager), clicks, Chinese text
+  xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei openbox
 )
 
 missing=()
