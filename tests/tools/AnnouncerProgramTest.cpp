@@ -8,6 +8,7 @@
 
 #include "catalogue/GbkText.h"
 #include "channel/FrameFormat.h"
+#include "channel/FrameWriter.h"
 #include "channel/LinkReceiver.h"
 #include "support/LinkRecordBuilder.h"
 
@@ -187,6 +188,32 @@ TEST_F(AnnouncerProgramTest, ListenPrintsWhatAnotherAnnouncerSends)
         std::string::npos)
         << listener.Output();
     EXPECT_NE(listener.Output().find("from 127.0.0.1:"), std::string::npos);
+    EXPECT_EQ(listener.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, ListenShowsOnlyWhatTheBrowsersKeep)
+{
+    const int port = test::FreePort(SOCK_DGRAM);
+    test::ChildProcess listener({KESTREL_ANNOUNCE_PATH, "--listen", "--from", "127.0.0.1", "--port", std::to_string(port)});
+    ASSERT_TRUE(listener.WaitForOutput("listening", 5s)) << listener.Output();
+
+    // A record under marker 2, a frame of another type, then one the
+    // browsers keep, all in one datagram.
+    unsigned char ignoredMarker[kLinkRecordFrameSize];
+    unsigned char otherType[kLinkRecordFrameSize];
+    unsigned char kept[kLinkRecordFrameSize];
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("marker two"), 2, ignoredMarker);
+    const unsigned char zeros[kLinkRecordSize] = {};
+    WriteFrame(kLinkRecordFrameType + 1, 0, zeros, sizeof zeros, otherType, sizeof otherType);
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("kept"), 1, kept);
+    std::string datagram;
+    for (const unsigned char* frame : {ignoredMarker, otherType, kept})
+        datagram.append(reinterpret_cast<const char*>(frame), kLinkRecordFrameSize);
+    ASSERT_TRUE(m_probe.SendTo(port, reinterpret_cast<const unsigned char*>(datagram.data()), datagram.size()));
+
+    ASSERT_TRUE(listener.WaitForOutput("name=\"kept\"", 5s)) << listener.Output();
+    const std::string& output = listener.Output();
+    EXPECT_EQ(output.find("from "), output.rfind("from ")) << "one record line only:\n" << output;
     EXPECT_EQ(listener.Stop(), 0);
 }
 

@@ -1,6 +1,7 @@
 #include "tools/UdpProbe.h"
 
 #include <arpa/inet.h>
+#include <cstdint>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -39,6 +40,16 @@ long UdpProbe::Receive(unsigned char* buffer, std::size_t capacity, std::chrono:
     if (poll(&watched, 1, static_cast<int>(timeout.count())) <= 0)
         return -1;
     return static_cast<long>(recv(m_socket, buffer, capacity, 0));
+}
+
+bool UdpProbe::SendTo(int port, const unsigned char* bytes, std::size_t size)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return sendto(m_socket, bytes, size, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address)
+        == static_cast<ssize_t>(size);
 }
 
 int FreePort(int socketType)

@@ -18,6 +18,8 @@ public:
     // One datagram into `buffer`; its length, or -1 when none came within
     // `timeout`.
     long Receive(unsigned char* buffer, std::size_t capacity, std::chrono::milliseconds timeout);
+    // One datagram to 127.0.0.1:port.
+    bool SendTo(int port, const unsigned char* bytes, std::size_t size);
 
 private:
     // The port first: binding the socket sets it.
