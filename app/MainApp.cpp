@@ -1,0 +1,53 @@
+#include "app/MainApp.h"
+
+#include "app/SingleInstance.h"
+#include "ui/ConsoleLine.h"
+#include "ui/MainDlg.h"
+
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+
+const char kSandboxSwitch[] = "QTWEBENGINE_DISABLE_SANDBOX";
+
+// The web engine refuses to start as root with its sandbox on; rather than
+// die with the engine's message, say so and run without it.
+void AllowWebEngineAsRoot()
+{
+    if (geteuid() != 0 || qEnvironmentVariableIsSet(kSandboxSwitch))
+        return;
+    PrintLine(QStringLiteral("Running as root: the web engine's sandbox is off"));
+    qputenv(kSandboxSwitch, "1");
+}
+
+} // namespace
+
+CMainApp::CMainApp(int& argc, char** argv)
+    : m_app(argc, argv)
+{
+}
+
+int CMainApp::Run()
+{
+    const QString programPath = QCoreApplication::applicationFilePath();
+    CSingleInstance instance(CSingleInstance::InstanceKey(programPath),
+                             QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!instance.TryClaim()) {
+        instance.AskRunningInstanceToComeForward();
+        return 0;
+    }
+    // Sockets need no library start-up on Linux, so there is no start-up
+    // failure to report here.
+    AllowWebEngineAsRoot();
+
+    CMainDlg dialog(programPath);
+    QObject::connect(&instance, &CSingleInstance::ComeForwardRequested, &dialog, &CMainDlg::ComeForward);
+    m_app.exec();
+    return 0;
+}
+
+} // namespace kestrel

@@ -1,0 +1,46 @@
+#include "ui/ButtonPicture.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr QRgb kTransparentKey = 0x00ff00ff;
+
+} // namespace
+
+QPixmap ButtonPicture(const QImage& image)
+{
+    if (image.isNull())
+        return QPixmap();
+    // Key out before scaling, so smoothing never mixes magenta into the edges.
+    QImage picture = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            if ((line[x] & 0x00ffffff) == kTransparentKey)
+                line[x] = qRgba(0, 0, 0, 0);
+        }
+    }
+    if (picture.size() != QSize(kButtonPictureSize, kButtonPictureSize))
+        picture = picture.scaled(kButtonPictureSize, kButtonPictureSize, Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+    return QPixmap::fromImage(picture);
+}
+
+QList<QPixmap> CutPictureStrip(const QImage& strip)
+{
+    QList<QPixmap> pictures;
+    for (int x = 0; x + kButtonPictureSize <= strip.width(); x += kButtonPictureSize)
+        pictures.append(ButtonPicture(strip.copy(x, 0, kButtonPictureSize, strip.height())));
+    return pictures;
+}
+
+QIcon ButtonIcon(const QPixmap& normal, const QPixmap& hot)
+{
+    QIcon icon;
+    icon.addPixmap(normal, QIcon::Normal);
+    icon.addPixmap(hot, QIcon::Active);
+    return icon;
+}
+
+} // namespace kestrel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QList>
+#include <QPixmap>
+
+namespace kestrel {
+
+// Every toolbar button shows a 24 x 24 picture in which magenta,
+// RGB(255, 0, 255), is transparent.
+constexpr int kButtonPictureSize = 24;
+
+// One button picture from any decoded image: magenta becomes transparent,
+// then another size is scaled to 24 x 24. A null image gives a null pixmap.
+QPixmap ButtonPicture(const QImage& image);
+
+// Cuts a strip of pictures laid side by side, 24 pixels wide each, into
+// button pictures, left to right.
+QList<QPixmap> CutPictureStrip(const QImage& strip);
+
+// The icon of a button: the normal picture, and the hot one while the mouse
+// is over it.
+QIcon ButtonIcon(const QPixmap& normal, const QPixmap& hot);
+
+} // namespace kestrel

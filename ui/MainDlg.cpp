@@ -1,0 +1,238 @@
+#include "ui/MainDlg.h"
+
+#include "catalogue/GbkText.h"
+#include "catalogue/HomeUrl.h"
+#include "ui/ButtonPicture.h"
+#include "ui/ClockText.h"
+#include "ui/SchemeGate.h"
+#include "ui/StatusBar.h"
+#include "ui/ToolBar.h"
+#include "ui/WebBrowser.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QScreen>
+#include <QShortcut>
+#include <QWebEngineHistory>
+
+namespace kestrel {
+
+namespace {
+
+const char kTitle[] = "Larkspur-资源浏览器(V2.01)";
+constexpr int kFirstTick = 100;
+constexpr int kTick = 1000;
+
+struct NavigationButton {
+    CMainDlg::Command command;
+    const char* caption;
+    void (CMainDlg::*handler)();
+};
+
+// In the order of the pictures in the navigation strips.
+const NavigationButton kNavigationButtons[] = {
+    {CMainDlg::ID_NAV_BACK, "后退", &CMainDlg::OnBack},
+    {CMainDlg::ID_NAV_FORWARD, "前进", &CMainDlg::OnForward},
+    {CMainDlg::ID_NAV_STOP, "停止", &CMainDlg::OnStop},
+    {CMainDlg::ID_NAV_REFRESH, "刷新", &CMainDlg::OnRefresh},
+};
+
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/kestrel/kestrel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+} // namespace
+
+CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
+    : QMainWindow(parent)
+    , m_browser(new CWebBrowser(this))
+{
+    setCentralWidget(m_browser);
+    // Start the browser's page now, still empty: its drawing surface would
+    // otherwise arrive after the window is shown and make the window be
+    // created anew, losing its maximised state. Reading the history starts
+    // the page.
+    m_browser->history()->count();
+    setWindowIcon(ApplicationIcon());
+    setWindowTitle(QString::fromUtf8(kTitle));
+    if (const QScreen* screen = this->screen())
+        resize(screen->availableSize() * 2 / 3);
+
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &CMainDlg::OnCancel);
+
+    // Without the program's path there is no settings file and so no channel.
+    if (programPath.isEmpty()) {
+        show();
+        return;
+    }
+
+    CreateBars();
+    for (const NavigationButton& button : kNavigationButtons)
+        m_wndToolBar->EnableButton(button.command, false);
+    m_wndStatusBar->SetPaneText(0, QStringLiteral("Ready"));
+    m_bLayoutReady = true;
+    ConnectBrowserEvents();
+    showMaximized();
+
+    m_clockTimer.setSingleShot(true);
+    m_mergeTimer.setSingleShot(true);
+    connect(&m_clockTimer, &QTimer::timeout, this, &CMainDlg::OnClockTimer);
+    connect(&m_mergeTimer, &QTimer::timeout, this, &CMainDlg::OnMergeTimer);
+    m_clockTimer.start(kFirstTick);
+    m_mergeTimer.start(kFirstTick);
+    m_bNavigated = false;
+}
+
+void CMainDlg::CreateBars()
+{
+    m_wndStatusBar = new CStatusBar(this);
+    setStatusBar(m_wndStatusBar);
+
+    m_wndToolBar = new CToolBar(this);
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    const QList<QPixmap> normal = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-normal.bmp")));
+    const QList<QPixmap> hot = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-hot.bmp")));
+    for (int i = 0; i < int(std::size(kNavigationButtons)); ++i) {
+        const NavigationButton& button = kNavigationButtons[i];
+        const QString caption = QString::fromUtf8(button.caption);
+        const QIcon icon = ButtonIcon(normal.value(i), hot.value(i));
+        QAction* action = m_wndToolBar->AddButton(button.command, icon, caption, caption);
+        connect(action, &QAction::triggered, this, button.handler);
+    }
+}
+
+void CMainDlg::ConnectBrowserEvents()
+{
+    connect(m_browser, &CWebBrowser::DownloadBegin, this, &CMainDlg::OnDownloadBegin);
+    connect(m_browser, &CWebBrowser::DownloadComplete, this, &CMainDlg::OnDownloadComplete);
+    connect(m_browser, &CWebBrowser::ProgressChange, this, &CMainDlg::OnProgressChange);
+    connect(m_browser, &CWebBrowser::CommandStateChange, this, &CMainDlg::OnCommandStateChange);
+    connect(m_browser, &CWebBrowser::NewWindow2, this, &CMainDlg::OnNewWindow2);
+}
+
+void CMainDlg::NavigateHome()
+{
+    const std::string home = HomeUrl();
+    if (!home.empty())
+        m_browser->Navigate(QString::fromStdString(GbkToUtf8(home)));
+}
+
+void CMainDlg::MergeReceivedLinks()
+{
+}
+
+void CMainDlg::ComeForward()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CMainDlg::OnBack()
+{
+    m_bNavigated = true;
+    m_browser->GoBack();
+}
+
+void CMainDlg::OnForward()
+{
+    m_bNavigated = true;
+    m_browser->GoForward();
+}
+
+void CMainDlg::OnStop()
+{
+    m_browser->Stop();
+}
+
+void CMainDlg::OnRefresh()
+{
+    m_bNavigated = true;
+    m_browser->Refresh();
+}
+
+void CMainDlg::OnCancel()
+{
+    // Everything the window holds open is let go here, before it closes.
+    m_bEnding = true;
+    close();
+}
+
+void CMainDlg::OnDownloadBegin()
+{
+    m_wndStatusBar->SetPaneText(0, QStringLiteral("Downloading"));
+    m_wndToolBar->EnableButton(ID_NAV_STOP, true);
+}
+
+void CMainDlg::OnDownloadComplete()
+{
+    m_wndStatusBar->SetPaneText(0, QStringLiteral("Done"));
+    m_wndToolBar->EnableButton(ID_NAV_STOP, false);
+}
+
+void CMainDlg::OnProgressChange(long progress, long progressMax)
+{
+    if (progress < 0 || progressMax <= 0)
+        return;
+    m_wndStatusBar->SetPaneText(0, m_browser->LocationURL());
+    m_wndStatusBar->SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(progress),
+                                                     static_cast<unsigned long>(progressMax)));
+}
+
+void CMainDlg::OnCommandStateChange(long command, bool enable)
+{
+    switch (command) {
+    case CWebBrowser::CSC_NAVIGATEFORWARD:
+        m_wndToolBar->EnableButton(ID_NAV_FORWARD, enable);
+        break;
+    case CWebBrowser::CSC_NAVIGATEBACK:
+        m_wndToolBar->EnableButton(ID_NAV_BACK, enable);
+        break;
+    case CWebBrowser::CSC_UPDATECOMMANDS:
+        m_wndToolBar->EnableButton(ID_NAV_STOP, enable);
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainDlg::OnNewWindow2(const QUrl& url)
+{
+    // New windows never open inside the program: the desktop's browser
+    // shows them.
+    if (MayOpenOutside(url))
+        QDesktopServices::openUrl(url);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event)
+{
+    if (!m_bEnding)
+        OnClose();
+    event->setAccepted(m_bEnding);
+}
+
+void CMainDlg::OnClose()
+{
+    OnCancel();
+}
+
+void CMainDlg::OnClockTimer()
+{
+    m_wndStatusBar->SetPaneText(2, ClockText(QDateTime::currentDateTime()));
+    m_clockTimer.start(kTick);
+}
+
+void CMainDlg::OnMergeTimer()
+{
+    MergeReceivedLinks();
+    m_mergeTimer.start(kTick);
+}
+
+} // namespace kestrel

@@ -1,0 +1,72 @@
+#include "ui/StatusBar.h"
+
+#include "ui/ClockText.h"
+
+#include <QLabel>
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kTextMargin = 4;
+
+bool IsPane(int pane)
+{
+    return pane >= 0 && pane < CStatusBar::kPaneCount;
+}
+
+} // namespace
+
+CStatusBar::CStatusBar(QWidget* parent)
+    : QStatusBar(parent)
+{
+    setObjectName(QStringLiteral("statusBar"));
+    for (int pane = 0; pane < kPaneCount; ++pane) {
+        m_panes[pane] = new QLabel(this);
+        m_panes[pane]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        m_panes[pane]->setContentsMargins(kTextMargin, 0, kTextMargin, 0);
+    }
+    // A long address in pane 0 is cut, it never widens the window.
+    m_panes[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    addWidget(m_panes[0], 1);
+    for (int pane = 1; pane < kPaneCount; ++pane) {
+        m_panes[pane]->setFixedWidth(FixedPaneWidth());
+        addPermanentWidget(m_panes[pane]);
+    }
+}
+
+void CStatusBar::SetPaneText(int pane, const QString& text)
+{
+    if (IsPane(pane) && m_panes[pane]->text() != text)
+        m_panes[pane]->setText(text);
+}
+
+QString CStatusBar::GetPaneText(int pane) const
+{
+    return IsPane(pane) ? m_panes[pane]->text() : QString();
+}
+
+int CStatusBar::PaneWidth(int pane) const
+{
+    return IsPane(pane) ? m_panes[pane]->width() : 0;
+}
+
+int CStatusBar::FixedPaneWidth() const
+{
+    // Measured with the widest digit in every place, so no time is ever cut.
+    const QFontMetrics metrics = m_panes[1]->fontMetrics();
+    QChar widest = QLatin1Char('0');
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
+            widest = QLatin1Char(digit);
+    }
+    QString sample = ClockText(QDateTime(QDate(2000, 10, 10), QTime(10, 10, 10)));
+    for (QChar& c : sample) {
+        if (c.isDigit())
+            c = widest;
+    }
+    const int needed = metrics.horizontalAdvance(sample) + 2 * kTextMargin + 2 * m_panes[1]->frameWidth();
+    return qMax(kPaneWidth, needed);
+}
+
+} // namespace kestrel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QStatusBar>
+
+class QLabel;
+
+namespace kestrel {
+
+// The window's three-pane status bar: pane 0 takes the free width (state or
+// address), pane 1 the download progress, pane 2 the clock. Panes 1 and 2
+// are 100 pixels wide, wider where the font needs more for the clock.
+class CStatusBar : public QStatusBar {
+    Q_OBJECT
+
+public:
+    static constexpr int kPaneCount = 3;
+    static constexpr int kPaneWidth = 100;
+
+    explicit CStatusBar(QWidget* parent = nullptr);
+
+    // Shown at once; the text a pane already shows changes nothing.
+    void SetPaneText(int pane, const QString& text);
+    QString GetPaneText(int pane) const;
+    int PaneWidth(int pane) const;
+
+private:
+    int FixedPaneWidth() const;
+
+    QLabel* m_panes[kPaneCount] = {};
+};
+
+} // namespace kestrel

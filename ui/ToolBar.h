@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QToolBar>
+
+namespace kestrel {
+
+// The window's flat toolbar: buttons of 43 x 43 pixels with a 24 x 24
+// picture and the caption under it, each known by its command number.
+// The navigation buttons come first; link buttons follow them.
+class CToolBar : public QToolBar {
+    Q_OBJECT
+
+public:
+    static constexpr int kButtonSize = 43;
+
+    explicit CToolBar(QWidget* parent = nullptr);
+
+    // Appends a button; its action triggers the command.
+    QAction* AddButton(int commandId, const QIcon& icon, const QString& caption, const QString& toolTip);
+    // The button's action, or nullptr when no button has that command.
+    QAction* Button(int commandId) const;
+    void EnableButton(int commandId, bool enable);
+    bool IsButtonEnabled(int commandId) const;
+};
+
+} // namespace kestrel
