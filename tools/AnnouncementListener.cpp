@@ -1,12 +1,12 @@
 #include "tools/AnnouncementListener.h"
 
+#include "tools/ConsoleLine.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
 #include "tools/StopSignals.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,12 +20,6 @@ std::string AddressText(const sockaddr_in& address)
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-void PrintLine(const std::string& line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
 }
 } // namespace
 

@@ -1,7 +1,8 @@
 #include "tools/StaticFileServer.h"
 
+#include "tools/ConsoleLine.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <httplib.h>
 
@@ -24,9 +25,8 @@ bool CStaticFileServer::Start(const std::string& directory, const std::string& a
     // mistyped page names of the catalogue.
     m_server->set_logger([](const httplib::Request& request, const httplib::Response& response) {
         if (response.status >= 400) {
-            std::printf("http: %d for %s %s from %s\n", response.status, request.method.c_str(), request.path.c_str(),
-                request.remote_addr.c_str());
-            std::fflush(stdout);
+            PrintLine("http: " + std::to_string(response.status) + " for " + request.method + " " + request.path
+                + " from " + request.remote_addr);
         }
     });
     errno = 0;

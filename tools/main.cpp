@@ -5,6 +5,7 @@
 #include "tools/AnnounceOptions.h"
 #include "tools/AnnouncementListener.h"
 #include "tools/CatalogueWatcher.h"
+#include "tools/ConsoleLine.h"
 #include "tools/RecordBroadcaster.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
@@ -17,12 +18,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-void PrintLine(const std::string& line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
 
 void ReportLoaded(const std::string& path, const AnnouncedRecords& records)
 {
@@ -50,6 +45,7 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
     }
     CCatalogueWatcher watcher(options.cataloguePath);
     std::string lastSendError;
+    bool sent = false;
     do {
         switch (watcher.Poll()) {
         case CCatalogueWatcher::Change::Loaded:
@@ -69,13 +65,13 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
             continue;
         }
         std::string sendError;
-        broadcaster.Broadcast(watcher.Catalogue(), sendError);
+        sent = broadcaster.Broadcast(watcher.Catalogue(), sendError);
         // A network that is down would repeat its error at every interval.
         if (sendError != lastSendError)
             PrintLine(sendError.empty() ? "sending again" : sendError);
         lastSendError = sendError;
     } while (!options.once && !stop.WaitForStop(options.intervalSeconds));
-    return 0;
+    return sent || !options.once ? 0 : kExitFailure;
 }
 
 int Listen(const AnnounceOptions& options, CStopSignals& stop)
