@@ -1,5 +1,6 @@
 #include "channel/LinkReceiver.h"
 
+#include "channel/LinkRecordFrame.h"
 #include "channel/PortText.h"
 #include "config/ChannelSettings.h"
 
@@ -20,17 +21,9 @@ bool CLinkReceiver::Start(CSocketOwner* owner)
 
 void CLinkReceiver::OnFrame(FrameView frame)
 {
-    if (frame.Marker() != 0 && frame.Marker() != 1)
-        return;
-    if (frame.Type() != kLinkRecordFrameType)
-        return;
-    // A shorter payload does not hold a whole record; what follows it in the
-    // buffer belongs to other frames.
-    if (frame.PayloadLength() < kLinkRecordSize)
-        return;
     LinkRecord record;
-    CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
-    AddRecord(record);
+    if (ReadLinkRecordFrame(frame, record))
+        AddRecord(record);
 }
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #include "tools/AnnouncementListener.h"
 
+#include "channel/LinkRecordFrame.h"
 #include "tools/ConsoleLine.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
@@ -74,13 +75,10 @@ void CAnnouncementListener::ReadDatagram()
 
 void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sender)
 {
-    // What a browser would keep: a link-record frame, marker 0 or 1, with a
-    // whole record in it.
-    if (frame.Type() != kLinkRecordFrameType || frame.Marker() > 1 || frame.PayloadLength() < kLinkRecordSize)
-        return;
+    // Only what a browser would keep.
     LinkRecord record;
-    CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
-    PrintLine(DescribeHeardRecord(record, sender));
+    if (ReadLinkRecordFrame(frame, record))
+        PrintLine(DescribeHeardRecord(record, sender));
 }
 
 } // namespace kestrel

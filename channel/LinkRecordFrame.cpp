@@ -1,0 +1,19 @@
+#include "channel/LinkRecordFrame.h"
+
+namespace kestrel {
+
+bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record)
+{
+    if (frame.Marker() != 0 && frame.Marker() != 1)
+        return false;
+    if (frame.Type() != kLinkRecordFrameType)
+        return false;
+    // A shorter payload does not hold a whole record; what follows it in the
+    // buffer belongs to other frames.
+    if (frame.PayloadLength() < kLinkRecordSize)
+        return false;
+    CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
+    return true;
+}
+
+} // namespace kestrel
