@@ -1,0 +1,86 @@
+#include "tests/ui/PageServer.h"
+
+#include <QTcpSocket>
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kMaxRequestSize = 16 * 1024;
+
+QByteArray Response(const QByteArray& status, const QByteArray& body, qsizetype announcedLength)
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+        QByteArray::number(announcedLength) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+}
+
+} // namespace
+
+PageServer::PageServer()
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &PageServer::OnNewConnection);
+    m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QUrl PageServer::Url(const QString& path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+}
+
+void PageServer::AddPage(const QString& path, const QByteArray& html)
+{
+    m_pages.insert(path, html);
+}
+
+void PageServer::AddEndlessPage(const QString& path)
+{
+    m_endlessPages.insert(path);
+}
+
+void PageServer::OnNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void PageServer::OnReadyRead(QTcpSocket* socket)
+{
+    QByteArray& request = m_pending[socket];
+    request += socket->readAll();
+    if (request.size() > kMaxRequestSize) {
+        socket->abort();
+        return;
+    }
+    const qsizetype headerEnd = request.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return;
+    // "GET /path HTTP/1.1"
+    const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+    const QString path = requestLine.size() >= 2 ? QUrl(QString::fromLatin1(requestLine[1])).path() : QString();
+    request.clear();
+    ++m_requests[path];
+    Answer(socket, path);
+}
+
+void PageServer::Answer(QTcpSocket* socket, const QString& path)
+{
+    if (m_endlessPages.contains(path)) {
+        socket->write(Response("200 OK", "<html><body><p>loading", 1000000));
+        return;
+    }
+    if (!m_pages.contains(path)) {
+        socket->write(Response("404 Not Found", "not here", 8));
+        socket->disconnectFromHost();
+        return;
+    }
+    const QByteArray& page = m_pages.value(path);
+    socket->write(Response("200 OK", page, page.size()));
+    socket->disconnectFromHost();
+}
+
+} // namespace kestrel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QTcpServer>
+#include <QUrl>
+
+class QTcpSocket;
+
+namespace kestrel {
+
+// A small web server on 127.0.0.1 for the window tests: it serves the pages
+// it was given, counts the requests for each path, and can hold a page
+// that never finishes loading.
+class PageServer : public QObject {
+    Q_OBJECT
+
+public:
+    PageServer();
+
+    bool IsListening() const { return m_server.isListening(); }
+    QUrl Url(const QString& path) const;
+    void AddPage(const QString& path, const QByteArray& html);
+    // Sends the headers and the start of the page, then nothing more.
+    void AddEndlessPage(const QString& path);
+    int RequestCount(const QString& path) const { return m_requests.value(path); }
+
+private:
+    void OnNewConnection();
+    void OnReadyRead(QTcpSocket* socket);
+    void Answer(QTcpSocket* socket, const QString& path);
+
+    QTcpServer m_server;
+    QHash<QString, QByteArray> m_pages;
+    QSet<QString> m_endlessPages;
+    QHash<QString, int> m_requests;
+    QHash<QTcpSocket*, QByteArray> m_pending;
+};
+
+} // namespace kestrel

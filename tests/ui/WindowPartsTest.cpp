@@ -1,0 +1,224 @@
+// The window's small parts on their own: button pictures, the clock text,
+// the scheme gate, the toolbar and the status bar.
+
+#include "ui/ButtonPicture.h"
+#include "ui/ClockText.h"
+#include "ui/SchemeGate.h"
+#include "ui/StatusBar.h"
+#include "ui/ToolBar.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QToolButton>
+
+namespace kestrel {
+
+namespace {
+
+const QRgb kMagenta = qRgb(255, 0, 255);
+
+QImage Filled(QSize size, QRgb colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QRgb PixelAt(const QPixmap& pixmap, int x, int y)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32).pixel(x, y);
+}
+
+int OpaquePixels(const QPixmap& pixmap)
+{
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            count += qAlpha(image.pixel(x, y)) == 255;
+    }
+    return count;
+}
+
+} // namespace
+
+class WindowPartsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void magentaBecomesTransparent();
+    void otherSizesAreScaledTo24();
+    void nullPictureGivesNullPixmap();
+    void stripIsCutIntoPicturesLeftToRight();
+    void navigationStripsHoldFourPicturesEach();
+    void iconShowsHotPictureUnderTheMouse();
+    void clockTextHasFixedWidthFields();
+    void schemeGate_data();
+    void schemeGate();
+    void toolbarButtonsAreKnownByCommand();
+    void statusPanesHoldTheirTexts();
+    void clockPanesWidenForLargeFonts();
+};
+
+void WindowPartsTest::magentaBecomesTransparent()
+{
+    QImage image = Filled(QSize(24, 24), kMagenta);
+    image.setPixel(5, 7, qRgb(10, 20, 30));
+    const QPixmap picture = ButtonPicture(image);
+    QCOMPARE(picture.size(), QSize(24, 24));
+    QCOMPARE(qAlpha(PixelAt(picture, 0, 0)), 0);
+    QCOMPARE(qAlpha(PixelAt(picture, 23, 23)), 0);
+    QCOMPARE(PixelAt(picture, 5, 7), qRgba(10, 20, 30, 255));
+}
+
+void WindowPartsTest::otherSizesAreScaledTo24()
+{
+    QImage image = Filled(QSize(48, 48), qRgb(0, 128, 0));
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x)
+            image.setPixel(x, y, kMagenta);
+    }
+    const QPixmap picture = ButtonPicture(image);
+    QCOMPARE(picture.size(), QSize(24, 24));
+    QCOMPARE(qAlpha(PixelAt(picture, 0, 0)), 0);
+    QCOMPARE(PixelAt(picture, 20, 20), qRgba(0, 128, 0, 255));
+    // No pink fringe where magenta met the picture.
+    const QRgb edge = PixelAt(picture, 4, 4);
+    QVERIFY(qAlpha(edge) == 0 || qRed(edge) < 64);
+
+    QCOMPARE(ButtonPicture(Filled(QSize(3, 100), qRgb(1, 2, 3))).size(), QSize(24, 24));
+}
+
+void WindowPartsTest::nullPictureGivesNullPixmap()
+{
+    QVERIFY(ButtonPicture(QImage()).isNull());
+    QVERIFY(CutPictureStrip(QImage()).isEmpty());
+}
+
+void WindowPartsTest::stripIsCutIntoPicturesLeftToRight()
+{
+    const QRgb colours[] = {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)};
+    QImage strip(72, 24, QImage::Format_RGB32);
+    for (int i = 0; i < 3; ++i) {
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 24; ++x)
+                strip.setPixel(i * 24 + x, y, x == 0 ? kMagenta : colours[i]);
+        }
+    }
+    const QList<QPixmap> pictures = CutPictureStrip(strip);
+    QCOMPARE(pictures.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(pictures[i].size(), QSize(24, 24));
+        QCOMPARE(qAlpha(PixelAt(pictures[i], 0, 10)), 0);
+        QCOMPARE(PixelAt(pictures[i], 12, 12), colours[i] | 0xff000000);
+    }
+    // A piece narrower than a picture is no picture.
+    QCOMPARE(CutPictureStrip(strip.copy(0, 0, 60, 24)).size(), 2);
+}
+
+void WindowPartsTest::navigationStripsHoldFourPicturesEach()
+{
+    for (const QString& name : {QStringLiteral(":/kestrel/navigation-normal.bmp"),
+                                QStringLiteral(":/kestrel/navigation-hot.bmp")}) {
+        const QImage strip(name);
+        QCOMPARE(strip.size(), QSize(96, 24));
+        const QList<QPixmap> pictures = CutPictureStrip(strip);
+        QCOMPARE(pictures.size(), 4);
+        for (const QPixmap& picture : pictures) {
+            QCOMPARE(qAlpha(PixelAt(picture, 0, 0)), 0);
+            QVERIFY(OpaquePixels(picture) > 24 * 24 / 4);
+        }
+    }
+}
+
+void WindowPartsTest::iconShowsHotPictureUnderTheMouse()
+{
+    const QPixmap normal = ButtonPicture(Filled(QSize(24, 24), qRgb(0, 0, 255)));
+    const QPixmap hot = ButtonPicture(Filled(QSize(24, 24), qRgb(255, 0, 0)));
+    const QIcon icon = ButtonIcon(normal, hot);
+    QCOMPARE(PixelAt(icon.pixmap(QSize(24, 24), QIcon::Normal), 12, 12), qRgba(0, 0, 255, 255));
+    QCOMPARE(PixelAt(icon.pixmap(QSize(24, 24), QIcon::Active), 12, 12), qRgba(255, 0, 0, 255));
+}
+
+void WindowPartsTest::clockTextHasFixedWidthFields()
+{
+    QCOMPARE(ClockText(QDateTime(QDate(2006, 3, 7), QTime(9, 5, 1))), QStringLiteral("2006-03-07 09:05:01"));
+    QCOMPARE(ClockText(QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))), QStringLiteral("1999-12-31 23:59:59"));
+}
+
+void WindowPartsTest::schemeGate_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("inside");
+    QTest::addColumn<bool>("outside");
+    QTest::newRow("http") << QStringLiteral("http://127.0.0.1/a") << true << true;
+    QTest::newRow("https") << QStringLiteral("HTTPS://127.0.0.1/a") << true << true;
+    QTest::newRow("file") << QStringLiteral("file:///tmp/a.html") << true << false;
+    QTest::newRow("script") << QStringLiteral("javascript:alert(1)") << false << false;
+    QTest::newRow("data") << QStringLiteral("data:text/html,x") << false << false;
+    QTest::newRow("other program") << QStringLiteral("steam://run/1") << false << false;
+    QTest::newRow("no scheme") << QStringLiteral("www.example.org") << false << false;
+    QTest::newRow("empty") << QString() << false << false;
+}
+
+void WindowPartsTest::schemeGate()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, inside);
+    QFETCH(bool, outside);
+    const QUrl url(address, QUrl::TolerantMode);
+    QCOMPARE(MayNavigate(url), inside);
+    QCOMPARE(MayOpenOutside(url), outside);
+}
+
+void WindowPartsTest::toolbarButtonsAreKnownByCommand()
+{
+    CToolBar bar;
+    QAction* first = bar.AddButton(401, QIcon(), QStringLiteral("one"), QStringLiteral("tip one"));
+    QAction* second = bar.AddButton(402, QIcon(), QStringLiteral("two"), QStringLiteral("tip two"));
+    QCOMPARE(bar.Button(401), first);
+    QCOMPARE(bar.Button(402), second);
+    QCOMPARE(bar.Button(403), nullptr);
+    QCOMPARE(second->toolTip(), QStringLiteral("tip two"));
+    QCOMPARE(qobject_cast<QToolButton*>(bar.widgetForAction(second))->size(), QSize(43, 43));
+
+    bar.EnableButton(401, false);
+    QVERIFY(!bar.IsButtonEnabled(401));
+    QVERIFY(bar.IsButtonEnabled(402));
+    bar.EnableButton(403, false);
+    QVERIFY(!bar.IsButtonEnabled(403));
+}
+
+void WindowPartsTest::statusPanesHoldTheirTexts()
+{
+    CStatusBar bar;
+    bar.SetPaneText(0, QStringLiteral("Ready"));
+    bar.SetPaneText(1, QStringLiteral("5/100"));
+    bar.SetPaneText(3, QStringLiteral("nowhere"));
+    bar.SetPaneText(-1, QStringLiteral("nowhere"));
+    QCOMPARE(bar.GetPaneText(0), QStringLiteral("Ready"));
+    QCOMPARE(bar.GetPaneText(1), QStringLiteral("5/100"));
+    QCOMPARE(bar.GetPaneText(2), QString());
+    QCOMPARE(bar.GetPaneText(3), QString());
+    QCOMPARE(bar.PaneWidth(1), bar.PaneWidth(2));
+    QVERIFY(bar.PaneWidth(1) >= CStatusBar::kPaneWidth);
+}
+
+void WindowPartsTest::clockPanesWidenForLargeFonts()
+{
+    const QFont normalFont = QApplication::font();
+    QFont large = normalFont;
+    large.setPointSize(28);
+    QApplication::setFont(large);
+    CStatusBar bar;
+    QApplication::setFont(normalFont);
+
+    const QString clock = ClockText(QDateTime(QDate(2088, 8, 28), QTime(20, 48, 58)));
+    QVERIFY(bar.PaneWidth(2) > CStatusBar::kPaneWidth);
+    QVERIFY(bar.PaneWidth(2) >= QFontMetrics(large).horizontalAdvance(clock));
+}
+
+} // namespace kestrel
+
+QTEST_MAIN(kestrel::WindowPartsTest)
+#include "WindowPartsTest.moc"
