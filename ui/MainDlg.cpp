@@ -15,6 +15,8 @@
 #include <QShortcut>
 #include <QWebEngineHistory>
 
+#include <iterator>
+
 namespace kestrel {
 
 namespace {
@@ -59,6 +61,7 @@ CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
     m_browser->history()->count();
     setWindowIcon(ApplicationIcon());
     setWindowTitle(QString::fromUtf8(kTitle));
+    // The size to return to from maximised.
     if (const QScreen* screen = this->screen())
         resize(screen->availableSize() * 2 / 3);
 
@@ -85,7 +88,6 @@ CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
     connect(&m_mergeTimer, &QTimer::timeout, this, &CMainDlg::OnMergeTimer);
     m_clockTimer.start(kFirstTick);
     m_mergeTimer.start(kFirstTick);
-    m_bNavigated = false;
 }
 
 void CMainDlg::CreateBars()
