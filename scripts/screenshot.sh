@@ -23,8 +23,12 @@ xvfb_pid=
 wm_pid=
 browser_pid=
 finish() {
+  set +e # a stopped process reports its signal; that is no failure here
   for pid in "$browser_pid" "$wm_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    if [ -n "$pid" ]; then
+      kill "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
   done
   rm -rf "$runtime"
 }
