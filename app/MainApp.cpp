@@ -1,9 +1,13 @@
 #include "app/MainApp.h"
 
 #include "app/SingleInstance.h"
+#include "channel/LinkReceiver.h"
 #include "ui/ConsoleLine.h"
 #include "ui/MainDlg.h"
 
+#include <curl/curl.h>
+
+#include <QFile>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -29,6 +33,14 @@ void AllowWebEngineAsRoot()
 CMainApp::CMainApp(int& argc, char** argv)
     : m_app(argc, argv)
 {
+    // Pictures are fetched on worker threads; libcurl's global state must
+    // be set up once before any of them starts.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CMainApp::~CMainApp()
+{
+    curl_global_cleanup();
 }
 
 int CMainApp::Run()
@@ -44,7 +56,9 @@ int CMainApp::Run()
     // failure to report here.
     AllowWebEngineAsRoot();
 
-    CMainDlg dialog(programPath);
+    // The one receiver of the process: it outlives the window that owns it.
+    CLinkReceiver receiver(QFile::encodeName(programPath).toStdString());
+    CMainDlg dialog(programPath, receiver);
     QObject::connect(&instance, &CSingleInstance::ComeForwardRequested, &dialog, &CMainDlg::ComeForward);
     m_app.exec();
     return 0;

@@ -9,6 +9,9 @@ namespace kestrel {
 class CMainApp {
 public:
     CMainApp(int& argc, char** argv);
+    ~CMainApp();
+    CMainApp(const CMainApp&) = delete;
+    CMainApp& operator=(const CMainApp&) = delete;
 
     // Runs the program; returns the process's exit status.
     int Run();

@@ -33,6 +33,8 @@ public:
     bool Open(const char* bindAddress, long port, CSocketOwner* owner);
     // Closes the socket if one is open.
     void Close();
+    // The open socket, or -1.
+    int SocketHandle() const { return m_socket; }
 
     // The owner's readiness call: socketParam is the socket, eventParam
     // holds the events in its low 16 bits and an error code in its high 16.

@@ -1,5 +1,7 @@
 #include "ui/ButtonPicture.h"
 
+#include <QPainter>
+
 namespace kestrel {
 
 namespace {
@@ -25,6 +27,18 @@ QPixmap ButtonPicture(const QImage& image)
         picture = picture.scaled(kButtonPictureSize, kButtonPictureSize, Qt::IgnoreAspectRatio,
                                  Qt::SmoothTransformation);
     return QPixmap::fromImage(picture);
+}
+
+QPixmap StandInPicture()
+{
+    QPixmap picture(kButtonPictureSize, kButtonPictureSize);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x8a, 0x93, 0x9e), 1.5));
+    painter.setBrush(QColor(0xe4, 0xe8, 0xed));
+    painter.drawRoundedRect(QRectF(2.5, 2.5, 19, 19), 4, 4);
+    return picture;
 }
 
 QList<QPixmap> CutPictureStrip(const QImage& strip)

@@ -15,6 +15,9 @@ constexpr int kButtonPictureSize = 24;
 // then another size is scaled to 24 x 24. A null image gives a null pixmap.
 QPixmap ButtonPicture(const QImage& image);
 
+// The neutral picture of a link whose own picture could not be had.
+QPixmap StandInPicture();
+
 // Cuts a strip of pictures laid side by side, 24 pixels wide each, into
 // button pictures, left to right.
 QList<QPixmap> CutPictureStrip(const QImage& strip);

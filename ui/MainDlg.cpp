@@ -2,8 +2,10 @@
 
 #include "catalogue/GbkText.h"
 #include "catalogue/HomeUrl.h"
+#include "channel/LinkReceiver.h"
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
+#include "ui/LinkPictures.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -13,6 +15,8 @@
 #include <QDesktopServices>
 #include <QScreen>
 #include <QShortcut>
+#include <QSocketNotifier>
+#include <QTextDocument>
 #include <QWebEngineHistory>
 
 #include <iterator>
@@ -47,11 +51,17 @@ QIcon ApplicationIcon()
     return icon;
 }
 
+QString RecordText(std::string_view gbk)
+{
+    return QString::fromStdString(GbkToUtf8(gbk));
+}
+
 } // namespace
 
-CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
+CMainDlg::CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget* parent)
     : QMainWindow(parent)
     , m_browser(new CWebBrowser(this))
+    , m_receiver(receiver)
 {
     setCentralWidget(m_browser);
     // Start the browser's page now, still empty: its drawing surface would
@@ -81,6 +91,9 @@ CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
     m_bLayoutReady = true;
     ConnectBrowserEvents();
     showMaximized();
+    // Without a channel the browser works on without announcements; the
+    // receiver has said why on standard output.
+    m_receiver.Start(this);
 
     m_clockTimer.setSingleShot(true);
     m_mergeTimer.setSingleShot(true);
@@ -88,6 +101,12 @@ CMainDlg::CMainDlg(const QString& programPath, QWidget* parent)
     connect(&m_mergeTimer, &QTimer::timeout, this, &CMainDlg::OnMergeTimer);
     m_clockTimer.start(kFirstTick);
     m_mergeTimer.start(kFirstTick);
+}
+
+CMainDlg::~CMainDlg()
+{
+    // The receiver outlives the window: it must not report to it any more.
+    m_receiver.Close();
 }
 
 void CMainDlg::CreateBars()
@@ -126,6 +145,87 @@ void CMainDlg::NavigateHome()
 
 void CMainDlg::MergeReceivedLinks()
 {
+    m_catalogue.Merge(m_receiver.Store(), *this);
+}
+
+void CMainDlg::RebuildLinkButtons()
+{
+    const QList<QIcon> icons = FetchLinkIcons(m_catalogue);
+    for (int k = 1; k <= m_catalogue.LinkCount(); ++k) {
+        const LinkRecord& link = m_catalogue.Link(k);
+        const int command = ID_LINK_FIRST - 1 + k;
+        QAction* button = m_wndToolBar->Button(command);
+        if (!button) {
+            button = m_wndToolBar->AddButton(command, QIcon(), QString(), QString());
+            connect(button, &QAction::triggered, this, [this, command] { OnLinkCommand(command); });
+        }
+        // Names and captions are the broadcaster's text, never markup or
+        // keyboard shortcuts.
+        button->setText(RecordText(FieldText(link.name)).replace(QLatin1Char('&'), QLatin1String("&&")));
+        button->setToolTip(Qt::convertFromPlainText(RecordText(FieldText(link.caption))));
+        button->setIcon(icons.value(k - 1));
+    }
+}
+
+void CMainDlg::OnLinkCommand(int command)
+{
+    const int k = command - (ID_LINK_FIRST - 1);
+    if (k >= 1 && k <= m_catalogue.LinkCount())
+        OpenLink(RecordText(FieldText(m_catalogue.Link(k).url)));
+}
+
+void CMainDlg::OpenLink(const QString& url)
+{
+    m_browser->Navigate(url);
+}
+
+void CMainDlg::EnableStopAndRefresh()
+{
+    m_wndToolBar->EnableButton(ID_NAV_STOP, true);
+    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
+}
+
+bool CMainDlg::IsNavigated() const
+{
+    return m_bNavigated;
+}
+
+void CMainDlg::OpenFirstLink()
+{
+    m_bNavigated = true;
+    OnLinkCommand(ID_LINK_FIRST);
+    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
+}
+
+std::vector<bool> CMainDlg::TestPictures(const std::vector<std::string>& urls)
+{
+    std::vector<bool> usable;
+    for (const FetchedBody& body : FetchPictureBatch(urls))
+        usable.push_back(body.size != 0);
+    return usable;
+}
+
+void CMainDlg::WatchSocket(int socket)
+{
+    m_socketNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    connect(m_socketNotifier, &QSocketNotifier::activated, this, &CMainDlg::OnSocketMessage);
+}
+
+void CMainDlg::UnwatchSocket(int)
+{
+    if (!m_socketNotifier)
+        return;
+    // Closing can come from inside a notification; the notifier goes when
+    // the event loop is back.
+    m_socketNotifier->setEnabled(false);
+    m_socketNotifier->deleteLater();
+    m_socketNotifier = nullptr;
+}
+
+void CMainDlg::OnSocketMessage()
+{
+    if (m_socketNotifier)
+        m_receiver.OnSocketNotify(static_cast<std::uintptr_t>(m_socketNotifier->socket()), CChannelSocket::kReadEvent);
 }
 
 void CMainDlg::ComeForward()
@@ -163,6 +263,7 @@ void CMainDlg::OnRefresh()
 void CMainDlg::OnCancel()
 {
     // Everything the window holds open is let go here, before it closes.
+    m_receiver.Close();
     m_bEnding = true;
     close();
 }

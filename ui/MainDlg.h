@@ -1,19 +1,26 @@
 #pragma once
 
+#include "catalogue/CatalogueHost.h"
+#include "catalogue/LinkCatalogue.h"
+#include "channel/SocketOwner.h"
+
 #include <QMainWindow>
 #include <QTimer>
 
+class QSocketNotifier;
+
 namespace kestrel {
 
+class CLinkReceiver;
 class CStatusBar;
 class CToolBar;
 class CWebBrowser;
 
 // The program's only window: the toolbar on top, the browser in the middle,
 // the three-pane status bar at the bottom. It keeps the clock, runs the
-// catalogue merge every second and ends the program on Escape or any close
-// request.
-class CMainDlg : public QMainWindow {
+// catalogue merge every second, reads the channel through the link receiver
+// and ends the program on Escape or any close request.
+class CMainDlg : public QMainWindow, public CCatalogueHost, public CSocketOwner {
     Q_OBJECT
 
 public:
@@ -23,17 +30,25 @@ public:
         ID_NAV_FORWARD = 32775,
         ID_NAV_STOP = 32776,
         ID_NAV_REFRESH = 32777,
+        // Link k's button has command ID_LINK_FIRST - 1 + k.
+        ID_LINK_FIRST = 401,
     };
 
-    // Builds and shows the window. Without a program path there are no
-    // settings and no channel: the window then stays bare, the browser alone
-    // without bars or timers.
-    explicit CMainDlg(const QString& programPath, QWidget* parent = nullptr);
+    // Builds and shows the window and starts the receiver with the window as
+    // its owner. Without a program path there are no settings and no
+    // channel: the window then stays bare, the browser alone without bars,
+    // timers or receiver.
+    CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget* parent = nullptr);
+    ~CMainDlg() override;
 
     // Opens the process-wide home URL; nothing while it is empty.
-    void NavigateHome();
+    void NavigateHome() override;
     // One pass bringing the received link records into the catalogue.
     void MergeReceivedLinks();
+    // Gives every link its button: appends buttons for new links, and sets
+    // every link's label, tool tip and pictures afresh.
+    void RebuildLinkButtons() override;
+    const CLinkCatalogue& Catalogue() const { return m_catalogue; }
     // Another start of the program asked for this window: restore it when
     // minimised, otherwise keep its size, and bring it to the front.
     void ComeForward();
@@ -55,6 +70,11 @@ public slots:
     void OnRefresh();
     // The one way the window ends: Escape and every close request come here.
     void OnCancel();
+    // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
+    void OnLinkCommand(int command);
+    void OpenLink(const QString& url);
+    // A datagram waits on the channel.
+    void OnSocketMessage();
 
     // Browser events.
     void OnDownloadBegin();
@@ -67,12 +87,25 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     virtual void OnClose();
 
+    // What the catalogue merge asks of the window.
+    void EnableStopAndRefresh() override;
+    bool IsNavigated() const override;
+    void OpenFirstLink() override;
+    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override;
+
+    // The channel socket's readiness, watched on the window's own thread.
+    void WatchSocket(int socket) override;
+    void UnwatchSocket(int socket) override;
+
 private:
     void CreateBars();
     void ConnectBrowserEvents();
     void OnClockTimer();
     void OnMergeTimer();
 
+    CLinkReceiver& m_receiver;
+    QSocketNotifier* m_socketNotifier = nullptr;
+    CLinkCatalogue m_catalogue;
     QTimer m_clockTimer;
     QTimer m_mergeTimer;
     bool m_bEnding = false;

@@ -3,6 +3,7 @@
 
 #include "catalogue/HomeUrl.h"
 #include "tests/ui/PageServer.h"
+#include "tests/ui/TestProgram.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -26,7 +27,6 @@ namespace {
 constexpr int kLoadTimeout = 60000;
 constexpr int kSettleTime = 1500;
 
-const QString kProgramPath = QStringLiteral("/opt/kestrel/kestrel");
 
 const int kNavigationCommands[] = {CMainDlg::ID_NAV_BACK, CMainDlg::ID_NAV_FORWARD, CMainDlg::ID_NAV_STOP,
                                    CMainDlg::ID_NAV_REFRESH};
@@ -95,6 +95,7 @@ private:
 
     PageServer m_server;
     DesktopRecorder m_desktop;
+    std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
 };
 
@@ -119,12 +120,14 @@ void MainDlgTest::init()
 {
     m_desktop.opened.clear();
     HomeUrl().clear();
-    m_dlg = std::make_unique<CMainDlg>(kProgramPath);
+    m_program = std::make_unique<TestProgram>();
+    m_dlg = std::make_unique<CMainDlg>(m_program->Path(), m_program->Receiver());
 }
 
 void MainDlgTest::cleanup()
 {
     m_dlg.reset();
+    m_program.reset();
     HomeUrl().clear();
 }
 
@@ -384,7 +387,7 @@ void MainDlgTest::escapeEndsTheWindow()
 void MainDlgTest::closeRequestsTakeTheCancelPath()
 {
     m_dlg.reset();
-    CloseCountingDlg dlg(kProgramPath);
+    CloseCountingDlg dlg(m_program->Path(), m_program->Receiver());
     QVERIFY(dlg.isVisible());
     QVERIFY(dlg.close());
     QCOMPARE(dlg.closeRequests, 1);
@@ -409,7 +412,7 @@ void MainDlgTest::comeForwardRestoresAMinimisedWindow()
 
 void MainDlgTest::withoutProgramPathTheWindowStaysBare()
 {
-    m_dlg = std::make_unique<CMainDlg>(QString());
+    m_dlg = std::make_unique<CMainDlg>(QString(), m_program->Receiver());
     QVERIFY(m_dlg->isVisible());
     QVERIFY(!m_dlg->isMaximized());
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Larkspur-资源浏览器(V2.01)"));

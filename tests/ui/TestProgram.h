@@ -1,0 +1,29 @@
+#pragma once
+
+#include "channel/LinkReceiver.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace kestrel {
+
+// A program path in a folder of its own, with a settings file that puts the
+// channel on 127.0.0.1 at a port the system picks, and the receiver the
+// window is given. Nothing is written beside the real program.
+class TestProgram {
+public:
+    TestProgram();
+
+    QString Path() const;
+    CLinkReceiver& Receiver() { return *m_receiver; }
+    // The channel's port once the window has started the receiver; 0 before.
+    quint16 ChannelPort() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<CLinkReceiver> m_receiver;
+};
+
+} // namespace kestrel
