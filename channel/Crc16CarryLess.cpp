@@ -35,19 +35,19 @@ bool CarryLessCrc16Supported()
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
 }
 
-#pragma GCC push_options
-#pragma GCC target("pclmul,ssse3")
+// The attribute, not a target pragma, so that gcc and clang both take it.
+#define KESTREL_CARRY_LESS __attribute__((target("pclmul,ssse3")))
 
 namespace {
 
 // The first byte of a run holds the highest powers of x, so each block is
 // turned most significant byte first.
-inline __m128i MostSignificantFirst(__m128i block)
+KESTREL_CARRY_LESS inline __m128i MostSignificantFirst(__m128i block)
 {
     return _mm_shuffle_epi8(block, _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
 }
 
-inline __m128i LoadBlock(const unsigned char* bytes)
+KESTREL_CARRY_LESS inline __m128i LoadBlock(const unsigned char* bytes)
 {
     return MostSignificantFirst(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
 }
@@ -55,13 +55,16 @@ inline __m128i LoadBlock(const unsigned char* bytes)
 // Multiplying a block by x^Distance: its high half moves Distance + 64 bits,
 // its low half Distance bits.
 template <unsigned Distance>
-inline __m128i FoldConstants()
+KESTREL_CARRY_LESS inline __m128i FoldConstants()
 {
-    return _mm_set_epi64x(PowerOfXModPolynomial(Distance + 64), PowerOfXModPolynomial(Distance));
+    // Named constants, so that no build computes them at run time.
+    constexpr long long kHighHalf = PowerOfXModPolynomial(Distance + 64);
+    constexpr long long kLowHalf = PowerOfXModPolynomial(Distance);
+    return _mm_set_epi64x(kHighHalf, kLowHalf);
 }
 
 // sum * x^Distance + next, kept congruent and within 128 bits.
-inline __m128i Fold(__m128i sum, __m128i constants, __m128i next)
+KESTREL_CARRY_LESS inline __m128i Fold(__m128i sum, __m128i constants, __m128i next)
 {
     const __m128i high = _mm_clmulepi64_si128(sum, constants, 0x11);
     const __m128i low = _mm_clmulepi64_si128(sum, constants, 0x00);
@@ -70,7 +73,7 @@ inline __m128i Fold(__m128i sum, __m128i constants, __m128i next)
 
 } // namespace
 
-std::uint16_t Crc16CarryLess(std::uint16_t crc, const unsigned char* bytes, std::size_t count)
+KESTREL_CARRY_LESS std::uint16_t Crc16CarryLess(std::uint16_t crc, const unsigned char* bytes, std::size_t count)
 {
     // Zero bytes in front of a run do not change a CRC that starts from
     // zero, so the run is padded in front to whole blocks and the start
@@ -111,7 +114,7 @@ std::uint16_t Crc16CarryLess(std::uint16_t crc, const unsigned char* bytes, std:
     return Crc16ByTable(0, folded, kBlockBytes);
 }
 
-#pragma GCC pop_options
+#undef KESTREL_CARRY_LESS
 
 } // namespace kestrel
 
