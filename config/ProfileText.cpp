@@ -114,6 +114,13 @@ bool CanWriteEntry(std::string_view section, std::string_view key, std::string_v
     const auto hasLineBreak = [](std::string_view s) { return s.find('\n') != std::string_view::npos; };
     if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value))
         return false;
+    // A lone GBK lead byte would take the closing "]" as its trail byte, and
+    // a "]" inside the name could close it early: the key would then land in
+    // whatever section comes before, or in another one.
+    section = Trim(section);
+    const std::string sectionLine = "[" + std::string(section) + "]";
+    if (SectionName(sectionLine) != section)
+        return false;
     key = Trim(key);
     return key.find('=') == std::string_view::npos && (key.empty() || (key[0] != ';' && key[0] != '['));
 }

@@ -156,6 +156,24 @@ TEST_F(ProfileStringTest, WriteRefusesEntriesThatWouldNotReadBack)
     EXPECT_EQ(BytesOf(m_path), kEditedFile);
 }
 
+TEST_F(ProfileStringTest, WriteRefusesSectionNamesWhoseLineWouldNotCloseAsThemselves)
+{
+    // "[\xC9]" holds no "]" of its own: the lead byte takes it as trail byte,
+    // so a new key would fall into the section above. "[Last]\xC9]" would
+    // close after "Last" and put the key there.
+    const std::string file = "[Last]\r\nx=y\r\n";
+    for (const std::string section : {"\xC9", "Last]\xC9", "\xC9\xE8\xD6"}) {
+        SCOPED_TRACE(section);
+        PutBytes(m_path, file);
+        EXPECT_FALSE(WriteProfileString(m_path, section, "x", "1"));
+        EXPECT_EQ(BytesOf(m_path), file);
+        EXPECT_EQ(Read("Last", "x"), "y");
+    }
+    EXPECT_TRUE(WriteProfileString(m_path, "\xC9\xE8]", "x", "1")) << "a whole GBK character and a \"]\" are fine";
+    EXPECT_EQ(Read("\xC9\xE8]", "x"), "1");
+    EXPECT_EQ(Read("Last", "x"), "y");
+}
+
 TEST_F(ProfileStringTest, WriteKeepsModeLeavesNoTemporaryFileAndKeepsALink)
 {
     const std::string target = PathOf("real.INI");
