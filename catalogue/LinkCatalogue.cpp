@@ -26,11 +26,14 @@ bool CLinkCatalogue::Merge(const CLinkRecordStore& store, CCatalogueHost& host)
         }
         const int k = FindLink(record);
         if (k > 0) {
-            // Replaced whole, so a name that differs only in letter case takes the new case.
-            LinkRecord& link = m_links[k - 1];
-            if (std::memcmp(&link, &record, sizeof record) != 0) {
+            // Compared with the record as received, not with the link, whose
+            // pictures a failed test may have emptied. Replaced whole, so a
+            // name that differs only in letter case takes the new case.
+            LinkRecord& received = m_received[k - 1];
+            if (std::memcmp(&received, &record, sizeof record) != 0) {
                 changed = true;
-                link = record;
+                received = record;
+                m_links[k - 1] = record;
             }
             continue;
         }
@@ -38,6 +41,7 @@ bool CLinkCatalogue::Merge(const CLinkRecordStore& store, CCatalogueHost& host)
         if (m_linkCount == kMaxLinks)
             continue;
         changed = true;
+        m_received[m_linkCount] = record;
         m_links[m_linkCount++] = record;
         if (!host.IsNavigated())
             host.OpenFirstLink();
