@@ -40,7 +40,13 @@ std::size_t FindSync(const unsigned char* bytes, std::size_t count)
 void CFrameFinder::Append(const unsigned char* bytes, std::size_t count)
 {
     // After every feed at most kHuntingBacklogLimit bytes remain, so one
-    // piece always fits once the remainder is moved to the front.
+    // piece always fits once the remainder is moved to the front. Only a
+    // handler that failed on a frame completed late can leave more; then the
+    // oldest bytes give way and the hunt starts afresh.
+    if (m_count + count > kBufferSize) {
+        Discard(m_count + count - kBufferSize);
+        m_state = kHunting;
+    }
     if (m_start + m_count + count > kBufferSize) {
         std::memmove(m_buffer, m_buffer + m_start, m_count);
         m_start = 0;

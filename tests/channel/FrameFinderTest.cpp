@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 
 namespace kestrel {
@@ -241,6 +242,35 @@ TEST_F(FrameFinderTest, AFailingHandlerEndsTheFeedAndTheFrameIsHandedOnAgain)
     EXPECT_EQ(seen[1], first);
     EXPECT_EQ(seen[2], second);
     EXPECT_EQ(seen[3], third);
+}
+
+TEST_F(FrameFinderTest, AHandlerFailingOnALateLargestFrameNeverOverfillsTheBuffer)
+{
+    // The largest frame, completed by a full read: when its handler fails,
+    // more than the hunting backlog stays, and the next full read must still fit.
+    const Bytes largest = MakeFrame(0xEE, 0, PatternPayload(kLargestFramePayload));
+    const Bytes good = RecordSizedFrame(19);
+    std::vector<Bytes> seen;
+    auto handler = [&](FrameView frame) {
+        seen.emplace_back(frame.Bytes(), frame.Bytes() + frame.Size());
+        if (frame.Type() == 0xEE)
+            throw std::runtime_error("handler failed");
+    };
+    // On the heap, so that the address sanitizer sees a step past its end.
+    const auto finder = std::make_unique<CFrameFinder>();
+    const std::size_t firstRead = largest.size() - 10;
+    finder->Feed(largest.data(), firstRead, handler);
+    const Bytes secondRead = Join({Bytes(largest.begin() + firstRead, largest.end()), Garbage(CFrameFinder::kLargestPiece - 10)});
+    finder->Feed(secondRead.data(), secondRead.size(), handler);
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_GT(finder->GetBufferedCount(), CFrameFinder::kHuntingBacklogLimit);
+
+    const Bytes thirdRead = Garbage(CFrameFinder::kLargestPiece, 3);
+    finder->Feed(thirdRead.data(), thirdRead.size(), handler);
+    EXPECT_LE(finder->GetBufferedCount(), CFrameFinder::kHuntingBacklogLimit);
+    finder->Feed(good.data(), good.size(), handler);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), good);
 }
 
 TEST_F(FrameFinderTest, TheHandlerMayChangeThePayloadInPlace)
