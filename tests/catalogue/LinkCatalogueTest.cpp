@@ -2,7 +2,7 @@
 #include "catalogue/HomeUrl.h"
 #include "catalogue/LinkCatalogue.h"
 #include "channel/LinkRecordStore.h"
-#include "support/LinkRecordBuilder.h"
+#include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "catalogue/LinkRecord.h"
-#include "support/LinkRecordBuilder.h"
+#include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
 

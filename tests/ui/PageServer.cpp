@@ -62,6 +62,10 @@ void PageServer::OnReadyRead(QTcpSocket* socket)
     // "GET /path HTTP/1.1"
     const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
     const QString path = requestLine.size() >= 2 ? QUrl(QString::fromLatin1(requestLine[1])).path() : QString();
+    for (const QByteArray& line : request.left(headerEnd).split('\n')) {
+        if (line.toLower().startsWith("user-agent:"))
+            m_userAgents[path] = line.mid(int(sizeof "user-agent:") - 1).trimmed();
+    }
     request.clear();
     ++m_requests[path];
     Answer(socket, path);

@@ -25,6 +25,8 @@ public:
     // Sends the headers and the start of the page, then nothing more.
     void AddEndlessPage(const QString& path);
     int RequestCount(const QString& path) const { return m_requests.value(path); }
+    // The User-Agent of the last request for the path.
+    QByteArray UserAgent(const QString& path) const { return m_userAgents.value(path); }
 
 private:
     void OnNewConnection();
@@ -35,6 +37,7 @@ private:
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
     QHash<QString, int> m_requests;
+    QHash<QString, QByteArray> m_userAgents;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };
 
