@@ -77,6 +77,9 @@ bool CFetchRequest::Prepare(const char* encodedUrl, unsigned char* buffer, std::
     set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     set(CURLOPT_TIMEOUT_MS, kRequestTimeoutMs);
     set(CURLOPT_NOSIGNAL, 1L);
+    // One request per connection: a batch must not hold a small server's
+    // workers on idle kept-alive connections while its other requests wait.
+    set(CURLOPT_FORBID_REUSE, 1L);
     set(CURLOPT_HEADERFUNCTION, &CFetchRequest::OnHeader);
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &CFetchRequest::OnBody);

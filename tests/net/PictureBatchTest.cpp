@@ -55,6 +55,17 @@ TEST_F(PictureBatchTest, SilentServerCostsOneTimeOutAndOnlyItsOwnPicture)
     }
 }
 
+TEST_F(PictureBatchTest, ConnectionsAreClosedSoASingleWorkerServerAnswersAll)
+{
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < 4; ++i)
+        urls.push_back(m_server.Url("/keepalive/" + std::to_string(1000 + i)));
+
+    const std::vector<FetchedBody> bodies = FetchAll(urls);
+    for (std::size_t i = 0; i < urls.size(); ++i)
+        EXPECT_EQ(bodies[i].size, 1000 + i) << urls[i];
+}
+
 TEST_F(PictureBatchTest, EachAnswerFollowsTheRulesOfASingleFetch)
 {
     std::string overlong = m_server.Url("/echo/");

@@ -17,6 +17,10 @@ after a fixed lifetime. Answers by path:
                     and the user agent, one per line
   /connections      200, 1200 bytes starting with the number of connections
                     accepted so far (this one included) and a newline
+  /keepalive/N      200, length header N, N pattern bytes, then the
+                    connection is kept open for another request; such
+                    connections are served one at a time, like a small
+                    server with a single worker
 """
 
 import socket
@@ -32,14 +36,15 @@ SLOW_PAUSE_S = 0.15
 PAGE_SIZE = 1200
 
 connections = 0
+single_worker = threading.Lock()
 
 
 def pattern(n):
     return bytes(i % 251 for i in range(n))
 
 
-def head(status, headers):
-    lines = ["HTTP/1.1 %d X" % status] + headers + ["Connection: close", "", ""]
+def head(status, headers, close=True):
+    lines = ["HTTP/1.1 %d X" % status] + headers + (["Connection: close"] if close else []) + ["", ""]
     return "\r\n".join(lines).encode("latin-1")
 
 
@@ -99,6 +104,11 @@ def answer(conn, request):
         conn.sendall(head(302, ["Location: " + query["to"][0], "Content-Length: %d" % len(page)]) + page)
     elif parts[1] == "echo":
         send_page(conn, target + b"\n" + agent + b"\n")
+    elif parts[1] == "keepalive":
+        n = int(parts[2])
+        with single_worker:
+            conn.sendall(head(200, ["Content-Length: %d" % n], close=False) + pattern(n))
+            conn.recv(1)  # the worker is free again once the client closes
     elif parts[1] == "connections":
         send_page(conn, b"%d\n" % connections)
     else:
