@@ -1,5 +1,7 @@
 #include "DelayedPictureServer.h"
 
+#include <utility>
+
 #include <arpa/inet.h>
 #include <algorithm>
 #include <array>
@@ -9,6 +11,7 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kestrel {
 
@@ -39,8 +42,8 @@ void CloseConnection(Connection& connection)
 
 } // namespace
 
-CDelayedPictureServer::CDelayedPictureServer(std::size_t bodySize, std::chrono::milliseconds delay)
-    : m_bodySize(bodySize), m_delay(delay)
+CDelayedPictureServer::CDelayedPictureServer(std::string body, std::chrono::milliseconds delay)
+    : m_body(std::move(body)), m_delay(delay)
 {
     m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -74,7 +77,7 @@ std::string CDelayedPictureServer::Url(int n) const
 void CDelayedPictureServer::Serve()
 {
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: image/bmp\r\nContent-Length: "
-        + std::to_string(m_bodySize) + "\r\nConnection: close\r\n\r\n" + std::string(m_bodySize, 'B');
+        + std::to_string(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body;
     std::array<Connection, kMaxConnections> connections;
     std::array<pollfd, kMaxConnections + 1> watched;
 

@@ -9,11 +9,11 @@
 namespace kestrel {
 
 // A loopback HTTP server on its own thread that answers every request with
-// the same picture body, each answer only after a fixed delay, many
-// requests at a time. For the fetch benchmarks.
+// the same body, each answer only after a fixed delay, many requests at a
+// time. For the fetch benchmarks.
 class CDelayedPictureServer {
 public:
-    CDelayedPictureServer(std::size_t bodySize, std::chrono::milliseconds delay);
+    CDelayedPictureServer(std::string body, std::chrono::milliseconds delay);
     ~CDelayedPictureServer();
     CDelayedPictureServer(const CDelayedPictureServer&) = delete;
     CDelayedPictureServer& operator=(const CDelayedPictureServer&) = delete;
@@ -26,7 +26,7 @@ public:
 private:
     void Serve();
 
-    const std::size_t m_bodySize;
+    const std::string m_body;
     const std::chrono::milliseconds m_delay;
     int m_listener = -1;
     int m_port = 0;

@@ -21,7 +21,7 @@ constexpr std::chrono::milliseconds kAnswerDelay{20};
 constexpr double kRequiredSpeedUp = 5.0;
 
 struct PictureSource {
-    CDelayedPictureServer server{kPictureSize, kAnswerDelay};
+    CDelayedPictureServer server{std::string(kPictureSize, 'B'), kAnswerDelay};
     std::vector<std::string> urls;
     std::vector<const char*> texts;
     std::vector<FetchedBody> bodies = std::vector<FetchedBody>(kPictures);
