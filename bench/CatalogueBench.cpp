@@ -2,37 +2,18 @@
 // nothing changed must cost microseconds: one store copy and one record
 // comparison per store record, no fetch and no rebuild.
 
-#include "catalogue/CatalogueHost.h"
 #include "catalogue/HomeUrl.h"
 #include "catalogue/LinkCatalogue.h"
 #include "channel/LinkRecordStore.h"
+#include "tests/support/CountingCatalogueHost.h"
 #include "tests/support/LinkRecordBuilder.h"
 
 #include <benchmark/benchmark.h>
 
 #include <string>
-#include <vector>
 
 namespace kestrel {
 namespace {
-
-// Every picture usable; counts what a pass would cost beyond the merge.
-class CountingHost final : public CCatalogueHost {
-public:
-    void EnableStopAndRefresh() override {}
-    void NavigateHome() override {}
-    bool IsNavigated() const override { return true; }
-    void OpenFirstLink() override {}
-    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override
-    {
-        fetches += static_cast<int>(urls.size());
-        return std::vector<bool>(urls.size(), true);
-    }
-    void RebuildLinkButtons() override { ++rebuilds; }
-
-    int fetches = 0;
-    int rebuilds = 0;
-};
 
 void BM_MergePassWithNothingChanged(benchmark::State& state)
 {
@@ -48,7 +29,7 @@ void BM_MergePassWithNothingChanged(benchmark::State& state)
                             .HotPicture("http://127.0.0.1/" + name + "-hot.bmp")
                             .CoolPicture("http://127.0.0.1/" + name + "-cool.bmp"));
     }
-    CountingHost host;
+    test::CountingCatalogueHost host;
     CLinkCatalogue catalogue;
     catalogue.Merge(store, host);
     const int fetches = host.fetches;

@@ -3,9 +3,9 @@
 // takes 20 ms for each answer: the rebuild should cost about one answer,
 // not forty.
 
-#include "catalogue/CatalogueHost.h"
 #include "catalogue/LinkCatalogue.h"
 #include "channel/LinkRecordStore.h"
+#include "tests/support/CountingCatalogueHost.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "ui/LinkPictures.h"
 
@@ -18,7 +18,6 @@
 #include <QImage>
 
 #include <string>
-#include <vector>
 
 namespace kestrel {
 namespace {
@@ -38,19 +37,6 @@ std::string PictureFile()
     return bytes.toStdString();
 }
 
-class AcceptingHost final : public CCatalogueHost {
-public:
-    void EnableStopAndRefresh() override {}
-    void NavigateHome() override {}
-    bool IsNavigated() const override { return true; }
-    void OpenFirstLink() override {}
-    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override
-    {
-        return std::vector<bool>(urls.size(), true);
-    }
-    void RebuildLinkButtons() override {}
-};
-
 void BM_RebuildPicturesOf20Links(benchmark::State& state)
 {
     CDelayedPictureServer server(PictureFile(), kAnswerDelay);
@@ -60,7 +46,7 @@ void BM_RebuildPicturesOf20Links(benchmark::State& state)
                             .HotPicture(server.Url(2 * k))
                             .CoolPicture(server.Url(2 * k + 1)));
     }
-    AcceptingHost host;
+    test::CountingCatalogueHost host;
     CLinkCatalogue catalogue;
     catalogue.Merge(store, host);
 
