@@ -6,3 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/build.sh" "$top/build"
 cd "$top/build"
 ctest --output-on-failure --timeout 300 -j"$(nproc)"
+# The core again under the address and undefined-behaviour sanitizers, then
+# every fuzz target for a minute.
+"$top/scripts/sanitize.sh"
+"$top/scripts/fuzz.sh" 60
