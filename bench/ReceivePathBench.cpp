@@ -1,0 +1,220 @@
+// Datagrams per second through the program's receive path, the link
+// receiver's OnSocketNotify (one recvfrom, the frame finder, the link-record
+// frame, the store), against a plain recvfrom loop on the same socket and
+// the same traffic: link-record frames for twenty lessons, one per datagram,
+// as the announcer sends them, all on 127.0.0.1.
+//
+// Each round first fills the socket's receive buffer with a batch of
+// datagrams from a second socket, untimed, so the sender is never what is
+// measured, and never more than the default buffer holds, so nothing is
+// dropped; then the batch is drained and timed. The two ways alternate round
+// by round and take turns going first, so both meet the same machine load.
+// The program's path must reach at least 0.8 times the plain loop's rate.
+#include "catalogue/LinkRecord.h"
+#include "channel/ChannelSocket.h"
+#include "channel/FrameWriter.h"
+#include "channel/LinkReceiver.h"
+#include "channel/SocketOwner.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+// Well inside the default 212992-byte receive buffer, which holds about 90
+// datagrams of a link-record frame on the loopback.
+constexpr int kBatch = 64;
+constexpr int kLessons = 20;
+constexpr double kRequiredShare = 0.8;
+
+using Clock = std::chrono::steady_clock;
+
+// Stands in for the window: keeps the socket it is asked to watch.
+class CSocketKeeper final : public CSocketOwner {
+public:
+    void WatchSocket(int socket) override { watched = socket; }
+    void UnwatchSocket(int) override { watched = -1; }
+    int watched = -1;
+};
+
+// The real receiver, counting the frames it is handed so that a lost
+// datagram cannot pass unseen.
+class CCountingReceiver final : public CLinkReceiver {
+public:
+    CCountingReceiver() : CLinkReceiver("/nonexistent/kestrel") {}
+    long frames = 0;
+
+protected:
+    void OnFrame(FrameView frame) override
+    {
+        ++frames;
+        CLinkReceiver::OnFrame(frame);
+    }
+};
+
+class CAnnouncer {
+public:
+    explicit CAnnouncer(std::uint16_t port) : m_socket(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        m_to.sin_family = AF_INET;
+        m_to.sin_port = htons(port);
+        m_to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < kLessons; ++i) {
+            LinkRecord record{};
+            std::snprintf(record.name, sizeof record.name, "lesson%02d", i);
+            std::snprintf(record.url, sizeof record.url, "http://127.0.0.1:8080/lessons/%02d.html", i);
+            std::snprintf(record.hotPicture, sizeof record.hotPicture, "http://127.0.0.1:8080/pictures/%02d.bmp", i);
+            m_frames.emplace_back();
+            EncodeLinkRecordFrame(record, 0, m_frames.back().bytes);
+        }
+    }
+    ~CAnnouncer() { ::close(m_socket); }
+    CAnnouncer(const CAnnouncer&) = delete;
+    CAnnouncer& operator=(const CAnnouncer&) = delete;
+
+    // Sends one batch and waits until the loopback has handed all of it to
+    // the receiving socket (nothing of it is left in the send queue).
+    bool SendBatch()
+    {
+        for (int i = 0; i < kBatch; ++i) {
+            const Frame& frame = m_frames[static_cast<std::size_t>(m_next++ % kLessons)];
+            if (::sendto(m_socket, frame.bytes, sizeof frame.bytes, 0, reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to)
+                != static_cast<ssize_t>(sizeof frame.bytes))
+                return false;
+        }
+        for (int wait = 0; wait < 1000; ++wait) {
+            int queued = 0;
+            if (::ioctl(m_socket, SIOCOUTQ, &queued) != 0 || queued == 0)
+                return true;
+            ::usleep(100);
+        }
+        return false;
+    }
+
+private:
+    struct Frame {
+        unsigned char bytes[kLinkRecordFrameSize];
+    };
+    int m_socket;
+    sockaddr_in m_to{};
+    std::vector<Frame> m_frames;
+    long m_next = 0;
+};
+
+std::uint16_t PortOf(int socket)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void BM_ReceivePath(benchmark::State& state)
+{
+    CSocketKeeper keeper;
+    CCountingReceiver receiver;
+    if (!receiver.Open("127.0.0.1", 0, &keeper) || keeper.watched < 0) {
+        state.SkipWithError("the receiver could not open its socket");
+        return;
+    }
+    const int socket = keeper.watched;
+    CAnnouncer announcer(PortOf(socket));
+    unsigned char plainBuffer[CChannelSocket::kDatagramReadSize];
+    long plainDatagrams = 0;
+    double programSeconds = 0;
+    double plainSeconds = 0;
+    bool programFirst = true;
+
+    const auto drainThroughTheProgram = [&] {
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < kBatch; ++i)
+            receiver.OnSocketNotify(static_cast<std::uintptr_t>(socket), CChannelSocket::kReadEvent);
+        return SecondsSince(start);
+    };
+    const auto drainPlainly = [&] {
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < kBatch; ++i)
+            plainDatagrams += ::recvfrom(socket, plainBuffer, sizeof plainBuffer, MSG_TRUNC, nullptr, nullptr) > 0;
+        benchmark::DoNotOptimize(plainBuffer);
+        return SecondsSince(start);
+    };
+
+    for (auto _ : state) {
+        double roundProgram = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            if (!announcer.SendBatch()) {
+                state.SkipWithError("the batch could not be sent");
+                return;
+            }
+            if ((turn == 0) == programFirst)
+                roundProgram = drainThroughTheProgram();
+            else
+                plainSeconds += drainPlainly();
+        }
+        programSeconds += roundProgram;
+        programFirst = !programFirst;
+        state.SetIterationTime(roundProgram);
+    }
+
+    const double datagrams = static_cast<double>(state.iterations()) * kBatch;
+    if (receiver.frames != static_cast<long>(datagrams) || plainDatagrams != static_cast<long>(datagrams)) {
+        state.SkipWithError("datagrams were lost");
+        return;
+    }
+    state.counters["program_per_s"] = datagrams / programSeconds;
+    state.counters["plain_per_s"] = datagrams / plainSeconds;
+    state.counters["share"] = plainSeconds / programSeconds;
+}
+
+// One round: a batch of 64 datagrams drained through the program.
+BENCHMARK(BM_ReceivePath)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// Prints the runs as usual and keeps the program's share of the plain rate.
+class CShareReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const auto share = run.counters.find("share");
+            m_failed = m_failed || run.error_occurred;
+            if (share != run.counters.end())
+                m_share = share->second.value;
+        }
+    }
+    bool m_failed = false;
+    double m_share = 0;
+};
+
+} // namespace
+} // namespace kestrel
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    kestrel::CShareReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    if (reporter.m_failed)
+        return 1;
+    if (reporter.m_share <= 0)
+        return 0; // filtered out
+    std::printf("receive path: %.2f of the plain recvfrom loop's datagrams per second (at least %.1f required)\n",
+                reporter.m_share, kestrel::kRequiredShare);
+    return reporter.m_share >= kestrel::kRequiredShare ? 0 : 1;
+}
