@@ -15,4 +15,13 @@ bool CarryLessCrc16Supported();
 // Continues from `crc` over at least kCarryLessCrc16ShortestRun bytes.
 std::uint16_t Crc16CarryLess(std::uint16_t crc, const unsigned char* bytes, std::size_t count);
 
+// The same with 512-bit registers (VPCLMULQDQ), sixteen blocks at a time:
+// about twice as fast again on a link-record frame.
+constexpr std::size_t kWideCarryLessCrc16ShortestRun = 512;
+
+bool WideCarryLessCrc16Supported();
+
+// Continues from `crc` over at least kWideCarryLessCrc16ShortestRun bytes.
+std::uint16_t Crc16CarryLessWide(std::uint16_t crc, const unsigned char* bytes, std::size_t count);
+
 } // namespace kestrel
