@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kestrel {
 
@@ -32,9 +33,20 @@ constexpr unsigned char kLinkRecordFrameType = 0xC8;
 constexpr std::size_t kLinkRecordFrameSize = kFrameHeaderSize + kLinkRecordSize;
 
 // The record crosses the wire inverted; inverting again gives it back.
+// Sixteen bytes at a time, which the compiler makes one vector step: byte by
+// byte this would cost more than the check of the whole frame.
 inline void CopyInverted(const unsigned char* from, std::size_t count, unsigned char* to)
 {
-    for (std::size_t i = 0; i < count; ++i)
+    constexpr std::size_t kStep = 16;
+    std::size_t i = 0;
+    for (; i + kStep <= count; i += kStep) {
+        unsigned char block[kStep];
+        std::memcpy(block, from + i, kStep);
+        for (unsigned char& byte : block)
+            byte = static_cast<unsigned char>(~byte);
+        std::memcpy(to + i, block, kStep);
+    }
+    for (; i < count; ++i)
         to[i] = static_cast<unsigned char>(~from[i]);
 }
 
