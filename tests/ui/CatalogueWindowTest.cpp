@@ -6,6 +6,7 @@
 #include "channel/FrameWriter.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/ui/PageServer.h"
+#include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
 #include "ui/ButtonPicture.h"
 #include "ui/MainDlg.h"
@@ -13,8 +14,6 @@
 #include "ui/ToolBar.h"
 #include "ui/WebBrowser.h"
 
-#include <QBuffer>
-#include <QPainter>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QUdpSocket>
@@ -34,29 +33,10 @@ constexpr int kTwoPasses = 2500;
 
 const QColor kColours[] = {Qt::red, Qt::darkGreen, Qt::blue, Qt::darkYellow, Qt::darkCyan};
 
-// A picture as a broadcaster's server would have it: a BMP with a magenta
-// background and a square of one colour in the middle.
-QByteArray Picture(const QColor& colour, int width = kButtonPictureSize)
-{
-    QImage image(width, kButtonPictureSize, QImage::Format_RGB32);
-    image.fill(QColor(255, 0, 255));
-    QPainter(&image).fillRect(QRect(width / 2 - 6, 6, 12, 12), colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
-}
-
 // What the tool tip shows, without its markup.
 QString ToolTipText(const QAction* button)
 {
     return QTextDocumentFragment::fromHtml(button->toolTip()).toPlainText().replace(QChar::Nbsp, QLatin1Char(' '));
-}
-
-QImage IconImage(const QAction* button, QIcon::Mode mode)
-{
-    return button->icon().pixmap(kButtonPictureSize, kButtonPictureSize, mode).toImage();
 }
 
 } // namespace
@@ -104,10 +84,10 @@ void CatalogueWindowTest::init()
                          "<html><head><title>" + QByteArray(page) + "</title></head><body>page</body></html>");
     }
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), Picture(kColours[i]));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), Picture(kColours[i].lighter(150)));
+        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/wide.bmp"), Picture(Qt::magenta, 3 * kButtonPictureSize));
+    m_server->AddPage(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
 
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
