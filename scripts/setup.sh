@@ -13,6 +13,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3
+  # a real web server for the window tests' faulty picture servers
+  nginx-light
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # windows without a screen, screenshots (with a window manager), clicks, Chinese text

@@ -37,6 +37,12 @@ void PageServer::AddEndlessPage(const QString& path)
     m_endlessPages.insert(path);
 }
 
+void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength)
+{
+    m_pages.insert(path, body);
+    m_announcedLengths.insert(path, announcedLength);
+}
+
 void PageServer::OnNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -83,7 +89,7 @@ void PageServer::Answer(QTcpSocket* socket, const QString& path)
         return;
     }
     const QByteArray& page = m_pages.value(path);
-    socket->write(Response("200 OK", page, page.size()));
+    socket->write(Response("200 OK", page, m_announcedLengths.value(path, page.size())));
     socket->disconnectFromHost();
 }
 

@@ -12,7 +12,7 @@ namespace kestrel {
 
 // A small web server on 127.0.0.1 for the window tests: it serves the pages
 // it was given, counts the requests for each path, and can hold a page
-// that never finishes loading.
+// that never finishes loading or cut one short.
 class PageServer : public QObject {
     Q_OBJECT
 
@@ -24,6 +24,8 @@ public:
     void AddPage(const QString& path, const QByteArray& html);
     // Sends the headers and the start of the page, then nothing more.
     void AddEndlessPage(const QString& path);
+    // Announces a longer body than it sends, then closes the connection.
+    void AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength);
     int RequestCount(const QString& path) const { return m_requests.value(path); }
     // The User-Agent of the last request for the path.
     QByteArray UserAgent(const QString& path) const { return m_userAgents.value(path); }
@@ -36,6 +38,7 @@ private:
     QTcpServer m_server;
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
+    QHash<QString, qsizetype> m_announcedLengths;
     QHash<QString, int> m_requests;
     QHash<QString, QByteArray> m_userAgents;
     QHash<QTcpSocket*, QByteArray> m_pending;
