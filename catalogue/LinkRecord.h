@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace kestrel {
@@ -34,6 +36,28 @@ std::string_view FieldText(const char (&field)[N])
 // Link names match byte for byte with the ASCII letters A-Z folded; every
 // other byte, GBK lead bytes included, must be equal.
 bool LinkNamesEqual(std::string_view a, std::string_view b);
+
+// A link name with its ASCII letters folded once, so that many comparisons
+// with it are plain byte comparisons: two names are one link exactly when
+// their keys are equal. A hash of the folded bytes turns most unequal names
+// away without reading them.
+class LinkNameKey {
+public:
+    LinkNameKey() = default;
+    explicit LinkNameKey(std::string_view name);
+
+    bool Empty() const { return m_length == 0; }
+    bool operator==(const LinkNameKey& other) const
+    {
+        return m_hash == other.m_hash && m_length == other.m_length && std::memcmp(m_bytes, other.m_bytes, m_length) == 0;
+    }
+
+private:
+    // Only the first m_length bytes are ever read.
+    char m_bytes[sizeof(LinkRecord::name)];
+    std::size_t m_length = 0;
+    std::uint32_t m_hash = 0;
+};
 
 // The record named "home" (any letter case) carries the home page.
 bool IsHomeRecord(const LinkRecord& record);

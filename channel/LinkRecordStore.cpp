@@ -6,18 +6,20 @@ namespace kestrel {
 
 bool CLinkRecordStore::AddRecord(const LinkRecord& record)
 {
-    const std::string_view name = FieldText(record.name);
-    if (name.empty())
+    const LinkNameKey key(FieldText(record.name));
+    if (key.Empty())
         return false;
 
     std::lock_guard<std::mutex> guard(m_lock);
     int slot = 0;
-    while (slot < m_count && !LinkNamesEqual(FieldText(m_slots[slot].name), name))
+    while (slot < m_count && !(m_keys[slot] == key))
         ++slot;
     if (slot >= kCapacity)
         return false;
-    if (slot == m_count)
+    if (slot == m_count) {
+        m_keys[slot] = key;
         ++m_count;
+    }
     std::memcpy(&m_slots[slot], &record, sizeof record);
     return true;
 }

@@ -25,6 +25,9 @@ private:
     mutable std::mutex m_lock;
     int m_count = 0;
     LinkRecord m_slots[kCapacity] = {};
+    // Each slot's name, folded when it was stored: a lookup folds only the
+    // new name, once, however many slots it passes.
+    LinkNameKey m_keys[kCapacity];
 };
 
 } // namespace kestrel

@@ -24,6 +24,18 @@ TEST(LinkNames, GbkBytesCompareExactly)
     EXPECT_FALSE(LinkNamesEqual("\xC1", "\xE1"));
 }
 
+TEST(LinkNames, KeysAreEqualExactlyWhenTheNamesMatch)
+{
+    const std::string names[] = {"Maths-7B", "mATHS-7b", "maths", "maths ", "maths1", "maths2", "\xCA\xFD\xD1\xA7",
+                                 "\xCA\xFD\xD1\xA8", "\xC1", "\xE1", "@", "`", "", std::string(128, 'N'), std::string(128, 'n')};
+    for (const std::string& a : names) {
+        for (const std::string& b : names)
+            EXPECT_EQ(LinkNameKey(a) == LinkNameKey(b), LinkNamesEqual(a, b)) << '"' << a << "\" and \"" << b << '"';
+    }
+    EXPECT_TRUE(LinkNameKey("").Empty());
+    EXPECT_FALSE(LinkNameKey("a").Empty());
+}
+
 TEST(LinkRecords, HomeIsRecognisedInAnyLetterCase)
 {
     EXPECT_TRUE(IsHomeRecord(test::LinkRecordBuilder("home")));
