@@ -16,6 +16,9 @@
 
 namespace kestrel {
 
+static_assert(CChannelSocket::kDatagramReadSize <= CFrameFinder::kLargestPiece,
+              "one read fits the room the frame finder keeps for it");
+
 namespace {
 
 // The text for the error the last socket call left behind.
@@ -121,16 +124,18 @@ void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t ev
         return;
     if ((eventParam & kReadEvent) == 0)
         return;
-    // MSG_TRUNC reports a datagram's real length: one longer than the read
-    // buffer arrived cut and is dropped whole.
-    const ssize_t received = ::recvfrom(m_socket, m_readBuffer, sizeof m_readBuffer, MSG_TRUNC, nullptr, nullptr);
-    if (received > 0 && static_cast<std::size_t>(received) <= sizeof m_readBuffer)
-        Feed(m_readBuffer, static_cast<std::size_t>(received));
+    // Read straight into the reassembly buffer: nothing is copied between
+    // the socket and the frames. MSG_TRUNC reports a datagram's real length:
+    // one longer than the read arrived cut and is dropped whole.
+    unsigned char* const room = m_frames.RoomFor(kDatagramReadSize);
+    const ssize_t received = ::recvfrom(m_socket, room, kDatagramReadSize, MSG_TRUNC, nullptr, nullptr);
+    if (received > 0 && static_cast<std::size_t>(received) <= kDatagramReadSize)
+        m_frames.FeedRoom(static_cast<std::size_t>(received), FrameHandler());
 }
 
 void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)
 {
-    m_frames.Feed(bytes, count, [this](FrameView frame) { OnFrame(frame); });
+    m_frames.Feed(bytes, count, FrameHandler());
 }
 
 std::uint16_t CChannelSocket::Crc16(const unsigned char* bytes, std::size_t count)

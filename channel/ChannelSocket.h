@@ -53,10 +53,14 @@ protected:
     virtual void OnFrame(FrameView frame) = 0;
 
 private:
+    auto FrameHandler()
+    {
+        return [this](FrameView frame) { OnFrame(frame); };
+    }
+
     int m_socket = -1;
     CSocketOwner* m_pOwner = nullptr;
     CFrameFinder m_frames;
-    unsigned char m_readBuffer[kDatagramReadSize] = {};
 };
 
 } // namespace kestrel

@@ -37,7 +37,7 @@ std::size_t FindSync(const unsigned char* bytes, std::size_t count)
 
 } // namespace
 
-void CFrameFinder::Append(const unsigned char* bytes, std::size_t count)
+unsigned char* CFrameFinder::RoomFor(std::size_t count)
 {
     // After every feed at most kHuntingBacklogLimit bytes remain, so one
     // piece always fits once the remainder is moved to the front. Only a
@@ -47,12 +47,15 @@ void CFrameFinder::Append(const unsigned char* bytes, std::size_t count)
         Discard(m_count + count - kBufferSize);
         m_state = kHunting;
     }
+    // An empty buffer starts at the front again, so that one frame per
+    // datagram keeps to the same few cache lines.
+    if (m_count == 0)
+        m_start = 0;
     if (m_start + m_count + count > kBufferSize) {
         std::memmove(m_buffer, m_buffer + m_start, m_count);
         m_start = 0;
     }
-    std::memcpy(m_buffer + m_start + m_count, bytes, count);
-    m_count = static_cast<std::uint16_t>(m_count + count);
+    return m_buffer + m_start + m_count;
 }
 
 void CFrameFinder::Discard(std::size_t count)

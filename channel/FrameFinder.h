@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kestrel {
 
@@ -32,11 +33,19 @@ public:
     template <typename FrameHandler>
     void Feed(const unsigned char* bytes, std::size_t count, FrameHandler&& onFrame);
 
+    // Room for `count` bytes (at most kLargestPiece) right behind the
+    // buffered ones, so that a datagram can be read straight into the
+    // stream; FeedRoom then takes them in.
+    unsigned char* RoomFor(std::size_t count);
+    // Takes the first `count` bytes written into RoomFor's room and hands on
+    // the frames they complete, as Feed does. False when the handler failed.
+    template <typename FrameHandler>
+    bool FeedRoom(std::size_t count, FrameHandler&& onFrame);
+
     std::size_t GetBufferedCount() const { return m_count; }
     ParserState GetState() const { return static_cast<ParserState>(m_state); }
 
 private:
-    void Append(const unsigned char* bytes, std::size_t count);
     bool NextFrame(FrameView& frame);
     void Discard(std::size_t count);
     void RejectFront();
@@ -57,19 +66,28 @@ void CFrameFinder::Feed(const unsigned char* bytes, std::size_t count, FrameHand
         return;
     while (count > 0) {
         const std::size_t piece = count < kLargestPiece ? count : kLargestPiece;
-        Append(bytes, piece);
+        std::memcpy(RoomFor(piece), bytes, piece);
         bytes += piece;
         count -= piece;
-        FrameView frame(nullptr, 0);
-        while (NextFrame(frame)) {
-            try {
-                onFrame(frame);
-            } catch (...) {
-                return;
-            }
-            Discard(frame.Size());
-        }
+        if (!FeedRoom(piece, onFrame))
+            return;
     }
+}
+
+template <typename FrameHandler>
+bool CFrameFinder::FeedRoom(std::size_t count, FrameHandler&& onFrame)
+{
+    m_count = static_cast<std::uint16_t>(m_count + count);
+    FrameView frame(nullptr, 0);
+    while (NextFrame(frame)) {
+        try {
+            onFrame(frame);
+        } catch (...) {
+            return false;
+        }
+        Discard(frame.Size());
+    }
+    return true;
 }
 
 } // namespace kestrel

@@ -25,19 +25,27 @@ namespace kestrel::fuzz {
 //   sync run (tag >> 2) % 8 + 1 sync bytes
 //   cut      the bytes since the last cut form one datagram (possibly
 //            empty); with tag bit 2 set only the first n of them do, n
-//            being 2 bytes, and the rest wait for the next cut
+//            being 2 bytes, and the rest wait for the next cut. With tag
+//            bit 3 set the datagram is read in place, as the channel socket
+//            reads, when it fits one read
 // A datagram is also cut when it reaches kLongestDatagram bytes, and the
 // bytes left at the end form the last one.
 enum DatagramStep : std::uint8_t { kRawBytes = 0, kSealedFrame = 1, kSyncRun = 2, kDatagramCut = 3 };
 constexpr std::uint8_t kDamageBit = 4;
 constexpr std::uint8_t kSplitBit = 4;
+constexpr std::uint8_t kInPlaceBit = 8;
 // The frame finder's handler fails on frames of this type, as a handler
 // that throws may.
 constexpr unsigned char kFailingFrameType = 0xEE;
 // Longer than one read, so that a feed must take it in several pieces.
 constexpr std::size_t kLongestDatagram = 3 * 8192;
 
-using Datagram = std::vector<unsigned char>;
+using Bytes = std::vector<unsigned char>;
+
+struct Datagram {
+    Bytes bytes;
+    bool readInPlace = false;
+};
 
 class DatagramScript {
 public:
@@ -58,14 +66,14 @@ public:
                 m_pending.insert(m_pending.end(), (tag >> 2) % 8 + 1, kFrameSyncByte);
                 break;
             default:
-                Cut(tag & kSplitBit ? m_input.TakeLittleEndian16() : m_pending.size());
+                Cut(tag & kSplitBit ? m_input.TakeLittleEndian16() : m_pending.size(), tag & kInPlaceBit);
                 break;
             }
             while (m_pending.size() >= kLongestDatagram)
-                Cut(kLongestDatagram);
+                Cut(kLongestDatagram, false);
         }
         if (!m_pending.empty())
-            Cut(m_pending.size());
+            Cut(m_pending.size(), false);
         return std::move(m_datagrams);
     }
 
@@ -86,7 +94,7 @@ private:
         std::size_t taken = 0;
         const std::uint8_t* payload = m_input.TakeBytes(given < length ? given : length, taken);
 
-        Datagram frame(kFrameHeaderSize + length);
+        Bytes frame(kFrameHeaderSize + length);
         std::copy(payload, payload + taken, frame.begin() + kFrameHeaderSize);
         for (std::size_t i = taken; i < length; ++i)
             frame[kFrameHeaderSize + i] = static_cast<unsigned char>((given + i * 7) % kFrameSyncByte);
@@ -96,15 +104,15 @@ private:
         m_pending.insert(m_pending.end(), frame.begin(), frame.end());
     }
 
-    void Cut(std::size_t size)
+    void Cut(std::size_t size, bool readInPlace)
     {
         const auto end = m_pending.begin() + static_cast<std::ptrdiff_t>(size < m_pending.size() ? size : m_pending.size());
-        m_datagrams.emplace_back(m_pending.begin(), end);
+        m_datagrams.push_back({Bytes(m_pending.begin(), end), readInPlace});
         m_pending.erase(m_pending.begin(), end);
     }
 
     FuzzInput& m_input;
-    Datagram m_pending;
+    Bytes m_pending;
     std::vector<Datagram> m_datagrams;
 };
 

@@ -11,6 +11,7 @@
 #include "fuzz/FuzzInput.h"
 #include "fuzz/ModelFrameFinder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -20,13 +21,14 @@ namespace {
 
 using kestrel::CFrameFinder;
 using kestrel::FrameView;
+using kestrel::fuzz::Bytes;
 using kestrel::fuzz::Datagram;
 using kestrel::fuzz::ModelFrameFinder;
 using kestrel::fuzz::Require;
 
 struct Delivery {
     std::uint64_t offset;
-    Datagram bytes;
+    Bytes bytes;
 };
 
 void RequireWholeCheckedFrame(const unsigned char* frame, std::size_t size)
@@ -56,26 +58,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool lastFailed = false;
 
     for (const Datagram& datagram : datagrams) {
+        const Bytes& bytes = datagram.bytes;
         std::vector<Delivery> real;
         std::vector<Delivery> expected;
         // A datagram of one piece is taken whole before any frame is handed on.
-        const bool singlePiece = datagram.size() <= CFrameFinder::kLargestPiece;
-        const std::uint64_t streamEnd = model.StreamTaken() + datagram.size();
+        const bool singlePiece = bytes.size() <= CFrameFinder::kLargestPiece;
+        const std::uint64_t streamEnd = model.StreamTaken() + bytes.size();
         bool failed = false;
-        finder->Feed(datagram.data(), datagram.size(), [&](FrameView frame) {
+        const auto handler = [&](FrameView frame) {
             RequireWholeCheckedFrame(frame.Bytes(), frame.Size());
             Require(finder->GetBufferedCount() <= CFrameFinder::kBufferSize, "the buffer holds at most 24576 bytes");
             const std::uint64_t offset = singlePiece ? streamEnd - finder->GetBufferedCount() : 0;
-            real.push_back({offset, Datagram(frame.Bytes(), frame.Bytes() + frame.Size())});
+            real.push_back({offset, Bytes(frame.Bytes(), frame.Bytes() + frame.Size())});
             if (frame.Type() == kestrel::fuzz::kFailingFrameType) {
                 failed = true;
                 throw std::runtime_error("handler failed");
             }
-        });
-        model.Feed(datagram.data(), datagram.size(), [&](const ModelFrameFinder::Frame& frame) {
+        };
+        const auto modelHandler = [&](const ModelFrameFinder::Frame& frame) {
             expected.push_back({frame.offset, frame.bytes});
             return frame.bytes[kestrel::kFrameTypeOffset] != kestrel::fuzz::kFailingFrameType;
-        });
+        };
+        if (datagram.readInPlace && singlePiece) {
+            // As the channel socket reads: room for a whole read, then only
+            // a read that brought bytes is taken.
+            std::copy(bytes.begin(), bytes.end(), finder->RoomFor(CFrameFinder::kLargestPiece));
+            if (!bytes.empty())
+                finder->FeedRoom(bytes.size(), handler);
+            model.FeedRead(bytes.data(), bytes.size(), modelHandler);
+        } else {
+            finder->Feed(bytes.data(), bytes.size(), handler);
+            model.Feed(bytes.data(), bytes.size(), modelHandler);
+        }
 
         Require(real.size() == expected.size(), "the finder hands on as many frames as the model");
         for (std::size_t i = 0; i < real.size(); ++i) {
@@ -91,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(finder->GetState() == model.State(), "the finder is in the model's state");
         Require(finder->GetBufferedCount() <= CFrameFinder::kBufferSize, "the buffer holds at most 24576 bytes");
         // A failed handler may leave more, and an empty feed changes nothing.
-        Require(failed || datagram.empty() || finder->GetBufferedCount() <= CFrameFinder::kHuntingBacklogLimit,
+        Require(failed || bytes.empty() || finder->GetBufferedCount() <= CFrameFinder::kHuntingBacklogLimit,
                 "after a feed that took bytes at most 16384 stay");
     }
     return 0;

@@ -113,6 +113,12 @@ public:
         m_bytes.push_back(kestrel::fuzz::kDatagramCut);
         return *this;
     }
+    // The bytes since the last cut, read in place as the channel socket reads.
+    DatagramSeed& CutReadInPlace()
+    {
+        m_bytes.push_back(kestrel::fuzz::kDatagramCut | kestrel::fuzz::kInPlaceBit);
+        return *this;
+    }
     // Only the first `size` bytes since the last cut form a datagram.
     DatagramSeed& CutAt(std::uint16_t size)
     {
@@ -148,6 +154,9 @@ void WriteFrameFinderSeeds()
     WriteSeed(target, "flipped-bit-then-frame", DatagramSeed().Frame(1153, 0xC8, 700).Frame(1153, 0xC8).Cut().Script());
     WriteSeed(target, "sync-run-inside-a-header", DatagramSeed().SyncRun(6).Frame(40, 0x01).Cut().Script());
     WriteSeed(target, "hunt-past-the-backlog", DatagramSeed().Frame(8193, 0).Frame(8193, 0).Cut().Frame(20, 0xC8).Script());
+    WriteSeed(target, "frames-read-in-place",
+              DatagramSeed().LinkRecordFrame(maths).CutReadInPlace().Raw(part(0, 100)).CutReadInPlace()
+                  .Raw(part(100, whole.size())).LinkRecordFrame(music).CutReadInPlace().Script());
     WriteSeed(target, "largest-frame-in-reads", DatagramSeed().Frame(8192, 0xC8).CutAt(8192).CutAt(18).Script());
     WriteSeed(target, "handler-fails-then-frame", DatagramSeed().Frame(100, kestrel::fuzz::kFailingFrameType).Cut().Frame(100, 0xC8).Cut().Script());
     // The largest frame completed by a full read and refused by its handler

@@ -21,27 +21,27 @@ public:
 
     // Feeds like CFrameFinder::Feed; handled(frame) returns false where the
     // real handler fails, which ends the feed with the frame left in place.
-    // A piece that would not fit behind what a failed handler left pushes
-    // the oldest bytes out.
     template <typename Handler>
     void Feed(const unsigned char* bytes, std::size_t count, Handler&& handled)
     {
         while (count > 0) {
             const std::size_t piece = std::min<std::size_t>(count, kPiece);
-            if (Buffered() + piece > kBufferSize) {
-                DropFront(Buffered() + piece - kBufferSize);
-                m_state = 0;
-            }
-            m_bytes.insert(m_bytes.end(), bytes, bytes + piece);
+            MakeRoom(piece);
+            if (!Take(bytes, piece, handled))
+                return;
             bytes += piece;
             count -= piece;
-            Frame frame;
-            while (NextFrame(frame)) {
-                if (!handled(frame))
-                    return;
-                DropFront(frame.bytes.size());
-            }
         }
+    }
+
+    // One datagram read in place, as the channel socket reads: room for a
+    // whole read is made first, and an empty read is not taken.
+    template <typename Handler>
+    void FeedRead(const unsigned char* bytes, std::size_t count, Handler&& handled)
+    {
+        MakeRoom(kPiece);
+        if (count > 0)
+            Take(bytes, count, handled);
     }
 
     std::size_t Buffered() const { return m_bytes.size() - m_start; }
@@ -56,6 +56,29 @@ private:
     static constexpr std::size_t kBacklog = 16384;
     static constexpr std::size_t kHeader = 18;
     static constexpr std::uint32_t kLargestPayload = 8192;
+
+    // Room for `room` more bytes: only what a failed handler left can be in
+    // the way, and its oldest bytes go.
+    void MakeRoom(std::size_t room)
+    {
+        if (Buffered() + room > kBufferSize) {
+            DropFront(Buffered() + room - kBufferSize);
+            m_state = 0;
+        }
+    }
+
+    template <typename Handler>
+    bool Take(const unsigned char* bytes, std::size_t count, Handler&& handled)
+    {
+        m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+        Frame frame;
+        while (NextFrame(frame)) {
+            if (!handled(frame))
+                return false;
+            DropFront(frame.bytes.size());
+        }
+        return true;
+    }
 
     // Dropped bytes are only counted; they leave the vector in one go once
     // they are the larger part, so that dropping stays cheap.

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -271,6 +273,25 @@ TEST_F(FrameFinderTest, AHandlerFailingOnALateLargestFrameNeverOverfillsTheBuffe
     finder->Feed(good.data(), good.size(), handler);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), good);
+}
+
+TEST_F(FrameFinderTest, BytesReadIntoTheRoomAreFoundLikeFedOnes)
+{
+    // As the channel socket reads: a whole read's room each time, only part
+    // of it filled, the frame split over two reads and followed by another.
+    const Bytes first = RecordSizedFrame(20);
+    const Bytes second = RecordSizedFrame(21);
+    const Bytes stream = Join({first, second});
+    const std::size_t split = 700;
+    for (const auto& [from, to] : {std::pair<std::size_t, std::size_t>{0, split}, {split, stream.size()}}) {
+        unsigned char* room = m_finder.RoomFor(CFrameFinder::kLargestPiece);
+        std::copy(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.begin() + static_cast<std::ptrdiff_t>(to), room);
+        EXPECT_TRUE(m_finder.FeedRoom(to - from, m_log));
+    }
+    ASSERT_EQ(Frames().size(), 2u);
+    EXPECT_EQ(Frames()[0], first);
+    EXPECT_EQ(Frames()[1], second);
+    EXPECT_EQ(m_finder.GetBufferedCount(), 0u);
 }
 
 TEST_F(FrameFinderTest, TheHandlerMayChangeThePayloadInPlace)
