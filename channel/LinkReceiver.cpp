@@ -21,9 +21,8 @@ bool CLinkReceiver::Start(CSocketOwner* owner)
 
 void CLinkReceiver::OnFrame(FrameView frame)
 {
-    LinkRecord record;
-    if (ReadLinkRecordFrame(frame, record))
-        AddRecord(record);
+    if (IsLinkRecordFrame(frame))
+        m_store.AddInvertedRecord(frame.Payload());
 }
 
 } // namespace kestrel

@@ -2,7 +2,7 @@
 
 namespace kestrel {
 
-bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record)
+bool IsLinkRecordFrame(const FrameView& frame)
 {
     if (frame.Marker() != 0 && frame.Marker() != 1)
         return false;
@@ -10,7 +10,12 @@ bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record)
         return false;
     // A shorter payload does not hold a whole record; what follows it in the
     // buffer belongs to other frames.
-    if (frame.PayloadLength() < kLinkRecordSize)
+    return frame.PayloadLength() >= kLinkRecordSize;
+}
+
+bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record)
+{
+    if (!IsLinkRecordFrame(frame))
         return false;
     CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
     return true;

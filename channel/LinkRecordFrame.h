@@ -5,9 +5,13 @@
 
 namespace kestrel {
 
-// Reads the link record out of a checked frame: only a link-record frame
-// with marker 0 or 1 and a whole record in its payload carries one. The
-// payload travels inverted; the frame itself is left as it is.
+// Whether a checked frame carries a link record: only a link-record frame
+// with marker 0 or 1 and a whole record in its payload does. The record
+// travels inverted at the front of the payload.
+bool IsLinkRecordFrame(const FrameView& frame);
+
+// Reads the link record out of a link-record frame, the frame itself left
+// as it is; false for any other frame.
 bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record);
 
 } // namespace kestrel
