@@ -26,14 +26,13 @@ bool CLinkCatalogue::Merge(const CLinkRecordStore& store, CCatalogueHost& host)
         }
         const int k = FindLink(record);
         if (k > 0) {
-            // Compared with the record as received, not with the link, whose
-            // pictures a failed test may have emptied. Replaced whole, so a
-            // name that differs only in letter case takes the new case.
-            LinkRecord& received = m_received[k - 1];
-            if (std::memcmp(&received, &record, sizeof record) != 0) {
+            // Replaced whole, so a name that differs only in letter case takes
+            // the new case, and pictures a failed first test emptied come back
+            // for the next rebuild to try again.
+            LinkRecord& link = m_links[k - 1];
+            if (std::memcmp(&link, &record, sizeof record) != 0) {
                 changed = true;
-                received = record;
-                m_links[k - 1] = record;
+                link = record;
             }
             continue;
         }
@@ -41,7 +40,6 @@ bool CLinkCatalogue::Merge(const CLinkRecordStore& store, CCatalogueHost& host)
         if (m_linkCount == kMaxLinks)
             continue;
         changed = true;
-        m_received[m_linkCount] = record;
         m_links[m_linkCount++] = record;
         if (!host.IsNavigated())
             host.OpenFirstLink();

@@ -29,8 +29,6 @@ private:
     int FindLink(const LinkRecord& record) const;
 
     LinkRecord m_links[kMaxLinks] = {};
-    // Each link's record as last received, before any picture test.
-    LinkRecord m_received[kMaxLinks] = {};
     int m_linkCount = 0;
 };
 

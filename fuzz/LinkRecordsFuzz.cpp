@@ -161,8 +161,23 @@ void Merge(CLinkCatalogue& catalogue, const CLinkRecordStore& store, const Model
     catalogue.Merge(store, host);
     Require(catalogue.LinkCount() >= linksBefore, "links are never removed");
     RequireCatalogueShowsStore(catalogue, model);
+    const int linksAfterFirst = catalogue.LinkCount();
 
-    // Nothing came in since: the next pass must see no change at all.
+    // Nothing came in since. The next pass takes every record as received,
+    // which gives back pictures a failed first test emptied, without testing
+    // or opening anything; after it nothing changes any more.
+    const FuzzHost afterFirst = host;
+    catalogue.Merge(store, host);
+    Require(host.pictureTests == afterFirst.pictureTests && host.firstLinkOpenings == afterFirst.firstLinkOpenings,
+            "a pass over an unchanged store neither tests nor opens a link");
+    Require(catalogue.LinkCount() == linksAfterFirst, "a pass over an unchanged store adds no link");
+    for (const LinkRecord& record : model.Records()) {
+        for (int k = 1; k <= catalogue.LinkCount(); ++k) {
+            if (FoldedName(catalogue.Link(k)) == FoldedName(record))
+                Require(Same(catalogue.Link(k), record), "a link holds its record as received");
+        }
+    }
+
     std::vector<LinkRecord> links;
     for (int k = 1; k <= catalogue.LinkCount(); ++k)
         links.push_back(catalogue.Link(k));
