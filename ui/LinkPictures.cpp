@@ -16,6 +16,11 @@ namespace {
 // otherwise claim a picture that fills the memory.
 constexpr int kLargestPictureSide = 1024;
 
+bool WithinLargestSide(const QSize& size)
+{
+    return size.width() <= kLargestPictureSide && size.height() <= kLargestPictureSide;
+}
+
 QPixmap PictureOrStandIn(const QImage& image)
 {
     const QPixmap picture = ButtonPicture(image);
@@ -43,9 +48,12 @@ QImage DecodePicture(const FetchedBody& body)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     const QSize size = reader.size();
-    if (!size.isValid() || size.width() > kLargestPictureSide || size.height() > kLargestPictureSide)
+    if (!size.isValid() || !WithinLargestSide(size))
         return QImage();
-    return reader.read();
+    // Some formats announce one size and decode to another (a GIF's frame
+    // against its screen), so the decoded picture is measured again.
+    const QImage image = reader.read();
+    return WithinLargestSide(image.size()) ? image : QImage();
 }
 
 QList<QIcon> FetchLinkIcons(const CLinkCatalogue& catalogue)

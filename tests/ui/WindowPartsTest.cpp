@@ -3,13 +3,17 @@
 
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
+#include "ui/LinkPictures.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTest>
 #include <QToolButton>
+
+#include <cstring>
 
 namespace kestrel {
 
@@ -49,6 +53,8 @@ private slots:
     void magentaBecomesTransparent();
     void otherSizesAreScaledTo24();
     void nullPictureGivesNullPixmap();
+    void fetchedBytesDecodeInMemory();
+    void picturesBeyondTheLargestSideAreRefused();
     void stripIsCutIntoPicturesLeftToRight();
     void navigationStripsHoldFourPicturesEach();
     void iconShowsHotPictureUnderTheMouse();
@@ -93,6 +99,33 @@ void WindowPartsTest::nullPictureGivesNullPixmap()
 {
     QVERIFY(ButtonPicture(QImage()).isNull());
     QVERIFY(CutPictureStrip(QImage()).isEmpty());
+}
+
+void WindowPartsTest::fetchedBytesDecodeInMemory()
+{
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    Filled(QSize(24, 24), kMagenta).save(&buffer, "BMP");
+    FetchedBody body;
+    body.size = std::size_t(bmp.size());
+    std::memcpy(body.bytes, bmp.constData(), body.size);
+    QCOMPARE(DecodePicture(body).size(), QSize(24, 24));
+
+    body.size = 40;
+    QVERIFY(DecodePicture(body).isNull());
+}
+
+void WindowPartsTest::picturesBeyondTheLargestSideAreRefused()
+{
+    // A GIF whose frame is 24 x 24 on a screen 42264 pixels high: the reader
+    // announces the frame, the picture comes out the size of the screen.
+    const QByteArray gif = QByteArray::fromBase64(
+        "R0lGODlhGAAYpfAAAP8AAP8A/yH5BAAAAAAALAAAAAAYABgAAAIvjI+py+0PYwO02gsY3lXz7X1XKHZLOZ5XKHZLOZ6oqaxs4lIkOpeqKwkKh8RioAAAOw==");
+    FetchedBody body;
+    body.size = std::size_t(gif.size());
+    std::memcpy(body.bytes, gif.constData(), body.size);
+    QVERIFY(DecodePicture(body).isNull());
 }
 
 void WindowPartsTest::stripIsCutIntoPicturesLeftToRight()
