@@ -83,6 +83,13 @@ def cool(colour):
     return (r, g, b)
 
 
+def house(c):  # 首页
+    c.polygon([(12, 2), (23, 12), (20, 12), (20, 22), (4, 22), (4, 12), (1, 12)], (210, 90, 40))
+    c.rect(6, 12, 17, 21, (250, 235, 200))
+    c.rect(10, 15, 13, 21, (120, 70, 30))
+    c.rect(15, 13, 17, 15, (90, 160, 220))
+
+
 def book(c):  # 语文
     c.polygon([(2, 5), (12, 7), (12, 21), (2, 19)], (200, 40, 40))
     c.polygon([(12, 7), (22, 5), (22, 19), (12, 21)], (200, 40, 40))
@@ -158,7 +165,7 @@ def ball(c):  # 体育
                     c.put(x, y, dark)
 
 
-LESSONS = {"yuwen": book, "shuxue": sums, "yingyu": speech, "kexue": flask, "yinyue": note, "meishu": palette,
+LESSONS = {"shouye": house, "yuwen": book, "shuxue": sums, "yingyu": speech, "kexue": flask, "yinyue": note, "meishu": palette,
            "tiyu": ball}
 
 

@@ -20,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kDemoRecords = 8;  // the home page and seven lessons
+constexpr int kDemoRecords = 9;  // the home page, a link back to it and seven lessons
 
 class DemoClassroomTest : public ::testing::Test {
 protected:
