@@ -1,8 +1,9 @@
 #include "app/MainApp.h"
 
 #include "app/SingleInstance.h"
+#include "base/ConsoleLine.h"
 #include "channel/LinkReceiver.h"
-#include "ui/ConsoleLine.h"
+#include "config/SettingsPath.h"
 #include "ui/MainDlg.h"
 
 #include <curl/curl.h>
@@ -24,7 +25,7 @@ void AllowWebEngineAsRoot()
 {
     if (geteuid() != 0 || qEnvironmentVariableIsSet(kSandboxSwitch))
         return;
-    PrintLine(QStringLiteral("Running as root: the web engine's sandbox is off"));
+    PrintLine("Running as root: the web engine's sandbox is off");
     qputenv(kSandboxSwitch, "1");
 }
 
@@ -52,13 +53,17 @@ int CMainApp::Run()
         instance.AskRunningInstanceToComeForward();
         return 0;
     }
-    // Sockets need no library start-up on Linux, so there is no start-up
+    // POSIX sockets need no library start-up, so there is no start-up
     // failure to report here.
     AllowWebEngineAsRoot();
 
-    // The one receiver of the process: it outlives the window that owns it.
-    CLinkReceiver receiver(QFile::encodeName(programPath).toStdString());
-    CMainDlg dialog(programPath, receiver);
+    // The settings file lies beside the program; the window reads what it
+    // needs from it when it starts.
+    const std::string settingsPath = SettingsPathFor(QFile::encodeName(programPath).toStdString());
+    // The one receiver of the process. The window starts and closes it, and
+    // it outlives the window, so nothing it holds points into a window gone.
+    CLinkReceiver receiver;
+    CMainDlg dialog(settingsPath, receiver);
     QObject::connect(&instance, &CSingleInstance::ComeForwardRequested, &dialog, &CMainDlg::ComeForward);
     m_app.exec();
     return 0;

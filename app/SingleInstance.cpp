@@ -1,6 +1,6 @@
 #include "app/SingleInstance.h"
 
-#include "ui/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -39,7 +39,8 @@ bool CSingleInstance::TryClaim()
         // Without a usable runtime directory the browser still starts, only
         // unguarded.
         PrintLine(QStringLiteral("Cannot create the lock file %1: starting without the single-instance check")
-                      .arg(LockFilePath()));
+                      .arg(LockFilePath())
+                      .toStdString());
         return true;
     }
     // A socket left by a crashed instance would keep the name taken; the
@@ -47,7 +48,7 @@ bool CSingleInstance::TryClaim()
     QLocalServer::removeServer(m_serverName);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server.listen(m_serverName))
-        PrintLine(QStringLiteral("Cannot listen on %1: %2").arg(m_serverName, m_server.errorString()));
+        PrintLine(QStringLiteral("Cannot listen on %1: %2").arg(m_serverName, m_server.errorString()).toStdString());
     return true;
 }
 

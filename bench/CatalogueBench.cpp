@@ -38,7 +38,7 @@ void BM_MergePassWithNothingChanged(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(catalogue.Merge(store, host));
 
-    if (host.fetches != fetches || host.rebuilds != rebuilds || catalogue.LinkCount() != CLinkCatalogue::kMaxLinks)
+    if (host.fetches != fetches || host.rebuilds != rebuilds || catalogue.LinkCount() != kMaxLinks)
         state.SkipWithError("an unchanged pass fetched or rebuilt");
     HomeUrl().clear();
 }

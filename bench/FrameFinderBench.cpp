@@ -3,7 +3,7 @@
 // straightforward one.
 #include "bench/ReferenceFrameFinder.h"
 #include "channel/FrameFinder.h"
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 
 #include <benchmark/benchmark.h>
 

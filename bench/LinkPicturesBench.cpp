@@ -41,7 +41,7 @@ void BM_RebuildPicturesOf20Links(benchmark::State& state)
 {
     CDelayedPictureServer server(PictureFile(), kAnswerDelay);
     CLinkRecordStore store;
-    for (int k = 1; k <= CLinkCatalogue::kMaxLinks; ++k) {
+    for (int k = 1; k <= kMaxLinks; ++k) {
         store.AddRecord(test::LinkRecordBuilder("lesson" + std::to_string(k))
                             .HotPicture(server.Url(2 * k))
                             .CoolPicture(server.Url(2 * k + 1)));
@@ -53,7 +53,7 @@ void BM_RebuildPicturesOf20Links(benchmark::State& state)
     int icons = 0;
     for (auto _ : state)
         icons = static_cast<int>(FetchLinkIcons(catalogue).size());
-    if (icons != CLinkCatalogue::kMaxLinks)
+    if (icons != kMaxLinks)
         state.SkipWithError("not every link got its icon");
 }
 BENCHMARK(BM_RebuildPicturesOf20Links)->Unit(benchmark::kMillisecond)->UseRealTime();

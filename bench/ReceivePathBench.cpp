@@ -11,9 +11,9 @@
 // and take turns going first, so both meet the same machine load. Over five
 // repetitions, the median of the program's path must reach at least 0.8
 // times the plain loop's rate.
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "channel/ChannelSocket.h"
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
 #include "channel/SocketOwner.h"
 
@@ -55,7 +55,6 @@ public:
 // datagram cannot pass unseen.
 class CCountingReceiver final : public CLinkReceiver {
 public:
-    CCountingReceiver() : CLinkReceiver("/nonexistent/kestrel") {}
     long frames = 0;
 
 protected:

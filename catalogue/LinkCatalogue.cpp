@@ -2,7 +2,7 @@
 
 #include "catalogue/CatalogueHost.h"
 #include "catalogue/HomeUrl.h"
-#include "channel/LinkRecordStore.h"
+#include "base/ReceivedRecords.h"
 
 #include <cstring>
 #include <string>
@@ -10,7 +10,7 @@
 
 namespace kestrel {
 
-bool CLinkCatalogue::Merge(const CLinkRecordStore& store, CCatalogueHost& host)
+bool CLinkCatalogue::Merge(const CReceivedRecords& store, CCatalogueHost& host)
 {
     const int count = store.GetCount();
     LinkRecord record = {};

@@ -1,13 +1,10 @@
 #include "channel/ChannelSocket.h"
 
-#include "channel/Crc16.h"
-#include "channel/SocketErrorCode.h"
+#include "base/ConsoleLine.h"
 #include "channel/SocketErrorText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <string>
@@ -27,14 +24,11 @@ std::string LastSocketErrorText()
     return SocketErrorText(SocketErrorCode(errno));
 }
 
-// Set-up failures go to standard output at once; the window shows nothing.
-__attribute__((format(printf, 1, 2))) void PrintLine(const char* format, ...)
+// Set-up failures go to standard output, "what failed, Err: text"; the
+// window shows nothing.
+void ReportFailure(const std::string& what)
 {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fflush(stdout);
+    PrintLine(what + " failed, Err: " + LastSocketErrorText());
 }
 
 // inet_addr rules for the dotted quad; empty text means any local address.
@@ -71,7 +65,7 @@ bool CChannelSocket::Open(const char* bindAddress, long port, CSocketOwner* owne
 
     const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket < 0) {
-        PrintLine("socket() failed, Err: %s\n", LastSocketErrorText().c_str());
+        ReportFailure("socket()");
         return false;
     }
 
@@ -80,17 +74,19 @@ bool CChannelSocket::Open(const char* bindAddress, long port, CSocketOwner* owne
     address.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
     address.sin_addr.s_addr = BindAddressFromText(bindAddress);
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        PrintLine("bind() port: %ld failed, Err: %s\n", port, LastSocketErrorText().c_str());
+        ReportFailure("bind() port: " + std::to_string(port));
         ::close(socket);
         return false;
     }
+    // The channel never sends; the send buffer is set because the channel
+    // has always set it, and a failure here is reported as it always was.
     if (!SetIntOption(socket, SO_SNDBUF, kSendBufferSize)) {
-        PrintLine("set SO_SNDBUF failed, Err: %s\n", LastSocketErrorText().c_str());
+        ReportFailure("set SO_SNDBUF");
         ::close(socket);
         return false;
     }
     if (!SetIntOption(socket, SO_BROADCAST, 1)) {
-        PrintLine("set SO_BROADCAST failed, Err: %s\n", LastSocketErrorText().c_str());
+        ReportFailure("set SO_BROADCAST");
         ::close(socket);
         return false;
     }
@@ -136,11 +132,6 @@ void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t ev
 void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)
 {
     m_frames.Feed(bytes, count, FrameHandler());
-}
-
-std::uint16_t CChannelSocket::Crc16(const unsigned char* bytes, std::size_t count)
-{
-    return kestrel::Crc16(bytes, count);
 }
 
 } // namespace kestrel

@@ -45,8 +45,6 @@ public:
     // complete.
     void Feed(const unsigned char* bytes, std::size_t count);
 
-    static std::uint16_t Crc16(const unsigned char* bytes, std::size_t count);
-
 protected:
     // One whole checked frame, lent for the length of the call; the payload
     // may be changed in place.

@@ -38,11 +38,4 @@ std::size_t WriteFrame(unsigned char type, unsigned char marker, const unsigned 
     return kFrameHeaderSize + payloadLength;
 }
 
-void EncodeLinkRecordFrame(const LinkRecord& record, unsigned char marker,
-                           unsigned char (&frame)[kLinkRecordFrameSize])
-{
-    CopyInverted(reinterpret_cast<const unsigned char*>(&record), kLinkRecordSize, frame + kFrameHeaderSize);
-    SealFrame(kLinkRecordFrameType, marker, kLinkRecordSize, frame);
-}
-
 } // namespace kestrel

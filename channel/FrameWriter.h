@@ -1,6 +1,5 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
 #include "channel/FrameFormat.h"
 
 #include <cstddef>
@@ -21,9 +20,5 @@ void SealFrame(unsigned char type, unsigned char marker, std::uint32_t payloadLe
 // the frame does not fit into `capacity` bytes.
 std::size_t WriteFrame(unsigned char type, unsigned char marker, const unsigned char* payload,
                        std::size_t payloadLength, unsigned char* frame, std::size_t capacity);
-
-// The link-record frame: type 0xC8, the record inverted byte by byte.
-void EncodeLinkRecordFrame(const LinkRecord& record, unsigned char marker,
-                           unsigned char (&frame)[kLinkRecordFrameSize]);
 
 } // namespace kestrel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "channel/ChannelSocket.h"
 #include "channel/LinkRecordStore.h"
 
@@ -8,17 +8,17 @@
 
 namespace kestrel {
 
-// The one listener of the program: opens the channel from the settings file
-// beside the program and keeps every link-record frame's record in the
+// The one listener of the program: opens the channel where the settings
+// file says and keeps every link-record frame's record in the
 // received-record store, which the catalogue polls.
 class CLinkReceiver : public CChannelSocket {
 public:
-    // programPath: the program file, whose settings file names the channel.
-    explicit CLinkReceiver(std::string programPath);
-
-    // Reads the channel settings and opens the socket for the owner. False
-    // when there is no settings file path, else what Open gives.
-    bool Start(CSocketOwner* owner);
+    // Opens the socket on the bind address and port the settings name, for
+    // the owner; what Open gives.
+    bool Start(const std::string& bindAddress, long port, CSocketOwner* owner)
+    {
+        return Open(bindAddress.c_str(), port, owner);
+    }
 
     bool AddRecord(const LinkRecord& record) { return m_store.AddRecord(record); }
     int GetCount() const { return m_store.GetCount(); }
@@ -30,7 +30,6 @@ protected:
     void OnFrame(FrameView frame) override;
 
 private:
-    std::string m_programPath;
     CLinkRecordStore m_store;
 };
 

@@ -1,5 +1,7 @@
 #include "channel/LinkRecordFrame.h"
 
+#include "channel/FrameWriter.h"
+
 namespace kestrel {
 
 bool IsLinkRecordFrame(const FrameView& frame)
@@ -19,6 +21,13 @@ bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record)
         return false;
     CopyInverted(frame.Payload(), kLinkRecordSize, reinterpret_cast<unsigned char*>(&record));
     return true;
+}
+
+void EncodeLinkRecordFrame(const LinkRecord& record, unsigned char marker,
+                           unsigned char (&frame)[kLinkRecordFrameSize])
+{
+    CopyInverted(reinterpret_cast<const unsigned char*>(&record), kLinkRecordSize, frame + kFrameHeaderSize);
+    SealFrame(kLinkRecordFrameType, marker, kLinkRecordSize, frame);
 }
 
 } // namespace kestrel

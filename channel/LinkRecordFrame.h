@@ -1,6 +1,7 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
+#include "channel/FrameFormat.h"
 #include "channel/FrameView.h"
 
 namespace kestrel {
@@ -13,5 +14,9 @@ bool IsLinkRecordFrame(const FrameView& frame);
 // Reads the link record out of a link-record frame, the frame itself left
 // as it is; false for any other frame.
 bool ReadLinkRecordFrame(const FrameView& frame, LinkRecord& record);
+
+// The link-record frame: type 0xC8, the record inverted byte by byte.
+void EncodeLinkRecordFrame(const LinkRecord& record, unsigned char marker,
+                           unsigned char (&frame)[kLinkRecordFrameSize]);
 
 } // namespace kestrel

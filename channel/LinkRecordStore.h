@@ -1,6 +1,7 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
+#include "base/ReceivedRecords.h"
 
 #include <mutex>
 
@@ -9,7 +10,7 @@ namespace kestrel {
 // The received-record store: the last record heard for each link name, in
 // the order the names first arrived. Thirty slots, never shrinking; the
 // catalogue merge polls it once a second.
-class CLinkRecordStore {
+class CLinkRecordStore final : public CReceivedRecords {
 public:
     static constexpr int kCapacity = 30;
 
@@ -19,10 +20,8 @@ public:
     // The same for a record given inverted, as a link-record frame carries
     // it.
     bool AddInvertedRecord(const unsigned char* inverted);
-    int GetCount() const;
-    // Copies slot `index` into `record`; false, with `record` untouched,
-    // when the index is not below the count.
-    bool GetRecord(int index, LinkRecord& record) const;
+    int GetCount() const override;
+    bool GetRecord(int index, LinkRecord& record) const override;
 
 private:
     using InvertedRecord = unsigned char[kLinkRecordSize];

@@ -1,21 +1,53 @@
 #include "config/ChannelSettings.h"
 
-#include "config/ChannelSettingsKeys.h"
 #include "config/ProfileString.h"
-#include "config/SettingsPath.h"
+#include "config/SettingsKeys.h"
+
+#include <cstdint>
 
 namespace kestrel {
 
-bool ReadChannelSettings(const std::string& programPath, std::string& portText, std::string& bindAddress)
+bool ReadChannelSettings(const std::string& settingsPath, ChannelSettings& settings)
 {
-    const std::string path = SettingsPathFor(programPath);
-    if (path.empty())
+    if (settingsPath.empty())
         return false;
-    portText = ReadProfileString(path, kSettingsSection, kMainChannelPortKey, kDefaultMainChannelPort);
+    settings.portText = ReadProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, kDefaultMainChannelPort);
     // The value read is used whether or not it reaches the file.
-    (void)WriteProfileString(path, kSettingsSection, kMainChannelPortKey, portText);
-    bindAddress = ReadProfileString(path, kBroadcastBindSection, kBindAddressKey, kDefaultBindAddress);
+    (void)WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, settings.portText);
+    settings.port = PortFromText(settings.portText);
+    settings.bindAddress = ReadProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, kDefaultBindAddress);
     return true;
+}
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+long PortFromText(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulated as a magnitude; the negative end of the range is one
+    // further out than the positive one.
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit)
+            magnitude = limit;
+    }
+    return static_cast<long>(negative ? -magnitude : magnitude);
 }
 
 } // namespace kestrel

@@ -1,9 +1,9 @@
 #include "config/ProfileString.h"
 
+#include "base/ConsoleLine.h"
 #include "config/ProfileText.h"
 #include "config/SettingsFile.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace kestrel {
@@ -29,9 +29,7 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
         return false;
     const std::optional<std::string> changed = SetProfileValue(text, section, key, value);
     if (!changed) {
-        std::printf("Settings file %s not written: a line break, or a key that would not read back\n",
-                    path.c_str());
-        std::fflush(stdout);
+        PrintLine("Settings file " + path + " not written: a line break, or a key that would not read back");
         return false;
     }
     // A file that already says so is left alone, its time stamp included.

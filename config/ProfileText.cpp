@@ -1,5 +1,7 @@
 #include "config/ProfileText.h"
 
+#include "base/AsciiCase.h"
+
 namespace kestrel {
 
 namespace {
@@ -22,18 +24,13 @@ std::size_t CharLengthAt(std::string_view s, std::size_t i)
     return byte >= 0x81 && byte <= 0xFE && i + 1 < s.size() ? 2 : 1;
 }
 
-char FoldAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size();) {
         const std::size_t length = CharLengthAt(a, i);
-        const bool same = length == 2 ? a.substr(i, 2) == b.substr(i, 2) : FoldAscii(a[i]) == FoldAscii(b[i]);
+        const bool same = length == 2 ? a.substr(i, 2) == b.substr(i, 2) : FoldAsciiCase(a[i]) == FoldAsciiCase(b[i]);
         if (!same)
             return false;
         i += length;

@@ -1,185 +1,50 @@
 #include "config/SettingsFile.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include "base/ConsoleLine.h"
+#include "base/WholeFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstring>
 
 namespace kestrel {
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
-    // Closes now, so that a failure to flush on close is seen.
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-void Report(const std::string& path, const char* what, const char* why)
+void Report(const std::string& path, const char* what, const std::string& why)
 {
-    std::printf("Settings file %s %s: %s\n", path.c_str(), what, why);
-    std::fflush(stdout);
-}
-
-// Writes go to the file a symbolic link names, so that the link stays a link.
-std::string ResolvedPath(const std::string& path)
-{
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    return resolved ? std::string(resolved.get()) : path;
-}
-
-std::string DirectoryOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Opens a new file beside `path`, named by process and count so that two
-// writers never share one; a leftover of a crashed process is stepped over.
-int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath)
-{
-    static std::atomic<unsigned> s_count{0};
-    constexpr int kAttempts = 8;
-    int fd = -1;
-    for (int attempt = 0; attempt < kAttempts && fd < 0; ++attempt) {
-        temporaryPath = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(s_count++);
-        fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    return fd;
-}
-
-bool WriteAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-// Fills and syncs the temporary file; the old file's owner and mode carry over.
-bool FillTemporary(FileDescriptor& file, std::string_view text, const struct stat* old)
-{
-    if (old) {
-        // Changing the owner may clear the mode's set-id bits, so the mode comes after.
-        (void)::fchown(file.Get(), old->st_uid, old->st_gid);
-        if (::fchmod(file.Get(), old->st_mode & 07777) != 0)
-            return false;
-    }
-    return WriteAll(file.Get(), text) && ::fsync(file.Get()) == 0 && file.Close();
-}
-
-// Makes the rename itself durable; a failure here loses nothing already written.
-void SyncDirectory(const std::string& directory)
-{
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        (void)::fsync(dir.Get());
+    PrintLine("Settings file " + path + " " + what + ": " + why);
 }
 
 } // namespace
 
 SettingsFileState LoadSettingsFile(const std::string& path, std::string& text)
 {
-    text.clear();
-    // Non-blocking, so that a pipe in the file's place cannot stall the open.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.Get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return SettingsFileState::Missing;
-        Report(path, "is ignored", std::strerror(errno));
-        return SettingsFileState::Unreadable;
-    }
-    struct stat status {};
-    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    const WholeFileRead read = ReadWholeFile(path, kMaxSettingsFileBytes, text);
+    switch (read.state) {
+    case WholeFileRead::State::Loaded:
+        return SettingsFileState::Loaded;
+    case WholeFileRead::State::Missing:
+        return SettingsFileState::Missing;
+    case WholeFileRead::State::NotRegular:
         Report(path, "is ignored", "not a regular file");
-        return SettingsFileState::Unreadable;
+        break;
+    case WholeFileRead::State::TooLarge:
+        Report(path, "is ignored", "larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes");
+        break;
+    case WholeFileRead::State::Failed:
+        Report(path, "is ignored", std::strerror(read.error));
+        break;
     }
-
-    static const std::string kTooLarge = "larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
-    text.reserve(std::min(static_cast<std::size_t>(status.st_size), kMaxSettingsFileBytes));
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = ::read(file.Get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            Report(path, "is ignored", std::strerror(errno));
-            text.clear();
-            return SettingsFileState::Unreadable;
-        }
-        if (got == 0)
-            return SettingsFileState::Loaded;
-        if (text.size() + static_cast<std::size_t>(got) > kMaxSettingsFileBytes) {
-            Report(path, "is ignored", kTooLarge.c_str());
-            text.clear();
-            return SettingsFileState::Unreadable;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
+    return SettingsFileState::Unreadable;
 }
 
 bool StoreSettingsFile(const std::string& path, std::string_view text)
 {
     if (path.empty())
         return false;
-    const std::string target = ResolvedPath(path);
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    // The file's own write permission counts, not only its directory's.
-    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        Report(path, "cannot be written", std::strerror(errno));
-        return false;
-    }
-
-    std::string temporaryPath;
-    FileDescriptor file(CreateTemporaryBeside(target, temporaryPath));
-    if (file.Get() < 0) {
-        Report(path, "cannot be written", std::strerror(errno));
-        return false;
-    }
-    if (!FillTemporary(file, text, exists ? &old : nullptr) ||
-        ::rename(temporaryPath.c_str(), target.c_str()) != 0) {
-        const int failure = errno;
-        ::unlink(temporaryPath.c_str());
-        Report(path, "cannot be written", std::strerror(failure));
-        return false;
-    }
-    SyncDirectory(DirectoryOf(target));
-    return true;
+    const int error = ReplaceWholeFile(path, text);
+    if (error != 0)
+        Report(path, "cannot be written", std::strerror(error));
+    return error == 0;
 }
 
 } // namespace kestrel

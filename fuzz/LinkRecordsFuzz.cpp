@@ -6,8 +6,8 @@
 #include "catalogue/CatalogueHost.h"
 #include "catalogue/HomeUrl.h"
 #include "catalogue/LinkCatalogue.h"
-#include "catalogue/LinkRecord.h"
-#include "channel/FrameWriter.h"
+#include "base/LinkRecord.h"
+#include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/RecordScript.h"
@@ -134,7 +134,7 @@ bool ShowsRecord(const LinkRecord& link, const LinkRecord& record)
 void RequireCatalogueShowsStore(const CLinkCatalogue& catalogue, const ModelStore& model)
 {
     const int links = catalogue.LinkCount();
-    Require(links >= 0 && links <= CLinkCatalogue::kMaxLinks, "the catalogue holds at most twenty links");
+    Require(links >= 0 && links <= kestrel::kMaxLinks, "the catalogue holds at most twenty links");
     for (int k = 1; k <= links; ++k) {
         Require(FoldedName(catalogue.Link(k)) != "home", "the home record never becomes a link");
         for (int j = 1; j < k; ++j)
@@ -150,7 +150,7 @@ void RequireCatalogueShowsStore(const CLinkCatalogue& catalogue, const ModelStor
             if (FoldedName(catalogue.Link(k)) == FoldedName(record))
                 shownAs = k;
         }
-        Require(shownAs > 0 || links == CLinkCatalogue::kMaxLinks, "every record is a link while there is room");
+        Require(shownAs > 0 || links == kestrel::kMaxLinks, "every record is a link while there is room");
         Require(shownAs == 0 || ShowsRecord(catalogue.Link(shownAs), record), "a link shows its record as received");
     }
 }
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrel::fuzz::FuzzInput input(data, size);
     kestrel::fuzz::RecordReader records(input);
     kestrel::HomeUrl().clear();
-    const auto receiver = std::make_unique<kestrel::CLinkReceiver>("/nonexistent/kestrel");
+    const auto receiver = std::make_unique<kestrel::CLinkReceiver>();
     const auto catalogue = std::make_unique<CLinkCatalogue>();
     ModelStore model;
     FuzzHost host;

@@ -4,10 +4,11 @@
 // addresses in GBK). Run as
 //   make_fuzz_seeds fuzz/corpus
 // which rewrites fuzz/corpus/<target>/<seed> for every seed below.
-#include "catalogue/GbkText.h"
-#include "catalogue/LinkRecord.h"
+#include "base/GbkText.h"
+#include "base/LinkRecord.h"
 #include "channel/FrameWriter.h"
-#include "config/ChannelSettingsKeys.h"
+#include "channel/LinkRecordFrame.h"
+#include "config/SettingsKeys.h"
 #include "fuzz/DatagramScript.h"
 #include "fuzz/RecordScript.h"
 

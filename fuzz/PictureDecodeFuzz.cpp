@@ -3,7 +3,7 @@
 // picture. Nothing breaks; a picture comes back only within the size the
 // decoder accepts, and every button picture is 24 x 24.
 #include "fuzz/FuzzInput.h"
-#include "net/FetchedBody.h"
+#include "net/PictureFetch.h"
 #include "ui/ButtonPicture.h"
 #include "ui/LinkPictures.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "fuzz/FuzzInput.h"
 
 #include <cstddef>

@@ -6,12 +6,11 @@
 // ASCII), it is refused exactly when its encoding would not fit 519
 // characters; otherwise it is ASCII only, and undoing the escapes gives the
 // address's own UTF-8 text.
-#include "catalogue/GbkText.h"
+#include "base/GbkText.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/GuardedBuffer.h"
 #include "net/FetchLimits.h"
-#include "net/RequestLineEscaper.h"
-#include "net/UrlEncoder.h"
+#include "net/UrlEncoding.h"
 
 #include <cstdint>
 #include <cstring>

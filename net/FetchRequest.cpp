@@ -1,7 +1,7 @@
 #include "net/FetchRequest.h"
 
 #include "net/FetchLimits.h"
-#include "net/RequestLineEscaper.h"
+#include "net/UrlEncoding.h"
 
 #include <algorithm>
 #include <climits>

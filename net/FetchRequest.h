@@ -21,7 +21,8 @@ public:
     bool Prepare(const char* encodedUrl, unsigned char* buffer, std::size_t capacity);
 
     CURL* Handle() const { return m_curl; }
-    // Told by whoever performed the transfer how it ended.
+    // Records how the transfer ended; called by whoever ran it, alone or in
+    // a batch.
     void Ended(CURLcode code) { m_code = code; }
 
     // The body bytes held once the transfer ended; 0 when it failed or the

@@ -1,14 +1,25 @@
 #include "net/PictureFetch.h"
 
+#include "base/ConsoleLine.h"
+#include "base/WholeFile.h"
 #include "net/FetchBatch.h"
 #include "net/FetchRequest.h"
-#include "net/UrlEncoder.h"
-#include "net/UrlFetcher.h"
-#include "net/WholeFileWriter.h"
+#include "net/UrlEncoding.h"
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace kestrel {
+
+std::size_t CUrlFetcher::Fetch(const char* encodedUrl, unsigned char* buffer, std::size_t capacity)
+{
+    CFetchRequest request;
+    if (!request.Prepare(encodedUrl, buffer, capacity))
+        return 0;
+    request.Ended(curl_easy_perform(request.Handle()));
+    return request.Result();
+}
 
 bool FetchUrl(const char* url, FetchedBody& body)
 {
@@ -22,7 +33,12 @@ bool FetchUrlToFile(const char* url, const char* path)
     FetchedBody body;
     if (!FetchUrl(url, body))
         return false;
-    return path == nullptr || WriteWholeFile(path, body.bytes, body.size);
+    if (path == nullptr)
+        return true;
+    const int error = ReplaceWholeFile(path, {reinterpret_cast<const char*>(body.bytes), body.size});
+    if (error != 0)
+        PrintLine(std::string("Cannot write ") + path + ": " + std::strerror(error));
+    return error == 0;
 }
 
 void FetchUrls(const char* const urls[], FetchedBody bodies[], std::size_t count)

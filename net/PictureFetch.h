@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/FetchedBody.h"
+#include "net/FetchLimits.h"
 
 #include <cstddef>
 
@@ -8,6 +8,23 @@ namespace kestrel {
 
 // Picture fetches by the URLs of link records (code page 936 text). Each one
 // encodes the URL, then makes one GET that keeps at most 8191 body bytes.
+
+// The bytes of one fetched picture; size 0 means nothing usable came back.
+struct FetchedBody {
+    std::size_t size = 0;
+    unsigned char bytes[kBodyBufferSize];
+};
+
+// Fetches one encoded URL with one HTTP GET on the calling thread.
+class CUrlFetcher {
+public:
+    // Places at most capacity body bytes in buffer and returns their count;
+    // 0 when the URL cannot be fetched, the answer has no length header or
+    // one below 1000 (or a negative one), or the transfer fails or runs out
+    // of time. The HTTP status is not looked at: an error page with a long
+    // enough length header counts as a body.
+    std::size_t Fetch(const char* encodedUrl, unsigned char* buffer, std::size_t capacity);
+};
 
 // True when a usable body came back; body then holds it.
 bool FetchUrl(const char* url, FetchedBody& body);

@@ -1,7 +1,7 @@
 #include "tools/AnnouncementListener.h"
 
 #include "channel/LinkRecordFrame.h"
-#include "tools/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
 #include "tools/StopSignals.h"

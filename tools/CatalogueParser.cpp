@@ -1,6 +1,7 @@
 #include "tools/CatalogueParser.h"
 
-#include "catalogue/GbkText.h"
+#include "base/AsciiCase.h"
+#include "base/GbkText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -31,16 +32,6 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-std::string LowerAscii(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
 }
 
 // The character that starts at `offset`, when the bytes there are one
@@ -140,14 +131,14 @@ bool CCatalogueParser::OpenSection(std::string_view name)
 {
     if (!CloseSection())
         return false;
-    const std::string section = LowerAscii(name);
+    const std::string section = FoldedAscii(name);
     if (section == "home") {
         if (m_homeLine != 0)
             return Fail(m_line, "a second [home] section (the first is on line " + std::to_string(m_homeLine) + ")");
         m_section = Section::Home;
         m_homeLine = m_line;
     } else if (section == "link") {
-        if (m_linkCount == AnnouncedRecords::kMostLinks)
+        if (m_linkCount == kMaxLinks)
             return Fail(m_line, "more than 20 links: the window has room for 20");
         m_section = Section::Link;
         ++m_linkCount;
@@ -189,7 +180,7 @@ bool CCatalogueParser::SetKey(std::string_view key, std::string_view value)
     if (m_section == Section::None)
         return Fail(m_line, "\"" + std::string(key) + "\" stands before the first [home] or [link] section");
 
-    const std::string lowerKey = LowerAscii(key);
+    const std::string lowerKey = FoldedAscii(key);
     for (int i = 0; i < kKeyCount; ++i) {
         const KeyRule& rule = kRules[i];
         if (lowerKey != rule.key || !(m_section == Section::Home ? rule.inHome : rule.inLink))

@@ -1,7 +1,8 @@
 #include "tools/CatalogueWatcher.h"
 
+#include "base/WholeFile.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -48,24 +49,22 @@ CCatalogueWatcher::FileStamp CCatalogueWatcher::Stamp() const
 
 bool CCatalogueWatcher::ReadFile(std::string& text, CatalogueProblem& problem) const
 {
-    std::FILE* file = std::fopen(m_path.c_str(), "rb");
-    if (!file) {
-        problem.text = std::string("cannot be read: ") + std::strerror(errno);
+    const WholeFileRead read = ReadWholeFile(m_path, kLargestFile, text);
+    switch (read.state) {
+    case WholeFileRead::State::Loaded:
+        return true;
+    case WholeFileRead::State::Missing:
+    case WholeFileRead::State::Failed:
+        problem.text = std::string("cannot be read: ") + std::strerror(read.error);
         return false;
-    }
-    text.resize(kLargestFile + 1);
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
+    case WholeFileRead::State::NotRegular:
         problem.text = "cannot be read";
         return false;
-    }
-    if (text.size() > static_cast<std::size_t>(kLargestFile)) {
+    case WholeFileRead::State::TooLarge:
         problem.text = "is larger than 1 MiB; a catalogue of twenty links needs a few kilobytes";
         return false;
     }
-    return true;
+    return false;
 }
 
 CCatalogueWatcher::Change CCatalogueWatcher::Refuse(const CatalogueProblem& problem)

@@ -1,6 +1,6 @@
 #include "tools/HeardRecordText.h"
 
-#include "catalogue/GbkText.h"
+#include "base/GbkText.h"
 
 namespace kestrel {
 

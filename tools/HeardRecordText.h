@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 
 #include <string>
 #include <string_view>

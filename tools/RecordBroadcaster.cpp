@@ -1,6 +1,6 @@
 #include "tools/RecordBroadcaster.h"
 
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 #include "tools/LocalAddress.h"
 
 #include <arpa/inet.h>

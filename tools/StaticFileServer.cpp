@@ -1,6 +1,6 @@
 #include "tools/StaticFileServer.h"
 
-#include "tools/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 
 #include <cerrno>
 #include <cstring>

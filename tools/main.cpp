@@ -5,7 +5,7 @@
 #include "tools/AnnounceOptions.h"
 #include "tools/AnnouncementListener.h"
 #include "tools/CatalogueWatcher.h"
-#include "tools/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "tools/RecordBroadcaster.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"

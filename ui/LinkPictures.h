@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/FetchedBody.h"
+#include "net/PictureFetch.h"
 
 #include <QIcon>
 #include <QList>

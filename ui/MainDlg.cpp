@@ -1,8 +1,9 @@
 #include "ui/MainDlg.h"
 
-#include "catalogue/GbkText.h"
+#include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
+#include "config/ChannelSettings.h"
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
 #include "ui/LinkPictures.h"
@@ -58,7 +59,7 @@ QString RecordText(std::string_view gbk)
 
 } // namespace
 
-CMainDlg::CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget* parent)
+CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent)
     : QMainWindow(parent)
     , m_browser(new CWebBrowser(this))
     , m_receiver(receiver)
@@ -78,8 +79,8 @@ CMainDlg::CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget*
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &CMainDlg::OnCancel);
 
-    // Without the program's path there is no settings file and so no channel.
-    if (programPath.isEmpty()) {
+    // Without a settings file there is no channel.
+    if (settingsPath.empty()) {
         show();
         return;
     }
@@ -93,7 +94,9 @@ CMainDlg::CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget*
     showMaximized();
     // Without a channel the browser works on without announcements; the
     // receiver has said why on standard output.
-    m_receiver.Start(this);
+    ChannelSettings channel;
+    if (ReadChannelSettings(settingsPath, channel))
+        m_receiver.Start(channel.bindAddress, channel.port, this);
 
     m_clockTimer.setSingleShot(true);
     m_mergeTimer.setSingleShot(true);

@@ -35,10 +35,11 @@ public:
     };
 
     // Builds and shows the window and starts the receiver with the window as
-    // its owner. Without a program path there are no settings and no
-    // channel: the window then stays bare, the browser alone without bars,
-    // timers or receiver.
-    CMainDlg(const QString& programPath, CLinkReceiver& receiver, QWidget* parent = nullptr);
+    // its owner, on the channel the settings file at settingsPath names.
+    // Without a settings path (the program file could not be found) there
+    // is no channel: the window then stays bare, the browser alone without
+    // bars, timers or receiver.
+    CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent = nullptr);
     ~CMainDlg() override;
 
     // Opens the process-wide home URL; nothing while it is empty.

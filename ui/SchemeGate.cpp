@@ -1,6 +1,6 @@
 #include "ui/SchemeGate.h"
 
-#include "ui/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 
 #include <QStringList>
 
@@ -12,7 +12,7 @@ bool SchemeAllowed(const QUrl& url, const QStringList& schemes, const QString& r
 {
     if (url.isValid() && schemes.contains(url.scheme()))
         return true;
-    PrintLine(refusal.arg(url.toString(), schemes.join(QStringLiteral(", "))));
+    PrintLine(refusal.arg(url.toString(), schemes.join(QStringLiteral(", "))).toStdString());
     return false;
 }
 

@@ -1,5 +1,4 @@
 #include "channel/ChannelSocket.h"
-#include "channel/SocketErrorCode.h"
 #include "channel/SocketErrorText.h"
 
 #include "tests/channel/FrameBytes.h"

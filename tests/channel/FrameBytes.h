@@ -1,9 +1,10 @@
 #pragma once
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "channel/FrameFormat.h"
 #include "channel/FrameView.h"
 #include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -156,6 +156,19 @@ TEST_F(FrameFinderTest, StraySyncBytesBeforeAFrameDoNotCostIt)
     }
 }
 
+TEST_F(FrameFinderTest, StraySyncBytesBrokenOffJustBeforeAFrameDoNotCostIt)
+{
+    const Bytes good = RecordSizedFrame(9);
+    const Bytes strays[] = {{0x00, 0xFE, 0xFE, 0x00}, {0xFE, 0x00}, {0xFE, 0xFE, 0xFE, 0x00}, {0xFE, 0xFE, 0x01, 0xFE}};
+    for (const Bytes& stray : strays) {
+        SCOPED_TRACE(testing::PrintToString(stray));
+        m_log.frames.clear();
+        Feed(Join({stray, good}));
+        ASSERT_EQ(Frames().size(), 1u);
+        EXPECT_EQ(Frames()[0], good);
+    }
+}
+
 TEST_F(FrameFinderTest, TheSyncTailOfADamagedFrameDoesNotCostTheNextFrame)
 {
     const Bytes good = RecordSizedFrame(7);

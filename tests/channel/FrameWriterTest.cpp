@@ -1,6 +1,7 @@
 #include "channel/Crc16.h"
 #include "channel/FrameFinder.h"
 #include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 
 #include "tests/channel/FrameBytes.h"
 

@@ -1,5 +1,6 @@
 #include "channel/LinkReceiver.h"
-#include "config/ChannelSettingsKeys.h"
+#include "config/ChannelSettings.h"
+#include "config/SettingsKeys.h"
 #include "config/ProfileString.h"
 #include "config/SettingsPath.h"
 
@@ -33,6 +34,15 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(m_folder); }
 
+    // Starts the receiver as the window does: with the settings of the
+    // program's settings file.
+    bool Start(CLinkReceiver& receiver)
+    {
+        ChannelSettings settings;
+        return ReadChannelSettings(SettingsPathFor(m_programPath), settings)
+            && receiver.Start(settings.bindAddress, settings.port, &m_owner);
+    }
+
     void WriteSettings(const std::string& portText, const std::string& bindAddress)
     {
         const std::string path = SettingsPathFor(m_programPath);
@@ -50,8 +60,8 @@ TEST_F(LinkReceiverStartTest, AnnouncementsOnTheSettingsPortFillTheStore)
     const std::uint16_t port = test::FreeUdpPort();
     ASSERT_NE(port, 0);
     WriteSettings(" " + std::to_string(port) + "x", "127.0.0.1");
-    CLinkReceiver receiver(m_programPath);
-    ASSERT_TRUE(receiver.Start(&m_owner));
+    CLinkReceiver receiver;
+    ASSERT_TRUE(Start(receiver));
     ASSERT_EQ(m_owner.watched.size(), 1u);
     const int socket = m_owner.Watched();
     EXPECT_EQ(test::BoundPort(socket), port);
@@ -80,16 +90,17 @@ TEST_F(LinkReceiverStartTest, APortTextAbove65535BindsItsLowSixteenBits)
     if (!LoopbackUdp(4464).IsBound())
         GTEST_SKIP() << "port 4464 is in use on this machine";
     WriteSettings("70000", "127.0.0.1");
-    CLinkReceiver receiver(m_programPath);
-    ASSERT_TRUE(receiver.Start(&m_owner));
+    CLinkReceiver receiver;
+    ASSERT_TRUE(Start(receiver));
     EXPECT_EQ(test::BoundPort(m_owner.Watched()), 4464);
 }
 
 TEST_F(LinkReceiverStartTest, WithoutAProgramFileThereIsNoChannelAndNoMessage)
 {
-    CLinkReceiver receiver(m_folder + "/");
+    m_programPath = m_folder + "/";
+    CLinkReceiver receiver;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(receiver.Start(&m_owner));
+    EXPECT_FALSE(Start(receiver));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_TRUE(m_owner.watched.empty());
 }

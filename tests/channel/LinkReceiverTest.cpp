@@ -52,7 +52,7 @@ protected:
         return names;
     }
 
-    CLinkReceiver m_receiver{"/nonexistent/kestrel"};
+    CLinkReceiver m_receiver;
 };
 
 TEST_F(LinkReceiverTest, ALinkRecordFrameStoresTheRecordAsSent)

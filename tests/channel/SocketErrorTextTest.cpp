@@ -1,4 +1,3 @@
-#include "channel/SocketErrorCode.h"
 #include "channel/SocketErrorText.h"
 
 #include <gtest/gtest.h>

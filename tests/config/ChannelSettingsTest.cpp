@@ -1,5 +1,6 @@
 #include "config/ChannelSettings.h"
-#include "config/ChannelSettingsKeys.h"
+#include "config/SettingsKeys.h"
+#include "config/SettingsPath.h"
 #include "tests/config/SettingsTestDir.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,24 @@ const std::string kBindKey(kBindAddressKey);
 
 class ChannelSettingsTest : public SettingsTestDir {
 protected:
+    // The settings of the program file at programPath, as the program reads them.
+    bool Read(const std::string& programPath)
+    {
+        ChannelSettings settings{m_port, 0, m_bind};
+        if (!ReadChannelSettings(SettingsPathFor(programPath), settings))
+            return false;
+        m_port = settings.portText;
+        m_bind = settings.bindAddress;
+        return true;
+    }
+
     std::string m_port = "unset";
     std::string m_bind = "unset";
 };
 
 TEST_F(ChannelSettingsTest, MissingFileGivesPort9000AndAnyAddressAndIsCreated)
 {
-    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel"), m_port, m_bind));
+    ASSERT_TRUE(Read(PathOf("kestrel")));
     EXPECT_EQ(m_port, "9000");
     EXPECT_EQ(m_bind, "");
     EXPECT_EQ(BytesOf(PathOf("kestrel.INI")), "[" + kSection + "]\r\n" + kPortKey + "=9000\r\n");
@@ -34,7 +46,7 @@ TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
     const std::string file = "[Display]\r\nZoom=2\r\n[" + kSection + "]\r\n" + kPortKey + "=9100\r\n[" +
                              kBindSection + "]\r\n" + kBindKey + "=127.0.0.1\r\n";
     PutBytes(PathOf("Kestrel.INI"), file);
-    ASSERT_TRUE(ReadChannelSettings(PathOf("Kestrel.EXE"), m_port, m_bind));
+    ASSERT_TRUE(Read(PathOf("Kestrel.EXE")));
     EXPECT_EQ(m_port, "9100");
     EXPECT_EQ(m_bind, "127.0.0.1");
     EXPECT_EQ(BytesOf(PathOf("Kestrel.INI")), file);
@@ -43,14 +55,14 @@ TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
 TEST_F(ChannelSettingsTest, UnwritablePlaceStillGivesTheDefaults)
 {
     PutBytes(PathOf("notadir"), "");
-    ASSERT_TRUE(ReadChannelSettings(PathOf("notadir") + "/kestrel", m_port, m_bind));
+    ASSERT_TRUE(Read(PathOf("notadir") + "/kestrel"));
     EXPECT_EQ(m_port, "9000");
     EXPECT_EQ(m_bind, "");
 }
 
 TEST_F(ChannelSettingsTest, NoProgramPathMeansNoSettings)
 {
-    EXPECT_FALSE(ReadChannelSettings("", m_port, m_bind));
+    EXPECT_FALSE(Read(""));
     EXPECT_EQ(m_port, "unset");
     EXPECT_EQ(m_bind, "unset");
     EXPECT_TRUE(std::filesystem::is_empty(m_dir));

@@ -1,4 +1,4 @@
-#include "config/ChannelSettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "config/ProfileString.h"
 #include "config/SettingsFile.h"
 #include "tests/config/SettingsTestDir.h"
@@ -245,6 +245,17 @@ TEST_F(ProfileStringTest, OversizedFileGivesDefaultsAndIsNeverRewritten)
     EXPECT_EQ(Read("Net", "Port", "9000"), "9000");
     EXPECT_FALSE(WriteProfileString(m_path, "Net", "Port", "9200"));
     EXPECT_EQ(BytesOf(m_path), huge);
+}
+
+TEST_F(ProfileStringTest, AFileOfExactlyTheLimitIsReadAndOneByteMoreIsNot)
+{
+    const std::string head = "[Net]\nPort=9100\n;";
+    const std::string atLimit = head + std::string(kMaxSettingsFileBytes - head.size() - 1, 'x') + "\n";
+    ASSERT_EQ(atLimit.size(), kMaxSettingsFileBytes);
+    PutBytes(m_path, atLimit);
+    EXPECT_EQ(Read("Net", "Port", "9000"), "9100");
+    PutBytes(m_path, atLimit + "x");
+    EXPECT_EQ(Read("Net", "Port", "9000"), "9000");
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "net/PictureFetch.h"
-#include "net/UrlFetcher.h"
 
 #include "PictureServer.h"
 #include "ServedPattern.h"

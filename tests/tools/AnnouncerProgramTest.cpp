@@ -2,15 +2,16 @@
 // and what it serves. Everything runs on 127.0.0.1, on ports the system
 // picked, with bounded waits.
 
-#include "tools/ChildProcess.h"
-#include "tools/TemporaryFolder.h"
-#include "tools/UdpProbe.h"
+#include "tests/tools/ChildProcess.h"
+#include "tests/tools/TemporaryFolder.h"
+#include "tests/tools/UdpProbe.h"
 
-#include "catalogue/GbkText.h"
+#include "base/GbkText.h"
 #include "channel/FrameFormat.h"
 #include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
-#include "support/LinkRecordBuilder.h"
+#include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -63,7 +64,7 @@ protected:
         const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
         if (size <= 0)
             return false;
-        CLinkReceiver receiver("/nowhere/kestrel");
+        CLinkReceiver receiver;
         receiver.Feed(datagram, static_cast<std::size_t>(size));
         return receiver.GetRecord(0, record);
     }
@@ -94,7 +95,7 @@ TEST_F(AnnouncerProgramTest, FramesAreKeptByTheReceiverByteForByte)
     test::ChildProcess announcer(SendingToProbe({"--once"}));
     ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
 
-    CLinkReceiver receiver("/nowhere/kestrel");
+    CLinkReceiver receiver;
     unsigned char datagram[kDatagramSize];
     for (int i = 0; i < 3; ++i) {
         const long size = m_probe.Receive(datagram, sizeof datagram, 2s);

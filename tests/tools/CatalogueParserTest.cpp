@@ -1,6 +1,6 @@
 #include "tools/CatalogueParser.h"
 
-#include "catalogue/GbkText.h"
+#include "base/GbkText.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -119,6 +119,7 @@ TEST_F(CatalogueParserTest, UnknownKeysAndSectionsAreRefused)
 TEST_F(CatalogueParserTest, DuplicatesAreRefusedWithTheFirstLine)
 {
     ExpectRefused(Link("Music") + Link("music"), 4, "the name \"music\" is already used on line 2");
+    ExpectRefused(Link("Zoo") + Link("zoo"), 4, "the name \"zoo\" is already used on line 2");
     ExpectRefused(Link("a") + "url = http://1/\nurl = http://2/\n", 4, "url is given twice in this section (first on line 3)");
     ExpectRefused("[home]\nurl = http://a/\n[home]\nurl = http://b/\n", 3, "a second [home] section (the first is on line 1)");
 }
@@ -136,6 +137,7 @@ TEST_F(CatalogueParserTest, MalformedLinesAreRefused)
     ExpectRefused(Link("a") + "just words\n", 3, "expected \"key = value\"");
     ExpectRefused("[link\n", 1, "must end with ]");
     ExpectRefused(Link("a") + "caption = tab\tok but bell\a\n", 3, "caption holds a control character");
+    ExpectRefused(Link("a") + "url = http://a/\x7F\n", 3, "url holds a control character");
     ExpectRefused("# only a comment\n", 0, "nothing to announce");
 }
 

@@ -1,6 +1,6 @@
 #include "tools/CatalogueWatcher.h"
 
-#include "tools/TemporaryFolder.h"
+#include "tests/tools/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <string>

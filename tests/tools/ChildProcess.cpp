@@ -1,4 +1,4 @@
-#include "tools/ChildProcess.h"
+#include "tests/tools/ChildProcess.h"
 
 #include <algorithm>
 #include <csignal>

@@ -2,9 +2,9 @@
 // picture is really served, and the pictures are what the browser's
 // buttons need.
 
-#include "tools/ChildProcess.h"
-#include "tools/TemporaryFolder.h"
-#include "tools/UdpProbe.h"
+#include "tests/tools/ChildProcess.h"
+#include "tests/tools/TemporaryFolder.h"
+#include "tests/tools/UdpProbe.h"
 
 #include "channel/LinkReceiver.h"
 
@@ -80,7 +80,7 @@ TEST_F(DemoClassroomTest, EveryAnnouncedPageAndPictureIsServed)
 {
     ASSERT_EQ(RunDemoScript("start", 300s), 0) << m_scriptOutput;
 
-    CLinkReceiver receiver("/nowhere/kestrel");
+    CLinkReceiver receiver;
     unsigned char datagram[8192];
     for (int i = 0; i < 5 * kDemoRecords && receiver.GetCount() < kDemoRecords; ++i) {
         const long size = m_probe.Receive(datagram, sizeof datagram, 3s);

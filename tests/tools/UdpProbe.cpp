@@ -1,4 +1,4 @@
-#include "tools/UdpProbe.h"
+#include "tests/tools/UdpProbe.h"
 
 #include <arpa/inet.h>
 #include <cstdint>

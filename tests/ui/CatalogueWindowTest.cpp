@@ -3,7 +3,7 @@
 // toolbar and the browser.
 
 #include "catalogue/HomeUrl.h"
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/ui/PageServer.h"
 #include "tests/ui/TestPictures.h"
@@ -91,7 +91,7 @@ void CatalogueWindowTest::init()
 
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
-    m_dlg = std::make_unique<CMainDlg>(m_program->Path(), m_program->Receiver());
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
 }
 
 void CatalogueWindowTest::cleanup()

@@ -3,7 +3,7 @@
 // takes them, while the window runs its own event loop as the program does.
 
 #include "catalogue/HomeUrl.h"
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/TestProgram.h"
@@ -114,7 +114,7 @@ void ChannelFloodTest::init()
 {
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
-    m_dlg = std::make_unique<CMainDlg>(m_program->Path(), m_program->Receiver());
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
 }
 
 void ChannelFloodTest::cleanup()

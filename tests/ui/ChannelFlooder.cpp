@@ -7,9 +7,9 @@
 //
 //   channel_flooder PORT SECONDS
 
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "channel/FrameFormat.h"
-#include "channel/FrameWriter.h"
+#include "channel/LinkRecordFrame.h"
 
 #include <arpa/inet.h>
 #include <chrono>

@@ -296,7 +296,7 @@ void FaultyPictureServerTest::everyFaultCostsOnlyItsOwnPictureWhileTheClockTicks
     HomeUrl().clear();
     m_requestsBefore = m_nginx->Requests().size();
     m_program = std::make_unique<TestProgram>();
-    m_dlg = std::make_unique<CMainDlg>(m_program->Path(), m_program->Receiver());
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
     // No page opens by itself: the browser stays idle.
     m_dlg->m_bNavigated = true;
     QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_wndStatusBar->GetPaneText(2).isEmpty(), kStartTimeout);

@@ -121,7 +121,7 @@ void MainDlgTest::init()
     m_desktop.opened.clear();
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
-    m_dlg = std::make_unique<CMainDlg>(m_program->Path(), m_program->Receiver());
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
 }
 
 void MainDlgTest::cleanup()
@@ -387,7 +387,7 @@ void MainDlgTest::escapeEndsTheWindow()
 void MainDlgTest::closeRequestsTakeTheCancelPath()
 {
     m_dlg.reset();
-    CloseCountingDlg dlg(m_program->Path(), m_program->Receiver());
+    CloseCountingDlg dlg(m_program->SettingsPath(), m_program->Receiver());
     QVERIFY(dlg.isVisible());
     QVERIFY(dlg.close());
     QCOMPARE(dlg.closeRequests, 1);
@@ -412,7 +412,7 @@ void MainDlgTest::comeForwardRestoresAMinimisedWindow()
 
 void MainDlgTest::withoutProgramPathTheWindowStaysBare()
 {
-    m_dlg = std::make_unique<CMainDlg>(QString(), m_program->Receiver());
+    m_dlg = std::make_unique<CMainDlg>(std::string(), m_program->Receiver());
     QVERIFY(m_dlg->isVisible());
     QVERIFY(!m_dlg->isMaximized());
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Larkspur-资源浏览器(V2.01)"));

@@ -1,6 +1,6 @@
 #include "tests/ui/TestProgram.h"
 
-#include "config/ChannelSettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "config/ProfileString.h"
 #include "config/SettingsPath.h"
 
@@ -13,11 +13,15 @@ namespace kestrel {
 
 TestProgram::TestProgram()
 {
-    const std::string programPath = QFile::encodeName(Path()).toStdString();
-    const std::string settingsPath = SettingsPathFor(programPath);
+    const std::string settingsPath = SettingsPath();
     WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, "0");
     WriteProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
-    m_receiver = std::make_unique<CLinkReceiver>(programPath);
+    m_receiver = std::make_unique<CLinkReceiver>();
+}
+
+std::string TestProgram::SettingsPath() const
+{
+    return SettingsPathFor(QFile::encodeName(Path()).toStdString());
 }
 
 QString TestProgram::Path() const

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <string>
 
 namespace kestrel {
 
@@ -17,6 +18,8 @@ public:
     TestProgram();
 
     QString Path() const;
+    // The settings file beside the program, as the program would find it.
+    std::string SettingsPath() const;
     CLinkReceiver& Receiver() { return *m_receiver; }
     // The channel's port once the window has started the receiver; 0 before.
     quint16 ChannelPort() const;

@@ -1,4 +1,4 @@
-#include "net/UrlEncoder.h"
+#include "net/UrlEncoding.h"
 
 #include <gtest/gtest.h>
 #include <string>

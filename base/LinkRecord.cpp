@@ -1,20 +1,15 @@
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
+
+#include "base/AsciiCase.h"
 
 namespace kestrel {
-
-namespace {
-unsigned char FoldAsciiLetter(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-} // namespace
 
 bool LinkNamesEqual(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAsciiLetter(static_cast<unsigned char>(a[i])) != FoldAsciiLetter(static_cast<unsigned char>(b[i])))
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i]))
             return false;
     }
     return true;
@@ -26,9 +21,9 @@ LinkNameKey::LinkNameKey(std::string_view name)
     m_length = name.size() < sizeof m_bytes ? name.size() : sizeof m_bytes;
     m_hash = 2166136261u;
     for (std::size_t i = 0; i < m_length; ++i) {
-        const unsigned char folded = FoldAsciiLetter(static_cast<unsigned char>(name[i]));
-        m_bytes[i] = static_cast<char>(folded);
-        m_hash = (m_hash ^ folded) * 16777619u;
+        const char folded = FoldAsciiCase(name[i]);
+        m_bytes[i] = folded;
+        m_hash = (m_hash ^ static_cast<unsigned char>(folded)) * 16777619u;
     }
 }
 

@@ -4,7 +4,7 @@
 
 namespace kestrel {
 
-// The settings of the main channel, named in GBK as the settings file holds them.
+// The sections and keys of the settings file, named in GBK as the file holds them.
 
 // Section "设置", key "主频道端口": the UDP port on which link announcements
 // arrive, as decimal text.

@@ -1,4 +1,4 @@
-#include "catalogue/LinkRecord.h"
+#include "base/LinkRecord.h"
 #include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,11 @@ namespace {
 TEST(LinkNames, AsciiLettersMatchInAnyCase)
 {
     EXPECT_TRUE(LinkNamesEqual("Maths-7B", "mATHS-7b"));
+    // Both ends of the alphabet, and the bytes just outside it.
+    EXPECT_TRUE(LinkNamesEqual("Zoo", "zoo"));
+    EXPECT_TRUE(LinkNamesEqual("Apple", "aPPLE"));
+    EXPECT_FALSE(LinkNamesEqual("[", "{"));
+    EXPECT_FALSE(LinkNamesEqual("@", "`"));
     EXPECT_FALSE(LinkNamesEqual("maths", "maths "));
     EXPECT_FALSE(LinkNamesEqual("maths1", "maths2"));
 }
@@ -26,7 +31,7 @@ TEST(LinkNames, GbkBytesCompareExactly)
 
 TEST(LinkNames, KeysAreEqualExactlyWhenTheNamesMatch)
 {
-    const std::string names[] = {"Maths-7B", "mATHS-7b", "maths", "maths ", "maths1", "maths2", "\xCA\xFD\xD1\xA7",
+    const std::string names[] = {"Maths-7B", "mATHS-7b", "Zoo", "zoo", "[", "{", "maths", "maths ", "maths1", "maths2", "\xCA\xFD\xD1\xA7",
                                  "\xCA\xFD\xD1\xA8", "\xC1", "\xE1", "@", "`", "", std::string(128, 'N'), std::string(128, 'n')};
     for (const std::string& a : names) {
         for (const std::string& b : names)

@@ -22,6 +22,10 @@ struct LinkRecord {
 constexpr std::size_t kLinkRecordSize = 1153;
 static_assert(sizeof(LinkRecord) == kLinkRecordSize, "a link record is 1153 bytes on the wire");
 
+// The window has room for twenty link buttons, so a catalogue holds at most
+// twenty links and an announcer sends no more.
+constexpr int kMaxLinks = 20;
+
 // The text of a field: up to its NUL, or the whole field when the sender
 // left no NUL in it. Never reads past the field.
 template <std::size_t N>

@@ -1,4 +1,4 @@
-#include "channel/PortText.h"
+#include "config/ChannelSettings.h"
 
 #include <gtest/gtest.h>
 
