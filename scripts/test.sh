@@ -3,6 +3,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
+"$top/scripts/check-includes.sh"
 "$top/scripts/build.sh" "$top/build"
 cd "$top/build"
 ctest --output-on-failure --timeout 300 -j"$(nproc)"
