@@ -1,14 +1,19 @@
 #include "channel/ChannelSocket.h"
 
 #include "base/ConsoleLine.h"
+#include "base/GbkText.h"
+#include "channel/MulticastGroup.h"
+#include "channel/NetworkCards.h"
 #include "channel/SocketErrorText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -39,9 +44,16 @@ in_addr_t BindAddressFromText(const char* text)
     return inet_addr(text);
 }
 
-bool SetIntOption(int socket, int option, int value)
+bool SetOption(int socket, int level, int option, int value)
 {
-    return setsockopt(socket, SOL_SOCKET, option, &value, sizeof value) == 0;
+    return setsockopt(socket, level, option, &value, sizeof value) == 0;
+}
+
+std::string AddressText(in_addr address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
 }
 
 bool MakeNonBlocking(int socket)
@@ -58,52 +70,125 @@ CChannelSocket::~CChannelSocket()
         ::close(m_socket);
 }
 
-bool CChannelSocket::Open(const char* bindAddress, long port, CSocketOwner* owner)
+bool CChannelSocket::Open(const char* bindAddress, long port, CSocketOwner* owner, const char* multicastGroup)
 {
     Close();
     m_pOwner = owner;
+    m_port = port;
+    m_bindAddress = bindAddress != nullptr ? bindAddress : "";
+    const std::string group = multicastGroup != nullptr ? multicastGroup : "";
+    m_hasGroup = !group.empty() && ReadMulticastGroup(group, m_group);
+    if (!group.empty() && !m_hasGroup)
+        PrintLine("multicast group \"" + GbkToUtf8(group) + "\" is not an IPv4 multicast address (224.0.0.0 to "
+                  "239.255.255.255): ignored");
+    m_joinFailed = false;
 
+    const Opening opening = OpenSocket(true);
+    m_waitingForCard = opening == Opening::NoCard;
+    return opening == Opening::Opened;
+}
+
+CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
+{
     const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket < 0) {
         ReportFailure("socket()");
-        return false;
+        return Opening::Failed;
+    }
+    const std::string bindWhat = "bind() port: " + std::to_string(m_port);
+    const in_addr_t bindAddress = BindAddressFromText(m_bindAddress.c_str());
+    m_cardIndex = 0;
+    m_cardAddress = bindAddress;
+    if (bindAddress != htonl(INADDR_ANY)) {
+        in_addr address{};
+        address.s_addr = bindAddress;
+        m_cardIndex = CardIndexOfAddress(address);
+        if (m_cardIndex == 0) {
+            // What a bind to an address no card holds has always said.
+            errno = EADDRNOTAVAIL;
+            if (reportNoCard)
+                ReportFailure(bindWhat);
+            ::close(socket);
+            return Opening::NoCard;
+        }
     }
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
-    address.sin_addr.s_addr = BindAddressFromText(bindAddress);
+    address.sin_port = htons(static_cast<std::uint16_t>(m_port & 0xFFFF));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ReportFailure("bind() port: " + std::to_string(port));
+        ReportFailure(bindWhat);
         ::close(socket);
-        return false;
+        return Opening::Failed;
+    }
+    // The arrival card of each datagram decides whether it is kept; groups
+    // other programs joined are never heard on a card's channel.
+    if (m_cardIndex != 0 && (!SetOption(socket, IPPROTO_IP, IP_PKTINFO, 1) || !KeepOtherGroupsOut(socket))) {
+        ReportFailure("set IP_PKTINFO");
+        ::close(socket);
+        return Opening::Failed;
     }
     // The channel never sends; the send buffer is set because the channel
     // has always set it, and a failure here is reported as it always was.
-    if (!SetIntOption(socket, SO_SNDBUF, kSendBufferSize)) {
+    if (!SetOption(socket, SOL_SOCKET, SO_SNDBUF, kSendBufferSize)) {
         ReportFailure("set SO_SNDBUF");
         ::close(socket);
-        return false;
+        return Opening::Failed;
     }
-    if (!SetIntOption(socket, SO_BROADCAST, 1)) {
+    if (!SetOption(socket, SOL_SOCKET, SO_BROADCAST, 1)) {
         ReportFailure("set SO_BROADCAST");
         ::close(socket);
-        return false;
+        return Opening::Failed;
     }
     // Reads happen only when the owner reports readiness, and must never
     // block the window.
     if (!MakeNonBlocking(socket)) {
         ::close(socket);
-        return false;
+        return Opening::Failed;
     }
     m_socket = socket;
+    m_joinPending = m_hasGroup && !TryJoin();
     if (m_pOwner != nullptr)
         m_pOwner->WatchSocket(m_socket);
-    return true;
+    return Opening::Opened;
+}
+
+bool CChannelSocket::TryJoin()
+{
+    if (JoinMulticastGroup(m_socket, m_group, m_cardIndex)) {
+        if (m_joinFailed)
+            PrintLine("joined multicast group " + AddressText(m_group));
+        return true;
+    }
+    // A pupil may log in before the network is up: said once, then tried
+    // again quietly.
+    if (!m_joinFailed)
+        PrintLine("join multicast group " + AddressText(m_group) + " failed: " + std::strerror(errno)
+                  + "; trying again every " + std::to_string(kRetryIntervalMs / 1000) + " seconds");
+    m_joinFailed = true;
+    return false;
+}
+
+void CChannelSocket::Retry()
+{
+    if (m_waitingForCard) {
+        const Opening opening = OpenSocket(false);
+        if (opening == Opening::NoCard)
+            return;
+        m_waitingForCard = false;
+        if (opening == Opening::Opened)
+            PrintLine("bind() port: " + std::to_string(m_port) + " on " + m_bindAddress
+                      + " done: the address has appeared");
+    } else if (m_joinPending) {
+        m_joinPending = !TryJoin();
+    }
 }
 
 void CChannelSocket::Close()
 {
+    m_waitingForCard = false;
+    m_joinPending = false;
     if (m_socket < 0)
         return;
     if (m_pOwner != nullptr)
@@ -123,10 +208,34 @@ void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t ev
     // Read straight into the reassembly buffer: nothing is copied between
     // the socket and the frames. MSG_TRUNC reports a datagram's real length:
     // one longer than the read arrived cut and is dropped whole.
-    unsigned char* const room = m_frames.RoomFor(kDatagramReadSize);
-    const ssize_t received = ::recvfrom(m_socket, room, kDatagramReadSize, MSG_TRUNC, nullptr, nullptr);
-    if (received > 0 && static_cast<std::size_t>(received) <= kDatagramReadSize)
+    iovec room{m_frames.RoomFor(kDatagramReadSize), kDatagramReadSize};
+    msghdr message{};
+    message.msg_iov = &room;
+    message.msg_iovlen = 1;
+    if (m_cardIndex != 0) {
+        message.msg_control = m_arrival;
+        message.msg_controllen = sizeof m_arrival;
+    }
+    const ssize_t received = ::recvmsg(m_socket, &message, MSG_TRUNC);
+    if (received <= 0 || static_cast<std::size_t>(received) > kDatagramReadSize)
+        return;
+    if (m_cardIndex == 0 || ArrivedOnTheCard(message))
         m_frames.FeedRoom(static_cast<std::size_t>(received), FrameHandler());
+}
+
+bool CChannelSocket::ArrivedOnTheCard(const msghdr& message) const
+{
+    for (const cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+         part = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(part))) {
+        if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_PKTINFO)
+            continue;
+        in_pktinfo arrival{};
+        std::memcpy(&arrival, CMSG_DATA(part), sizeof arrival);
+        // The machine's own datagrams to the address come in through the
+        // loopback; a socket bound to the address always heard them.
+        return arrival.ipi_ifindex == static_cast<int>(m_cardIndex) || arrival.ipi_addr.s_addr == m_cardAddress;
+    }
+    return false;
 }
 
 void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)

@@ -6,18 +6,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
 
 namespace kestrel {
 
-// The program's one network listener: a UDP socket on the main channel port
-// whose datagrams form one byte stream, cut into checked frames that go to
-// OnFrame. Driven entirely from the window's thread; nothing is ever sent.
+// The program's one network listener: a UDP socket on the main channel port,
+// optionally a member of one multicast group, whose datagrams form one byte
+// stream, cut into checked frames that go to OnFrame. Driven entirely from
+// the window's thread; nothing is ever sent.
 class CChannelSocket {
 public:
     // Event bit of OnSocketNotify's second argument: a datagram waits.
     static constexpr std::uint32_t kReadEvent = 1;
     static constexpr std::size_t kDatagramReadSize = 8192;
     static constexpr int kSendBufferSize = 16384;
+
+    // How often the owner calls Retry while the channel IsWaiting.
+    static constexpr int kRetryIntervalMs = 3000;
 
     CChannelSocket() = default;
     CChannelSocket(const CChannelSocket&) = delete;
@@ -26,15 +33,33 @@ public:
     // gone by then.
     virtual ~CChannelSocket();
 
-    // Binds a broadcast-capable UDP socket to the dotted-quad bindAddress
-    // (empty or null: any local address) and the low 16 bits of port, and
-    // asks the owner to watch it. A failure prints its line on standard
-    // output and leaves no socket open.
-    bool Open(const char* bindAddress, long port, CSocketOwner* owner);
-    // Closes the socket if one is open.
+    // Opens a broadcast-capable UDP socket on the low 16 bits of port and
+    // asks the owner to watch it. Empty or null bindAddress: the socket
+    // hears every card. A dotted-quad bindAddress names one card: the socket
+    // is bound to the any-address, since one bound to a card's own address
+    // hears none of its subnet's broadcasts, and keeps only the datagrams
+    // that arrive on that card or are sent to the address itself. While no
+    // card holds the address, Open prints the bind failure line
+    // (10049) and the channel waits for it: see Retry.
+    // A multicastGroup (empty or null: none) is joined on that card, or on
+    // the card the system routes the group through; a text that is no IPv4
+    // multicast group prints one line and is ignored, and a join the system
+    // refuses (no address or route yet) waits for Retry.
+    // Every other failure prints its line on standard output and leaves no
+    // socket open and nothing to wait for.
+    bool Open(const char* bindAddress, long port, CSocketOwner* owner, const char* multicastGroup = nullptr);
+    // Closes the socket if one is open and stops any waiting.
     void Close();
     // The open socket, or -1.
     int SocketHandle() const { return m_socket; }
+
+    // True while the card of the bind address or the group's join is still
+    // awaited.
+    bool IsWaiting() const { return m_waitingForCard || m_joinPending; }
+    // The owner's call every kRetryIntervalMs while IsWaiting, on the
+    // window's thread: tries the awaited step again, silently, and prints
+    // one line when it succeeds.
+    void Retry();
 
     // The owner's readiness call: socketParam is the socket, eventParam
     // holds the events in its low 16 bits and an error code in its high 16.
@@ -51,6 +76,14 @@ protected:
     virtual void OnFrame(FrameView frame) = 0;
 
 private:
+    enum class Opening { Opened, NoCard, Failed };
+
+    // Open's steps from the socket to the watch; `reportNoCard` is false
+    // when Retry tries again.
+    Opening OpenSocket(bool reportNoCard);
+    bool TryJoin();
+    bool ArrivedOnTheCard(const msghdr& message) const;
+
     auto FrameHandler()
     {
         return [this](FrameView frame) { OnFrame(frame); };
@@ -58,6 +91,19 @@ private:
 
     int m_socket = -1;
     CSocketOwner* m_pOwner = nullptr;
+    // What Open was given, for Retry.
+    long m_port = 0;
+    std::string m_bindAddress;
+    bool m_hasGroup = false;
+    in_addr m_group{};
+    // The card the bind address names (0 for every card), and the address.
+    unsigned m_cardIndex = 0;
+    in_addr_t m_cardAddress = 0;
+    bool m_waitingForCard = false;
+    bool m_joinPending = false;
+    bool m_joinFailed = false;
+    // Where each read learns its datagram's arrival card (IP_PKTINFO).
+    alignas(cmsghdr) unsigned char m_arrival[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     CFrameFinder m_frames;
 };
 

@@ -13,11 +13,11 @@ namespace kestrel {
 // received-record store, which the catalogue polls.
 class CLinkReceiver : public CChannelSocket {
 public:
-    // Opens the socket on the bind address and port the settings name, for
-    // the owner; what Open gives.
-    bool Start(const std::string& bindAddress, long port, CSocketOwner* owner)
+    // Opens the socket on the bind address, port and multicast group the
+    // settings name, for the owner; what Open gives.
+    bool Start(const std::string& bindAddress, long port, CSocketOwner* owner, const std::string& multicastGroup = {})
     {
-        return Open(bindAddress.c_str(), port, owner);
+        return Open(bindAddress.c_str(), port, owner, multicastGroup.c_str());
     }
 
     bool AddRecord(const LinkRecord& record) { return m_store.AddRecord(record); }

@@ -16,6 +16,8 @@ bool ReadChannelSettings(const std::string& settingsPath, ChannelSettings& setti
     (void)WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, settings.portText);
     settings.port = PortFromText(settings.portText);
     settings.bindAddress = ReadProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, kDefaultBindAddress);
+    settings.multicastGroup =
+        ReadProfileString(settingsPath, kBroadcastBindSection, kMulticastGroupKey, kDefaultMulticastGroup);
     return true;
 }
 

@@ -18,4 +18,9 @@ inline constexpr std::string_view kBroadcastBindSection = "\xB9\xE3\xB2\xA5\xB0\
 inline constexpr std::string_view kBindAddressKey = "IP" "\xB5\xD8\xD6\xB7";
 inline constexpr std::string_view kDefaultBindAddress = "";
 
+// Same section, key "组播地址": an IPv4 multicast group the channel joins
+// as well, in dotted decimal text; empty means none.
+inline constexpr std::string_view kMulticastGroupKey = "\xD7\xE9\xB2\xA5\xB5\xD8\xD6\xB7";
+inline constexpr std::string_view kDefaultMulticastGroup = "";
+
 } // namespace kestrel

@@ -96,7 +96,10 @@ CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWi
     // receiver has said why on standard output.
     ChannelSettings channel;
     if (ReadChannelSettings(settingsPath, channel))
-        m_receiver.Start(channel.bindAddress, channel.port, this);
+        m_receiver.Start(channel.bindAddress, channel.port, this, channel.multicastGroup);
+    connect(&m_channelRetryTimer, &QTimer::timeout, this, &CMainDlg::OnChannelRetryTimer);
+    if (m_receiver.IsWaiting())
+        m_channelRetryTimer.start(CChannelSocket::kRetryIntervalMs);
 
     m_clockTimer.setSingleShot(true);
     m_mergeTimer.setSingleShot(true);
@@ -339,6 +342,13 @@ void CMainDlg::OnMergeTimer()
 {
     MergeReceivedLinks();
     m_mergeTimer.start(kTick);
+}
+
+void CMainDlg::OnChannelRetryTimer()
+{
+    m_receiver.Retry();
+    if (!m_receiver.IsWaiting())
+        m_channelRetryTimer.stop();
 }
 
 } // namespace kestrel

@@ -103,12 +103,15 @@ private:
     void ConnectBrowserEvents();
     void OnClockTimer();
     void OnMergeTimer();
+    void OnChannelRetryTimer();
 
     CLinkReceiver& m_receiver;
     QSocketNotifier* m_socketNotifier = nullptr;
     CLinkCatalogue m_catalogue;
     QTimer m_clockTimer;
     QTimer m_mergeTimer;
+    // Runs only while the channel waits for its card or its group.
+    QTimer m_channelRetryTimer;
     bool m_bEnding = false;
 };
 

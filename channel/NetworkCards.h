@@ -1,0 +1,27 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// One IPv4 address a network card holds now, with the card's name (eth0),
+// its interface index (what IP_PKTINFO reports for a datagram's arrival) and
+// the subnet's broadcast address, when it has one.
+struct CardAddress {
+    std::string card;
+    unsigned cardIndex = 0;
+    in_addr address{};
+    in_addr broadcast{};
+};
+
+// Every IPv4 address of the machine's cards at this moment; false, with
+// errno set, when the system cannot list them.
+bool ListCardAddresses(std::vector<CardAddress>& addresses);
+
+// The interface index of the card that holds `address` as its own, or
+// failing that as its subnet's broadcast address; 0 when no card does.
+unsigned CardIndexOfAddress(in_addr address);
+
+} // namespace kestrel
