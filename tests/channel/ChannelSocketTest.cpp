@@ -3,6 +3,7 @@
 
 #include "tests/channel/FrameBytes.h"
 #include "tests/channel/LoopbackUdp.h"
+#include "tests/channel/RecordingChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,7 @@ using test::Join;
 using test::LoopbackUdp;
 using test::MakeFrame;
 using test::PatternPayload;
-
-class RecordingChannel : public CChannelSocket {
-public:
-    std::vector<Bytes> frames;
-
-protected:
-    void OnFrame(FrameView frame) override { frames.emplace_back(frame.Bytes(), frame.Bytes() + frame.Size()); }
-};
+using test::RecordingChannel;
 
 class ChannelSocketTest : public ::testing::Test {
 protected:
@@ -167,17 +161,42 @@ TEST_F(ChannelSocketOpenTest, TheMessageShowsThePortAsGivenNotItsLowBits)
     EXPECT_EQ(output, "bind() port: " + std::to_string(port) + " failed, Err: 10048:Address already in use\n");
 }
 
-TEST_F(ChannelSocketOpenTest, AnAddressThatIsNotLocalFailsTheBind)
+TEST_F(ChannelSocketOpenTest, AnAddressThatIsNotLocalFailsTheBindOnceAndWaitsSilently)
 {
     const std::string output = OpenAndCaptureOutput("192.0.2.1", 0);
     EXPECT_FALSE(m_opened);
     EXPECT_EQ(output, "bind() port: 0 failed, Err: " + SocketErrorText(SocketErrorCode(EADDRNOTAVAIL)) + "\n");
     EXPECT_TRUE(m_owner.watched.empty());
+    EXPECT_TRUE(m_channel.IsWaiting());
+
+    testing::internal::CaptureStdout();
+    m_channel.Retry();
+    m_channel.Retry();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(m_owner.watched.empty());
+    // Closing ends the wait.
+    m_channel.Close();
+    EXPECT_FALSE(m_channel.IsWaiting());
+}
+
+TEST_F(ChannelSocketOpenTest, AGroupThatIsNotMulticastIsReportedOnceAndIgnored)
+{
+    for (const char* group : {"10.1.2.3", "240.0.0.1", "239.1.2", "group"}) {
+        testing::internal::CaptureStdout();
+        m_opened = m_channel.Open("127.0.0.1", 0, &m_owner, group);
+        m_channel.Retry();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string("multicast group \"") + group
+                      + "\" is not an IPv4 multicast address (224.0.0.0 to 239.255.255.255): ignored\n");
+        EXPECT_TRUE(m_opened) << group;
+        EXPECT_FALSE(m_channel.IsWaiting()) << group;
+        m_channel.Close();
+    }
 }
 
 TEST_F(ChannelSocketOpenTest, AnEmptyBindAddressBindsAnyAddress)
 {
-    for (const char* any : {"", static_cast<const char*>(nullptr)}) {
+    for (const char* any : {"", static_cast<const char*>(nullptr), "0.0.0.0"}) {
         const std::string output = OpenAndCaptureOutput(any, 0);
         ASSERT_TRUE(m_opened);
         EXPECT_EQ(output, "");

@@ -15,22 +15,25 @@ const std::string kSection(kSettingsSection);
 const std::string kPortKey(kMainChannelPortKey);
 const std::string kBindSection(kBroadcastBindSection);
 const std::string kBindKey(kBindAddressKey);
+const std::string kGroupKey(kMulticastGroupKey);
 
 class ChannelSettingsTest : public SettingsTestDir {
 protected:
     // The settings of the program file at programPath, as the program reads them.
     bool Read(const std::string& programPath)
     {
-        ChannelSettings settings{m_port, 0, m_bind};
+        ChannelSettings settings{m_port, 0, m_bind, m_group};
         if (!ReadChannelSettings(SettingsPathFor(programPath), settings))
             return false;
         m_port = settings.portText;
         m_bind = settings.bindAddress;
+        m_group = settings.multicastGroup;
         return true;
     }
 
     std::string m_port = "unset";
     std::string m_bind = "unset";
+    std::string m_group = "unset";
 };
 
 TEST_F(ChannelSettingsTest, MissingFileGivesPort9000AndAnyAddressAndIsCreated)
@@ -38,17 +41,19 @@ TEST_F(ChannelSettingsTest, MissingFileGivesPort9000AndAnyAddressAndIsCreated)
     ASSERT_TRUE(Read(PathOf("kestrel")));
     EXPECT_EQ(m_port, "9000");
     EXPECT_EQ(m_bind, "");
+    EXPECT_EQ(m_group, "");
     EXPECT_EQ(BytesOf(PathOf("kestrel.INI")), "[" + kSection + "]\r\n" + kPortKey + "=9000\r\n");
 }
 
 TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
 {
     const std::string file = "[Display]\r\nZoom=2\r\n[" + kSection + "]\r\n" + kPortKey + "=9100\r\n[" +
-                             kBindSection + "]\r\n" + kBindKey + "=127.0.0.1\r\n";
+                             kBindSection + "]\r\n" + kBindKey + "=127.0.0.1\r\n" + kGroupKey + "=239.12.0.1\r\n";
     PutBytes(PathOf("Kestrel.INI"), file);
     ASSERT_TRUE(Read(PathOf("Kestrel.EXE")));
     EXPECT_EQ(m_port, "9100");
     EXPECT_EQ(m_bind, "127.0.0.1");
+    EXPECT_EQ(m_group, "239.12.0.1");
     EXPECT_EQ(BytesOf(PathOf("Kestrel.INI")), file);
 }
 

@@ -1,0 +1,257 @@
+// The channel on a machine with two cards and on a multicast group, inside
+// network namespaces the tests make: a pupil machine with cards p1
+// (10.12.1.2/24) and p2 (10.12.2.2/24), each joined by a veth pair to a
+// teacher machine's t1 (10.12.1.1) and t2 (10.12.2.1). Nothing leaves them.
+#include "channel/ChannelSocket.h"
+
+#include "tests/channel/FrameBytes.h"
+#include "tests/channel/LoopbackUdp.h"
+#include "tests/channel/RecordingChannel.h"
+#include "tests/support/NetworkNamespace.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+
+namespace kestrel {
+namespace {
+
+using test::Bytes;
+using test::CNetworkNamespace;
+using test::FakeSocketOwner;
+using test::MakeFrame;
+using test::PatternPayload;
+using test::RecordingChannel;
+
+constexpr std::uint16_t kPort = 9000;
+constexpr const char* kGroup = "239.12.0.1";
+constexpr const char* kOtherGroup = "239.12.0.2";
+// Enough for every datagram of a test to have come through the veth pairs.
+constexpr int kQuietMs = 300;
+constexpr int kMostDatagrams = 64;
+
+sockaddr_in AddressOf(const std::string& text, std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, text.c_str(), &address.sin_addr);
+    return address;
+}
+
+// A UDP socket of the teacher's, sending from one of its addresses: the
+// system sends its broadcasts and multicasts out of the card that holds it.
+class CTeacherSocket {
+public:
+    CTeacherSocket(const CNetworkNamespace& teacher, const std::string& from)
+    {
+        teacher.Within([&] { m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
+        const int on = 1;
+        const sockaddr_in source = AddressOf(from, 0);
+        m_ready = m_socket >= 0 && ::setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0
+            && ::bind(m_socket, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0;
+    }
+    ~CTeacherSocket()
+    {
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+    CTeacherSocket(const CTeacherSocket&) = delete;
+    CTeacherSocket& operator=(const CTeacherSocket&) = delete;
+
+    bool IsReady() const { return m_ready; }
+    bool SendTo(const std::string& to, const Bytes& bytes) const
+    {
+        const sockaddr_in address = AddressOf(to, kPort);
+        return ::sendto(m_socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address)
+            == static_cast<ssize_t>(bytes.size());
+    }
+
+private:
+    int m_socket = -1;
+    bool m_ready = false;
+};
+
+// One frame per datagram, each of its own, so that what arrived tells what
+// was sent.
+Bytes NumberedFrame(unsigned char number)
+{
+    return MakeFrame(0xC8, 0, PatternPayload(64, number));
+}
+
+class ChannelCardsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!m_pupil.IsMade() || !m_teacher.IsMade())
+            GTEST_SKIP() << "network namespaces cannot be made here (they need root and \"ip netns\")";
+        ASSERT_TRUE(m_pupil.LinkTo("p1", m_teacher, "t1"));
+        ASSERT_TRUE(m_pupil.LinkTo("p2", m_teacher, "t2"));
+        ASSERT_TRUE(m_teacher.AddAddress("t1", "10.12.1.1/24"));
+        ASSERT_TRUE(m_teacher.AddAddress("t2", "10.12.2.1/24"));
+    }
+    void TearDown() override { m_channel.Close(); }
+
+    void GivePupilItsAddresses()
+    {
+        ASSERT_TRUE(m_pupil.AddAddress("p1", "10.12.1.2/24"));
+        ASSERT_TRUE(m_pupil.AddAddress("p2", "10.12.2.2/24"));
+    }
+
+    // Opens the channel as a pupil's browser would, inside the pupil's
+    // machine; returns what it printed.
+    std::string OpenOnPupil(const char* bindAddress, const char* group = nullptr)
+    {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(m_pupil.Within([&] { m_opened = m_channel.Open(bindAddress, kPort, &m_owner, group); }));
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // The window's retry, inside the pupil's machine, where a socket it
+    // opens must be made; returns what it printed.
+    std::string RetryOnPupil()
+    {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(m_pupil.Within([&] { m_channel.Retry(); }));
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // Reads every datagram that comes until the channel has been quiet for
+    // a while; the frames the channel kept.
+    std::vector<Bytes> Received()
+    {
+        const int socket = m_channel.SocketHandle();
+        for (int i = 0; i < kMostDatagrams && socket >= 0 && test::WaitReadable(socket, kQuietMs); ++i)
+            m_channel.OnSocketNotify(static_cast<std::uintptr_t>(socket), CChannelSocket::kReadEvent);
+        return m_channel.frames;
+    }
+
+    // A socket of the pupil's own on another port that joins `group` on p1,
+    // as another program on the pupil's machine might.
+    int JoinOnPupilElsewhere(const char* group)
+    {
+        int socket = -1;
+        m_pupil.Within([&] { socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
+        ip_mreqn membership{};
+        inet_pton(AF_INET, group, &membership.imr_multiaddr);
+        membership.imr_ifindex = 0;
+        inet_pton(AF_INET, "10.12.1.2", &membership.imr_address);
+        EXPECT_EQ(::setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
+        return socket;
+    }
+
+    CNetworkNamespace m_pupil{"pupil"};
+    CNetworkNamespace m_teacher{"teacher"};
+    FakeSocketOwner m_owner;
+    RecordingChannel m_channel;
+    bool m_opened = false;
+};
+
+TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfTheOtherCard)
+{
+    GivePupilItsAddresses();
+    ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
+    ASSERT_TRUE(m_opened);
+    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
+    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    ASSERT_TRUE(onFirst.IsReady() && onSecond.IsReady());
+
+    // The second card's traffic goes first: none of it may be kept.
+    ASSERT_TRUE(onSecond.SendTo("10.12.2.255", NumberedFrame(1)));
+    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(2)));
+    ASSERT_TRUE(onSecond.SendTo("10.12.2.2", NumberedFrame(3)));
+    ASSERT_TRUE(onFirst.SendTo("10.12.1.255", NumberedFrame(4)));
+    ASSERT_TRUE(onFirst.SendTo("255.255.255.255", NumberedFrame(5)));
+    ASSERT_TRUE(onFirst.SendTo("10.12.1.2", NumberedFrame(6)));
+
+    EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
+}
+
+TEST_F(ChannelCardsTest, WithoutABindAddressEveryCardIsHeardAsBefore)
+{
+    GivePupilItsAddresses();
+    ASSERT_EQ(OpenOnPupil(""), "");
+    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
+    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    ASSERT_TRUE(onFirst.SendTo("10.12.1.255", NumberedFrame(1)));
+    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(2)));
+    EXPECT_EQ(Received().size(), 2u);
+}
+
+TEST_F(ChannelCardsTest, AnAddressNoCardHoldsIsReportedOnceAndOpensWhenItAppears)
+{
+    GivePupilItsAddresses();
+    EXPECT_EQ(OpenOnPupil("10.12.3.2"), "bind() port: 9000 failed, Err: 10049:Cannot assign requested address\n");
+    EXPECT_FALSE(m_opened);
+    EXPECT_TRUE(m_channel.IsWaiting());
+    EXPECT_EQ(RetryOnPupil(), "");
+    EXPECT_TRUE(m_owner.watched.empty());
+
+    // The card gets its address late, as it may after the pupil logged in.
+    ASSERT_TRUE(m_pupil.AddAddress("p1", "10.12.3.2/24"));
+    ASSERT_TRUE(m_teacher.AddAddress("t1", "10.12.3.1/24"));
+    EXPECT_EQ(RetryOnPupil(), "bind() port: 9000 on 10.12.3.2 done: the address has appeared\n");
+    EXPECT_FALSE(m_channel.IsWaiting());
+    ASSERT_EQ(m_owner.watched.size(), 1u);
+    EXPECT_EQ(RetryOnPupil(), "");
+
+    CTeacherSocket onFirst(m_teacher, "10.12.3.1");
+    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(1)));
+    ASSERT_TRUE(onFirst.SendTo("10.12.3.255", NumberedFrame(2)));
+    EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
+}
+
+TEST_F(ChannelCardsTest, TheGroupIsHeardBesideBroadcastsAndNoOtherGroupLeaksIn)
+{
+    GivePupilItsAddresses();
+    ASSERT_TRUE(m_pupil.Ip("route add default via 10.12.1.1"));
+    ASSERT_EQ(OpenOnPupil("", kGroup), "");
+    ASSERT_FALSE(m_channel.IsWaiting());
+    const int other = JoinOnPupilElsewhere(kOtherGroup);
+    CTeacherSocket teacher(m_teacher, "10.12.1.1");
+
+    ASSERT_TRUE(teacher.SendTo(kOtherGroup, NumberedFrame(1)));
+    ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(2)));
+    ASSERT_TRUE(teacher.SendTo("10.12.1.255", NumberedFrame(3)));
+    EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(2), NumberedFrame(3)}));
+    ::close(other);
+}
+
+TEST_F(ChannelCardsTest, TheGroupOfANamedCardIsJoinedOnThatCardOnly)
+{
+    GivePupilItsAddresses();
+    ASSERT_EQ(OpenOnPupil("10.12.2.2", kGroup), "");
+    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
+    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    ASSERT_TRUE(onFirst.SendTo(kGroup, NumberedFrame(1)));
+    ASSERT_TRUE(onSecond.SendTo(kGroup, NumberedFrame(2)));
+    EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
+}
+
+TEST_F(ChannelCardsTest, AJoinBeforeTheNetworkIsUpSucceedsOnceTheAddressIsAdded)
+{
+    // No address and no route yet: the group cannot be joined.
+    const std::string refused = OpenOnPupil("", kGroup);
+    EXPECT_TRUE(m_opened);
+    EXPECT_EQ(refused.rfind("join multicast group 239.12.0.1 failed: ", 0), 0u) << refused;
+    EXPECT_NE(refused.find("; trying again every 3 seconds\n"), std::string::npos) << refused;
+    EXPECT_TRUE(m_channel.IsWaiting());
+    EXPECT_EQ(RetryOnPupil(), "");
+
+    GivePupilItsAddresses();
+    ASSERT_TRUE(m_pupil.Ip("route add default via 10.12.1.1"));
+    EXPECT_EQ(RetryOnPupil(), "joined multicast group 239.12.0.1\n");
+    EXPECT_FALSE(m_channel.IsWaiting());
+
+    CTeacherSocket teacher(m_teacher, "10.12.1.1");
+    ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(1)));
+    EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(1)});
+}
+
+} // namespace
+} // namespace kestrel
