@@ -1,5 +1,7 @@
 #include "tools/AnnounceOptions.h"
 
+#include "channel/MulticastGroup.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -9,7 +11,7 @@ namespace kestrel {
 
 const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
        kestrel-announce --serve DIR [options] [CATALOGUE]
-       kestrel-announce --listen [--port N] [--from ADDR|IFACE]
+       kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP]
 
 Announces the links of CATALOGUE to the Kestrel browsers on the network,
 again and again, so that machines started later learn them too. The file is
@@ -17,15 +19,22 @@ read again whenever it changes; a broken edit is reported and the last valid
 catalogue stays on the air.
 
 Options:
-  --to ADDR            send to this IPv4 address (default 255.255.255.255)
+  --to ADDR            send to this IPv4 address (default 255.255.255.255):
+                       a broadcast address, or a multicast group such as
+                       239.255.90.0 that routers carry across subnets
+  --ttl N              hop limit of multicast datagrams, 1 to 255 (default 1,
+                       this subnet only; add one for each router to cross)
   --port N             channel port (default 9000)
   --interval S         seconds between two announcements (default 2)
   --once               announce once and exit
-  --from ADDR|IFACE    send from (or listen on) this local address or interface
+  --from ADDR|IFACE    send from (or listen on) this local address or
+                       interface; for a group, the card it goes out of (or is
+                       joined on)
   --serve DIR          serve the pages and pictures in DIR over HTTP
   --http-port N        port of that HTTP server (default 8080)
   --http-address ADDR  local address it listens on (default 0.0.0.0, all)
   --listen             print every link record heard on the port
+  --group GROUP        with --listen: join this multicast group as well
   --help               print this text
   --version            print the version
 
@@ -89,8 +98,8 @@ private:
 
 bool IsValueOption(std::string_view option)
 {
-    return option == "--to" || option == "--port" || option == "--interval" || option == "--from"
-        || option == "--serve" || option == "--http-port" || option == "--http-address";
+    return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
+        || option == "--group" || option == "--serve" || option == "--http-port" || option == "--http-address";
 }
 
 bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
@@ -116,6 +125,19 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
             return false;
         }
         (option == "--port" ? options.port : options.httpPort) = static_cast<int>(number);
+    } else if (option == "--ttl") {
+        if (!ReadWholeNumber(value, 1, 255, number)) {
+            error = "--ttl needs a hop limit from 1 to 255, not \"" + value + "\"";
+            return false;
+        }
+        options.ttl = static_cast<int>(number);
+    } else if (option == "--group") {
+        in_addr group;
+        if (!ReadMulticastGroup(value, group)) {
+            error = "--group needs an IPv4 multicast group from 224.0.0.0 to 239.255.255.255, not \"" + value + "\"";
+            return false;
+        }
+        options.group = value;
     } else if (option == "--interval") {
         char* end = nullptr;
         options.intervalSeconds = std::strtod(value.c_str(), &end);
@@ -141,6 +163,9 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
             error = "--listen only listens: it takes no catalogue, --serve or --once";
             return false;
         }
+    } else if (!options.group.empty()) {
+        error = "--group is for --listen; an announcer sends to a group with --to";
+        return false;
     } else if (options.mode == AnnounceOptions::Mode::Announce && options.cataloguePath.empty()) {
         if (options.serveDirectory.empty() || options.once) {
             error = "which catalogue file should be announced?";

@@ -14,6 +14,11 @@ struct AnnounceOptions {
     // channel port.
     std::string toAddress = "255.255.255.255";
     int port = 9000;
+    // Hop limit of datagrams to a multicast group: 1 stays on the subnet,
+    // each router on the way needs one more.
+    int ttl = 1;
+    // The multicast group a listener joins; empty for none.
+    std::string group;
     double intervalSeconds = 2.0;
     bool once = false;
     // Local address or interface name to send from (or listen on); empty

@@ -1,6 +1,8 @@
 #include "tools/AnnouncementListener.h"
 
 #include "channel/LinkRecordFrame.h"
+#include "channel/MulticastGroup.h"
+#include "channel/NetworkCards.h"
 #include "base/ConsoleLine.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
@@ -30,13 +32,30 @@ CAnnouncementListener::~CAnnouncementListener()
         close(m_socket);
 }
 
-bool CAnnouncementListener::Open(const std::string& from, int port, std::string& error)
+bool CAnnouncementListener::Open(const std::string& from, int port, const std::string& group, std::string& error)
 {
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
     if (!ResolveLocalAddress(from, local.sin_addr, error))
         return false;
+    in_addr groupAddress = {};
+    const bool joins = !group.empty();
+    if (joins && !ReadMulticastGroup(group, groupAddress)) {
+        error = "\"" + group + "\" is not an IPv4 multicast group";
+        return false;
+    }
+    // A socket bound to a card's own address hears no group: the card is
+    // chosen by the join instead.
+    unsigned card = 0;
+    if (joins && local.sin_addr.s_addr != htonl(INADDR_ANY)) {
+        card = CardIndexOfAddress(local.sin_addr);
+        if (card == 0) {
+            error = "no network card holds " + from;
+            return false;
+        }
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
     m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     // Shares the port with a browser on the same machine that allows it.
     const int reuse = 1;
@@ -45,7 +64,11 @@ bool CAnnouncementListener::Open(const std::string& from, int port, std::string&
         error = "cannot listen on " + AddressText(local) + ": " + std::strerror(errno);
         return false;
     }
-    PrintLine("listening for link records on " + AddressText(local));
+    if (joins && !JoinMulticastGroup(m_socket, groupAddress, card)) {
+        error = "cannot join the group " + group + ": " + std::strerror(errno);
+        return false;
+    }
+    PrintLine("listening for link records on " + AddressText(local) + (joins ? " and the group " + group : ""));
     return true;
 }
 

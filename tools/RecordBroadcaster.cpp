@@ -21,7 +21,8 @@ CRecordBroadcaster::~CRecordBroadcaster()
         close(m_socket);
 }
 
-bool CRecordBroadcaster::Open(const std::string& from, const std::string& toAddress, int port, std::string& error)
+bool CRecordBroadcaster::Open(const std::string& from, const std::string& toAddress, int port, int ttl,
+                              std::string& error)
 {
     sockaddr_in source = {};
     source.sin_family = AF_INET;
@@ -47,7 +48,20 @@ bool CRecordBroadcaster::Open(const std::string& from, const std::string& toAddr
         error = "cannot send from " + (from.empty() ? std::string("any address") : from) + ": " + std::strerror(errno);
         return false;
     }
+    if (IN_MULTICAST(ntohl(m_destination.sin_addr.s_addr)) && !SetMulticastRoute(source.sin_addr, ttl)) {
+        error = "cannot send to the group " + toAddress + ": " + std::strerror(errno);
+        return false;
+    }
     return true;
+}
+
+bool CRecordBroadcaster::SetMulticastRoute(in_addr card, int ttl)
+{
+    const unsigned char hops = static_cast<unsigned char>(ttl);
+    // Without a card of its own choosing, the system sends a group where
+    // its routes say.
+    return setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) == 0
+        && (card.s_addr == htonl(INADDR_ANY) || setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_IF, &card, sizeof card) == 0);
 }
 
 bool CRecordBroadcaster::Broadcast(const AnnouncedRecords& records, std::string& error)

@@ -9,7 +9,7 @@
 namespace kestrel {
 
 // Sends link records to the browsers: one link-record frame per datagram,
-// from a UDP socket that may broadcast.
+// from a UDP socket that may broadcast or send to a multicast group.
 class CRecordBroadcaster {
 public:
     CRecordBroadcaster() = default;
@@ -18,14 +18,18 @@ public:
     CRecordBroadcaster& operator=(const CRecordBroadcaster&) = delete;
 
     // from: local address or interface to send from, empty for any.
-    // toAddress: dotted-quad destination, often a broadcast address.
-    bool Open(const std::string& from, const std::string& toAddress, int port, std::string& error);
+    // toAddress: dotted-quad destination, often a broadcast address; for a
+    // multicast group, ttl is the datagrams' hop limit and `from` the card
+    // they leave by.
+    bool Open(const std::string& from, const std::string& toAddress, int port, int ttl, std::string& error);
 
     // Sends every record. False, with `error` naming the first failed send,
     // when a datagram could not be sent; the others are still tried.
     bool Broadcast(const AnnouncedRecords& records, std::string& error);
 
 private:
+    bool SetMulticastRoute(in_addr card, int ttl);
+
     int m_socket = -1;
     sockaddr_in m_destination = {};
     unsigned char m_frame[kLinkRecordFrameSize] = {};

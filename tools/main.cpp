@@ -39,7 +39,7 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
 {
     CRecordBroadcaster broadcaster;
     std::string error;
-    if (!broadcaster.Open(options.from, options.toAddress, options.port, error)) {
+    if (!broadcaster.Open(options.from, options.toAddress, options.port, options.ttl, error)) {
         PrintLine(error);
         return kExitFailure;
     }
@@ -78,7 +78,7 @@ int Listen(const AnnounceOptions& options, CStopSignals& stop)
 {
     CAnnouncementListener listener;
     std::string error;
-    if (!listener.Open(options.from, options.port, error)) {
+    if (!listener.Open(options.from, options.port, options.group, error)) {
         PrintLine(error);
         return kExitFailure;
     }

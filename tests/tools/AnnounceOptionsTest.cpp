@@ -33,6 +33,18 @@ TEST_F(AnnounceOptionsTest, CatalogueAloneBroadcastsOnTheDefaultChannel)
     EXPECT_EQ(m_options.port, 9000);
     EXPECT_DOUBLE_EQ(m_options.intervalSeconds, 2.0);
     EXPECT_FALSE(m_options.once);
+    EXPECT_EQ(m_options.ttl, 1);
+}
+
+TEST_F(AnnounceOptionsTest, AGroupIsSentToWithItsHopLimitAndListenedOn)
+{
+    ASSERT_TRUE(Parse({"--to", "239.255.90.0", "--ttl=3", "--from", "eth1", "c.ini"})) << m_error;
+    EXPECT_EQ(m_options.toAddress, "239.255.90.0");
+    EXPECT_EQ(m_options.ttl, 3);
+    EXPECT_EQ(m_options.from, "eth1");
+    ASSERT_TRUE(Parse({"--listen", "--group", "239.255.90.0", "--from", "eth1"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
+    EXPECT_EQ(m_options.group, "239.255.90.0");
 }
 
 TEST_F(AnnounceOptionsTest, EveryOptionTakesItsValueInEitherForm)
@@ -72,6 +84,11 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--loud", "c.ini"}, "unknown option --loud"},
         {{"a.ini", "b.ini"}, "only one catalogue"},
         {{"--listen", "c.ini"}, "--listen only listens"},
+        {{"--ttl", "0", "c.ini"}, "--ttl needs a hop limit from 1 to 255"},
+        {{"--ttl", "256", "c.ini"}, "--ttl needs a hop limit from 1 to 255"},
+        {{"--listen", "--group", "192.168.1.255"}, "--group needs an IPv4 multicast group"},
+        {{"--listen", "--group", "240.0.0.1"}, "--group needs an IPv4 multicast group"},
+        {{"--group", "239.255.90.0", "c.ini"}, "--group is for --listen"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));
