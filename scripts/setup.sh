@@ -15,6 +15,8 @@ packages=(
   python3
   # a real web server for the window tests' faulty picture servers
   nginx-light
+  # "ip netns" and veth pairs for the tests of several cards and multicast
+  iproute2
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # windows without a screen, screenshots (with a window manager), clicks, Chinese text

@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# The browser on a pupil's machine hearing a teacher's machine over a
+# multicast group only: two network namespaces this test makes and removes,
+# joined by a veth pair (teacher t1 10.12.1.1/24, pupil p1 10.12.1.2/24).
+# The built program runs in the pupil's namespace (offscreen) with "IP地址"
+# naming p1 and "组播地址" set, started before p1 has its address, as on a
+# machine where the pupil logs in before the network is up. The real
+# kestrel-announce sends to the group from the teacher's namespace, and a
+# page server there logs every request. Checks, each within a bounded wait:
+# the 10049 line while the address is missing, one line when it appears,
+# then the home page, every link picture and link 1's page requested by the
+# browser from 10.12.1.2.
+#   e2e_multicast_test.sh PROGRAM ANNOUNCER
+# Exits 77 (skipped) where network namespaces cannot be made.
+set -euo pipefail
+program=$1
+announcer=$2
+group=239.12.0.1
+tag=$$
+teacher=kestrel-e2e-teacher-$tag
+pupil=kestrel-e2e-pupil-$tag
+
+for tool in ip python3 iconv setsid; do
+  command -v "$tool" >/dev/null || { echo "e2e_multicast: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
+done
+
+unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
+
+work=$(mktemp -d)
+requests=$work/requests.log
+program_log=$work/program.log
+announcer_log=$work/announcer.log
+mkdir -p "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+: >"$requests"
+: >"$program_log"
+
+server_pid=
+announcer_pid=
+program_pid=
+finish() {
+  set +e
+  if [ -n "$program_pid" ]; then
+    kill -TERM -- "-$program_pid" 2>/dev/null || kill -TERM "$program_pid" 2>/dev/null
+    for _ in $(seq 50); do
+      kill -0 -- "-$program_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL -- "-$program_pid" 2>/dev/null
+    wait "$program_pid" 2>/dev/null
+  fi
+  for pid in "$announcer_pid" "$server_pid"; do
+    if [ -n "$pid" ]; then
+      kill "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
+  done
+  ip netns del "$teacher" 2>/dev/null
+  ip netns del "$pupil" 2>/dev/null
+  rm -rf "$work"
+}
+trap finish EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "e2e_multicast: FAILED: $*"
+  echo "== requests to the page server (client, path, user agent)"
+  cat "$requests"
+  echo "== program output"
+  tail -n 60 "$program_log" 2>/dev/null
+  echo "== announcer output"
+  cat "$announcer_log" 2>/dev/null
+  exit 1
+}
+
+wait_until() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  while ! "$@"; do
+    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+}
+check() {
+  local what=$1 seconds=$2
+  shift 2
+  wait_until "$seconds" "$@" || fail "$what (waited $seconds s)"
+  echo "ok: $what"
+}
+
+if ! ip netns add "$teacher" 2>/dev/null || ! ip netns add "$pupil" 2>/dev/null; then
+  echo "e2e_multicast: skipped: network namespaces cannot be made here (they need root and \"ip netns\")"
+  exit 77
+fi
+ip -n "$teacher" link set lo up
+ip -n "$pupil" link set lo up
+ip -n "$teacher" link add t1 type veth peer name p1 netns "$pupil"
+ip -n "$teacher" addr add 10.12.1.1/24 broadcast + dev t1
+ip -n "$teacher" link set t1 up
+ip -n "$pupil" link set p1 up
+
+page() { printf '<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s</title></head><body><h1>%s</h1></body></html>\n' "$1" "$1" >"$work/site/$2"; }
+page "Home" home.html
+for k in 1 2; do
+  page "Lesson $k" "link$k.html"
+  python3 - "$work/site/pictures/link$k.bmp" <<'PYTHON'
+import struct, sys
+# 24 x 24, 24 bits, one colour: rows of 72 bytes need no padding.
+pixels = bytes([0x1E, 0x96, 0x32]) * (24 * 24)
+header = b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54)
+info = struct.pack("<IiiHHIIiiII", 40, 24, 24, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+open(sys.argv[1], "wb").write(header + info + pixels)
+PYTHON
+done
+
+echo "== page server on 10.12.1.1:8080 (teacher)"
+ip netns exec "$teacher" python3 - "$work/site" "$requests" >"$work/server.log" 2>&1 <<'PYTHON' &
+import http.server
+import sys
+
+root, request_log = sys.argv[1:3]
+
+class LoggingHandler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=root, **kwargs)
+
+    def do_GET(self):
+        with open(request_log, "a") as log:
+            log.write(f"{self.client_address[0]}\t{self.path}\t{self.headers.get('User-Agent', '')}\n")
+        super().do_GET()
+
+    def log_message(self, *args):
+        pass
+
+http.server.ThreadingHTTPServer(("10.12.1.1", 8080), LoggingHandler).serve_forever()
+PYTHON
+server_pid=$!
+site=http://10.12.1.1:8080
+
+# The catalogue with the home page and the first COUNT links, replaced whole
+# so the announcer reads it as one edit. The home page goes on the air
+# first: home and links heard in one merge pass open link 1 at once.
+write_catalogue() {
+  local count=$1 k
+  {
+    printf '[home]\nurl = %s/home.html\n' "$site"
+    for ((k = 1; k <= count; k++)); do
+      printf '\n[link]\nname = lesson%d\nurl = %s/link%d.html\npicture = %s/pictures/link%d.bmp\n' "$k" "$site" "$k" "$site" "$k"
+    done
+  } >"$work/catalogue.part"
+  mv "$work/catalogue.part" "$work/catalogue.ini"
+}
+write_catalogue 0
+echo "== announcer to $group (teacher)"
+ip netns exec "$teacher" "$announcer" --to "$group" --ttl 1 --from t1 --interval 1 "$work/catalogue.ini" \
+  >"$announcer_log" 2>&1 &
+announcer_pid=$!
+wait_until 20 grep -q "announcing 0 links and the home page" "$announcer_log" || fail "the announcer did not start"
+
+cp "$program" "$work/bin/kestrel"
+printf '[设置]\n主频道端口=9000\n[广播绑定IP地址]\nIP地址=10.12.1.2\n组播地址=%s\n' "$group" \
+  | iconv -f UTF-8 -t GBK >"$work/bin/kestrel.INI"
+cp "$work/bin/kestrel.INI" "$work/settings-before"
+
+echo "== program (pupil), before its card has an address"
+(
+  cd "$work/home"
+  exec ip netns exec "$pupil" env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
+    QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage" \
+    setsid "$work/bin/kestrel"
+) >"$program_log" 2>&1 &
+program_pid=$!
+
+check "the missing address is reported as a failed bind" 60 \
+  grep -qxF "bind() port: 9000 failed, Err: 10049:Cannot assign requested address" "$program_log"
+sleep 4
+[ -z "$(cut -f2 "$requests")" ] || fail "pages were requested before the pupil's card had an address"
+
+echo "== the pupil's card gets its address"
+ip -n "$pupil" addr add 10.12.1.2/24 broadcast + dev p1
+check "one line says the channel opened" 20 grep -qxF "bind() port: 9000 on 10.12.1.2 done: the address has appeared" "$program_log"
+requested_from_pupil() { grep -qP "^10\.12\.1\.2\t\Q$1\E\t" "$requests"; }
+check "the home page is requested" 60 requested_from_pupil /home.html
+
+echo "== the links go on the air"
+write_catalogue 2
+wait_until 20 grep -q "announcing 2 links and the home page" "$announcer_log" || fail "the announcer did not take the links"
+check "the link pictures are requested with the user agent MarlowBrowser1.0" 60 \
+  grep -qxP "10\.12\.1\.2\t/pictures/link2\.bmp\tMarlowBrowser1\.0" "$requests"
+grep -qxP "10\.12\.1\.2\t/pictures/link1\.bmp\tMarlowBrowser1\.0" "$requests" || fail "link 1's picture was not requested"
+check "link 1's page opens by itself" 60 requested_from_pupil /link1.html
+
+[ "$(grep -c "10049" "$program_log")" -eq 1 ] || fail "the failed bind was reported more than once"
+cmp -s "$work/bin/kestrel.INI" "$work/settings-before" || fail "the settings file changed"
+echo "e2e_multicast: passed"
