@@ -13,7 +13,6 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -98,7 +97,6 @@ CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
     const std::string bindWhat = "bind() port: " + std::to_string(m_port);
     const in_addr_t bindAddress = BindAddressFromText(m_bindAddress.c_str());
     m_cardIndex = 0;
-    m_cardAddress = bindAddress;
     if (bindAddress != htonl(INADDR_ANY)) {
         in_addr address{};
         address.s_addr = bindAddress;
@@ -113,19 +111,24 @@ CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
         }
     }
 
+    // The system keeps to the card's own arrivals before a datagram is
+    // queued, so each read stays as cheap as before; a first binding to a
+    // card needs no privilege. Groups other programs joined are never heard
+    // on a card's channel. Both before bind, which then checks the port
+    // against the sockets of that card only.
+    if (m_cardIndex != 0
+        && (!SetOption(socket, SOL_SOCKET, SO_BINDTOIFINDEX, static_cast<int>(m_cardIndex))
+            || !KeepOtherGroupsOut(socket))) {
+        ReportFailure("set SO_BINDTOIFINDEX");
+        ::close(socket);
+        return Opening::Failed;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(m_port & 0xFFFF));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ReportFailure(bindWhat);
-        ::close(socket);
-        return Opening::Failed;
-    }
-    // The arrival card of each datagram decides whether it is kept; groups
-    // other programs joined are never heard on a card's channel.
-    if (m_cardIndex != 0 && (!SetOption(socket, IPPROTO_IP, IP_PKTINFO, 1) || !KeepOtherGroupsOut(socket))) {
-        ReportFailure("set IP_PKTINFO");
         ::close(socket);
         return Opening::Failed;
     }
@@ -208,34 +211,10 @@ void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t ev
     // Read straight into the reassembly buffer: nothing is copied between
     // the socket and the frames. MSG_TRUNC reports a datagram's real length:
     // one longer than the read arrived cut and is dropped whole.
-    iovec room{m_frames.RoomFor(kDatagramReadSize), kDatagramReadSize};
-    msghdr message{};
-    message.msg_iov = &room;
-    message.msg_iovlen = 1;
-    if (m_cardIndex != 0) {
-        message.msg_control = m_arrival;
-        message.msg_controllen = sizeof m_arrival;
-    }
-    const ssize_t received = ::recvmsg(m_socket, &message, MSG_TRUNC);
-    if (received <= 0 || static_cast<std::size_t>(received) > kDatagramReadSize)
-        return;
-    if (m_cardIndex == 0 || ArrivedOnTheCard(message))
+    unsigned char* const room = m_frames.RoomFor(kDatagramReadSize);
+    const ssize_t received = ::recvfrom(m_socket, room, kDatagramReadSize, MSG_TRUNC, nullptr, nullptr);
+    if (received > 0 && static_cast<std::size_t>(received) <= kDatagramReadSize)
         m_frames.FeedRoom(static_cast<std::size_t>(received), FrameHandler());
-}
-
-bool CChannelSocket::ArrivedOnTheCard(const msghdr& message) const
-{
-    for (const cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
-         part = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(part))) {
-        if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_PKTINFO)
-            continue;
-        in_pktinfo arrival{};
-        std::memcpy(&arrival, CMSG_DATA(part), sizeof arrival);
-        // The machine's own datagrams to the address come in through the
-        // loopback; a socket bound to the address always heard them.
-        return arrival.ipi_ifindex == static_cast<int>(m_cardIndex) || arrival.ipi_addr.s_addr == m_cardAddress;
-    }
-    return false;
 }
 
 void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 
 namespace kestrel {
 
@@ -35,12 +34,12 @@ public:
 
     // Opens a broadcast-capable UDP socket on the low 16 bits of port and
     // asks the owner to watch it. Empty or null bindAddress: the socket
-    // hears every card. A dotted-quad bindAddress names one card: the socket
-    // is bound to the any-address, since one bound to a card's own address
-    // hears none of its subnet's broadcasts, and keeps only the datagrams
-    // that arrive on that card or are sent to the address itself. While no
-    // card holds the address, Open prints the bind failure line
-    // (10049) and the channel waits for it: see Retry.
+    // hears every card. A dotted-quad bindAddress names the card that holds
+    // it: the socket is bound to the any-address, since one bound to a
+    // card's own address hears none of its subnet's broadcasts, and hears
+    // only the datagrams that arrive on that card. While no card holds the
+    // address, Open prints the bind failure line (10049) and the channel
+    // waits for it: see Retry.
     // A multicastGroup (empty or null: none) is joined on that card, or on
     // the card the system routes the group through; a text that is no IPv4
     // multicast group prints one line and is ignored, and a join the system
@@ -82,7 +81,6 @@ private:
     // when Retry tries again.
     Opening OpenSocket(bool reportNoCard);
     bool TryJoin();
-    bool ArrivedOnTheCard(const msghdr& message) const;
 
     auto FrameHandler()
     {
@@ -96,14 +94,11 @@ private:
     std::string m_bindAddress;
     bool m_hasGroup = false;
     in_addr m_group{};
-    // The card the bind address names (0 for every card), and the address.
+    // The card the bind address names, 0 for every card.
     unsigned m_cardIndex = 0;
-    in_addr_t m_cardAddress = 0;
     bool m_waitingForCard = false;
     bool m_joinPending = false;
     bool m_joinFailed = false;
-    // Where each read learns its datagram's arrival card (IP_PKTINFO).
-    alignas(cmsghdr) unsigned char m_arrival[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     CFrameFinder m_frames;
 };
 

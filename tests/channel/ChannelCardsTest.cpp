@@ -42,25 +42,25 @@ sockaddr_in AddressOf(const std::string& text, std::uint16_t port)
     return address;
 }
 
-// A UDP socket of the teacher's, sending from one of its addresses: the
+// A UDP socket of one machine, sending from one of its addresses: the
 // system sends its broadcasts and multicasts out of the card that holds it.
-class CTeacherSocket {
+class CSenderSocket {
 public:
-    CTeacherSocket(const CNetworkNamespace& teacher, const std::string& from)
+    CSenderSocket(const CNetworkNamespace& machine, const std::string& from)
     {
-        teacher.Within([&] { m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
+        machine.Within([&] { m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
         const int on = 1;
         const sockaddr_in source = AddressOf(from, 0);
         m_ready = m_socket >= 0 && ::setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0
             && ::bind(m_socket, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0;
     }
-    ~CTeacherSocket()
+    ~CSenderSocket()
     {
         if (m_socket >= 0)
             ::close(m_socket);
     }
-    CTeacherSocket(const CTeacherSocket&) = delete;
-    CTeacherSocket& operator=(const CTeacherSocket&) = delete;
+    CSenderSocket(const CSenderSocket&) = delete;
+    CSenderSocket& operator=(const CSenderSocket&) = delete;
 
     bool IsReady() const { return m_ready; }
     bool SendTo(const std::string& to, const Bytes& bytes) const
@@ -156,8 +156,8 @@ TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfThe
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
     ASSERT_TRUE(m_opened);
-    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
-    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    CSenderSocket onFirst(m_teacher, "10.12.1.1");
+    CSenderSocket onSecond(m_teacher, "10.12.2.1");
     ASSERT_TRUE(onFirst.IsReady() && onSecond.IsReady());
 
     // The second card's traffic goes first: none of it may be kept.
@@ -171,12 +171,27 @@ TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfThe
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
 }
 
+TEST_F(ChannelCardsTest, TheMachinesOwnDatagramsToTheNamedCardAreHeard)
+{
+    // A teacher's machine may run a browser beside the announcer.
+    GivePupilItsAddresses();
+    ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
+    CSenderSocket ownFirst(m_pupil, "10.12.1.2");
+    CSenderSocket ownSecond(m_pupil, "10.12.2.2");
+    ASSERT_TRUE(ownFirst.IsReady() && ownSecond.IsReady());
+    ASSERT_TRUE(ownSecond.SendTo("10.12.2.2", NumberedFrame(1)));
+    ASSERT_TRUE(ownSecond.SendTo("10.12.2.255", NumberedFrame(2)));
+    ASSERT_TRUE(ownFirst.SendTo("10.12.1.2", NumberedFrame(3)));
+    ASSERT_TRUE(ownFirst.SendTo("10.12.1.255", NumberedFrame(4)));
+    EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(3), NumberedFrame(4)}));
+}
+
 TEST_F(ChannelCardsTest, WithoutABindAddressEveryCardIsHeardAsBefore)
 {
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil(""), "");
-    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
-    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    CSenderSocket onFirst(m_teacher, "10.12.1.1");
+    CSenderSocket onSecond(m_teacher, "10.12.2.1");
     ASSERT_TRUE(onFirst.SendTo("10.12.1.255", NumberedFrame(1)));
     ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(2)));
     EXPECT_EQ(Received().size(), 2u);
@@ -199,8 +214,8 @@ TEST_F(ChannelCardsTest, AnAddressNoCardHoldsIsReportedOnceAndOpensWhenItAppears
     ASSERT_EQ(m_owner.watched.size(), 1u);
     EXPECT_EQ(RetryOnPupil(), "");
 
-    CTeacherSocket onFirst(m_teacher, "10.12.3.1");
-    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    CSenderSocket onFirst(m_teacher, "10.12.3.1");
+    CSenderSocket onSecond(m_teacher, "10.12.2.1");
     ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(1)));
     ASSERT_TRUE(onFirst.SendTo("10.12.3.255", NumberedFrame(2)));
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
@@ -213,7 +228,7 @@ TEST_F(ChannelCardsTest, TheGroupIsHeardBesideBroadcastsAndNoOtherGroupLeaksIn)
     ASSERT_EQ(OpenOnPupil("", kGroup), "");
     ASSERT_FALSE(m_channel.IsWaiting());
     const int other = JoinOnPupilElsewhere(kOtherGroup);
-    CTeacherSocket teacher(m_teacher, "10.12.1.1");
+    CSenderSocket teacher(m_teacher, "10.12.1.1");
 
     ASSERT_TRUE(teacher.SendTo(kOtherGroup, NumberedFrame(1)));
     ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(2)));
@@ -226,8 +241,8 @@ TEST_F(ChannelCardsTest, TheGroupOfANamedCardIsJoinedOnThatCardOnly)
 {
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil("10.12.2.2", kGroup), "");
-    CTeacherSocket onFirst(m_teacher, "10.12.1.1");
-    CTeacherSocket onSecond(m_teacher, "10.12.2.1");
+    CSenderSocket onFirst(m_teacher, "10.12.1.1");
+    CSenderSocket onSecond(m_teacher, "10.12.2.1");
     ASSERT_TRUE(onFirst.SendTo(kGroup, NumberedFrame(1)));
     ASSERT_TRUE(onSecond.SendTo(kGroup, NumberedFrame(2)));
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
@@ -248,7 +263,7 @@ TEST_F(ChannelCardsTest, AJoinBeforeTheNetworkIsUpSucceedsOnceTheAddressIsAdded)
     EXPECT_EQ(RetryOnPupil(), "joined multicast group 239.12.0.1\n");
     EXPECT_FALSE(m_channel.IsWaiting());
 
-    CTeacherSocket teacher(m_teacher, "10.12.1.1");
+    CSenderSocket teacher(m_teacher, "10.12.1.1");
     ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(1)));
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(1)});
 }

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 
 namespace kestrel {
@@ -177,6 +179,26 @@ TEST_F(ChannelSocketOpenTest, AnAddressThatIsNotLocalFailsTheBindOnceAndWaitsSil
     // Closing ends the wait.
     m_channel.Close();
     EXPECT_FALSE(m_channel.IsWaiting());
+}
+
+TEST_F(ChannelSocketOpenTest, ABindAddressNeedsNoPrivilege)
+{
+    // A pupil's session is an ordinary user: the child drops root, if it
+    // has it, before it opens the channel on the loopback's address.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::getuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(2);
+        RecordingChannel channel;
+        FakeSocketOwner owner;
+        ::_exit(channel.Open("127.0.0.1", 0, &owner) && owner.Watched() >= 0 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(ChannelSocketOpenTest, AGroupThatIsNotMulticastIsReportedOnceAndIgnored)
