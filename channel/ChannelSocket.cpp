@@ -111,14 +111,8 @@ CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
         }
     }
 
-    // The system keeps to the card's own arrivals before a datagram is
-    // queued, so each read stays as cheap as before; a first binding to a
-    // card needs no privilege. Groups other programs joined are never heard
-    // on a card's channel. Both before bind, which then checks the port
-    // against the sockets of that card only.
-    if (m_cardIndex != 0
-        && (!SetOption(socket, SOL_SOCKET, SO_BINDTOIFINDEX, static_cast<int>(m_cardIndex))
-            || !KeepOtherGroupsOut(socket))) {
+    // Before bind, which then weighs the port against that card's sockets.
+    if (m_cardIndex != 0 && !HearOnlyCard(socket, m_cardIndex)) {
         ReportFailure("set SO_BINDTOIFINDEX");
         ::close(socket);
         return Opening::Failed;

@@ -1,7 +1,10 @@
 #include "channel/NetworkCards.h"
 
+#include "channel/MulticastGroup.h"
+
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <sys/socket.h>
 
 namespace kestrel {
 
@@ -59,6 +62,12 @@ unsigned CardIndexOfAddress(in_addr address)
             return card.cardIndex;
     }
     return 0;
+}
+
+bool HearOnlyCard(int socket, unsigned cardIndex)
+{
+    const int index = static_cast<int>(cardIndex);
+    return setsockopt(socket, SOL_SOCKET, SO_BINDTOIFINDEX, &index, sizeof index) == 0 && KeepOtherGroupsOut(socket);
 }
 
 } // namespace kestrel

@@ -24,4 +24,11 @@ bool ListCardAddresses(std::vector<CardAddress>& addresses);
 // failing that as its subnet's broadcast address; 0 when no card does.
 unsigned CardIndexOfAddress(in_addr address);
 
+// Makes a socket, before its bind, hear only the datagrams that arrive on
+// the card with index `cardIndex`, and no multicast group it did not join
+// itself. The system keeps to the card before a datagram is queued, so
+// reads cost what they always did; a socket's first card needs no
+// privilege. False, with errno set, when the system refuses.
+bool HearOnlyCard(int socket, unsigned cardIndex);
+
 } // namespace kestrel

@@ -45,13 +45,15 @@ bool CAnnouncementListener::Open(const std::string& from, int port, const std::s
         error = "\"" + group + "\" is not an IPv4 multicast group";
         return false;
     }
-    // A socket bound to a card's own address hears no group: the card is
-    // chosen by the join instead.
+    // A socket bound to a card's own address hears neither its subnet's
+    // broadcasts nor a group: it is bound to every address and kept to the
+    // card instead.
+    const std::string listenedOn = AddressText(local);
     unsigned card = 0;
-    if (joins && local.sin_addr.s_addr != htonl(INADDR_ANY)) {
+    if (local.sin_addr.s_addr != htonl(INADDR_ANY)) {
         card = CardIndexOfAddress(local.sin_addr);
         if (card == 0) {
-            error = "no network card holds " + from;
+            error = "cannot listen on " + listenedOn + ": no network card holds " + from;
             return false;
         }
         local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -60,15 +62,16 @@ bool CAnnouncementListener::Open(const std::string& from, int port, const std::s
     // Shares the port with a browser on the same machine that allows it.
     const int reuse = 1;
     if (m_socket < 0 || setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0
+        || (card != 0 && !HearOnlyCard(m_socket, card))
         || bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        error = "cannot listen on " + AddressText(local) + ": " + std::strerror(errno);
+        error = "cannot listen on " + listenedOn + ": " + std::strerror(errno);
         return false;
     }
     if (joins && !JoinMulticastGroup(m_socket, groupAddress, card)) {
         error = "cannot join the group " + group + ": " + std::strerror(errno);
         return false;
     }
-    PrintLine("listening for link records on " + AddressText(local) + (joins ? " and the group " + group : ""));
+    PrintLine("listening for link records on " + listenedOn + (joins ? " and the group " + group : ""));
     return true;
 }
 

@@ -20,9 +20,9 @@ public:
     CAnnouncementListener(const CAnnouncementListener&) = delete;
     CAnnouncementListener& operator=(const CAnnouncementListener&) = delete;
 
-    // from: local address or interface to listen on; empty hears every
-    // local address, broadcasts included. A multicast group (empty: none)
-    // is heard as well, joined on the card of `from` or on the one the
+    // from: local address or interface whose card is listened on,
+    // broadcasts included; empty hears every card. A multicast group
+    // (empty: none) is heard as well, joined on that card or on the one the
     // system routes the group through.
     bool Open(const std::string& from, int port, const std::string& group, std::string& error);
     // Prints what arrives until a stop signal.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -89,37 +91,69 @@ std::vector<std::string> InNamespace(const CNetworkNamespace& where, std::vector
     return command;
 }
 
-TEST(AnnouncerGroupTest, AGroupAnnouncementReachesAListenerOnTheGroupWithTheHopLimitAsked)
-{
-    CNetworkNamespace teacher("teacher");
-    CNetworkNamespace pupil("pupil");
-    if (!teacher.IsMade() || !pupil.IsMade())
-        GTEST_SKIP() << "network namespaces cannot be made here (they need root and \"ip netns\")";
-    ASSERT_TRUE(teacher.LinkTo("t1", pupil, "p1"));
-    ASSERT_TRUE(teacher.AddAddress("t1", "10.12.1.1/24"));
-    ASSERT_TRUE(pupil.AddAddress("p1", "10.12.1.2/24"));
+class AnnouncerGroupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!m_teacher.IsMade() || !m_pupil.IsMade())
+            GTEST_SKIP() << "network namespaces cannot be made here (they need root and \"ip netns\")";
+        ASSERT_TRUE(m_teacher.LinkTo("t1", m_pupil, "p1"));
+        ASSERT_TRUE(m_teacher.AddAddress("t1", "10.12.1.1/24"));
+        ASSERT_TRUE(m_pupil.AddAddress("p1", "10.12.1.2/24"));
+        m_folder.Write(m_catalogue, "[home]\nurl = http://10.12.1.1/index.html\n[link]\nname = Music\n");
+    }
 
-    test::ChildProcess listener(InNamespace(pupil, {KESTREL_ANNOUNCE_PATH, "--listen", "--group", kGroup, "--from",
-                                                    "p1", "--port", std::to_string(kPort)}));
-    ASSERT_TRUE(listener.WaitForOutput("listening for link records on 0.0.0.0:9000 and the group 239.12.0.1", 5s))
-        << listener.Output();
-    CHopLimitProbe probe(pupil);
+    // The listener on the pupil's card p1, with these options besides.
+    std::unique_ptr<test::ChildProcess> ListenOnPupil(std::vector<std::string> options)
+    {
+        options.insert(options.begin(), {KESTREL_ANNOUNCE_PATH, "--listen", "--from", "p1", "--port", "9000"});
+        return std::make_unique<test::ChildProcess>(InNamespace(m_pupil, options));
+    }
+
+    // One announcement of the catalogue from the teacher's card t1.
+    void AnnounceOnceFromTeacher(std::vector<std::string> options)
+    {
+        options.insert(options.begin(), {KESTREL_ANNOUNCE_PATH, "--once", "--from", "t1", "--port", "9000"});
+        options.push_back(m_catalogue);
+        test::ChildProcess announcer(InNamespace(m_teacher, options));
+        ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
+    }
+
+    static void ExpectHeardFromTeacher(test::ChildProcess& listener)
+    {
+        EXPECT_TRUE(listener.WaitForOutput("name=\"Music\"", 5s)) << listener.Output();
+        EXPECT_NE(listener.Output().find("from 10.12.1.1:"), std::string::npos) << listener.Output();
+        EXPECT_NE(listener.Output().find("name=\"home\" caption=\"\" url=\"http://10.12.1.1/index.html\""),
+                  std::string::npos)
+            << listener.Output();
+        EXPECT_EQ(listener.Stop(), 0);
+    }
+
+    CNetworkNamespace m_teacher{"teacher"};
+    CNetworkNamespace m_pupil{"pupil"};
+    test::TemporaryFolder m_folder;
+    const std::string m_catalogue = m_folder.Path() + "/catalogue.ini";
+};
+
+TEST_F(AnnouncerGroupTest, AGroupAnnouncementReachesAListenerOnTheGroupWithTheHopLimitAsked)
+{
+    const auto listener = ListenOnPupil({"--group", kGroup});
+    ASSERT_TRUE(listener->WaitForOutput("listening for link records on 10.12.1.2:9000 and the group 239.12.0.1", 5s))
+        << listener->Output();
+    CHopLimitProbe probe(m_pupil);
     ASSERT_TRUE(probe.IsReady());
 
-    test::TemporaryFolder folder;
-    const std::string catalogue = folder.Path() + "/catalogue.ini";
-    folder.Write(catalogue, "[home]\nurl = http://10.12.1.1/index.html\n[link]\nname = Music\n");
-    test::ChildProcess announcer(InNamespace(teacher, {KESTREL_ANNOUNCE_PATH, "--once", "--to", kGroup, "--ttl", "3",
-                                                       "--from", "t1", "--port", std::to_string(kPort), catalogue}));
-    ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
-
+    AnnounceOnceFromTeacher({"--to", kGroup, "--ttl", "3"});
     EXPECT_EQ(probe.NextHopLimit(), 3);
-    EXPECT_TRUE(listener.WaitForOutput("name=\"Music\"", 5s)) << listener.Output();
-    EXPECT_NE(listener.Output().find("from 10.12.1.1:"), std::string::npos) << listener.Output();
-    EXPECT_NE(listener.Output().find("name=\"home\" caption=\"\" url=\"http://10.12.1.1/index.html\""),
-              std::string::npos)
-        << listener.Output();
-    EXPECT_EQ(listener.Stop(), 0);
+    ExpectHeardFromTeacher(*listener);
+}
+
+TEST_F(AnnouncerGroupTest, AListenerOnACardHearsItsSubnetsBroadcasts)
+{
+    const auto listener = ListenOnPupil({});
+    ASSERT_TRUE(listener->WaitForOutput("listening for link records on 10.12.1.2:9000", 5s)) << listener->Output();
+    AnnounceOnceFromTeacher({"--to", "10.12.1.255"});
+    ExpectHeardFromTeacher(*listener);
 }
 
 } // namespace
