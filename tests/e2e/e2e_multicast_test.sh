@@ -20,8 +20,11 @@ tag=$$
 teacher=kestrel-e2e-teacher-$tag
 pupil=kestrel-e2e-pupil-$tag
 
+top=$(cd "$(dirname "$0")/../.." && pwd)
+e2e_name=e2e_multicast
+
 for tool in ip python3 iconv setsid; do
-  command -v "$tool" >/dev/null || { echo "e2e_multicast: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
+  command -v "$tool" >/dev/null || { echo "$e2e_name: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
 done
 
 unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
@@ -34,61 +37,18 @@ mkdir -p "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
 : >"$requests"
 : >"$program_log"
+. "$top/tests/e2e/lib/e2e-run.sh"
 
-server_pid=
 announcer_pid=
-program_pid=
 finish() {
-  set +e
-  if [ -n "$program_pid" ]; then
-    kill -TERM -- "-$program_pid" 2>/dev/null || kill -TERM "$program_pid" 2>/dev/null
-    for _ in $(seq 50); do
-      kill -0 -- "-$program_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL -- "-$program_pid" 2>/dev/null
-    wait "$program_pid" 2>/dev/null
-  fi
-  for pid in "$announcer_pid" "$server_pid"; do
-    if [ -n "$pid" ]; then
-      kill "$pid" 2>/dev/null
-      wait "$pid" 2>/dev/null
-    fi
-  done
+  set +e # a stopped process reports its signal; that is no failure here
+  stop_processes "$announcer_pid" "$server_pid"
   ip netns del "$teacher" 2>/dev/null
   ip netns del "$pupil" 2>/dev/null
   rm -rf "$work"
 }
 trap finish EXIT
 trap 'exit 1' INT TERM
-
-fail() {
-  echo "e2e_multicast: FAILED: $*"
-  echo "== requests to the page server (client, path, user agent)"
-  cat "$requests"
-  echo "== program output"
-  tail -n 60 "$program_log" 2>/dev/null
-  echo "== announcer output"
-  cat "$announcer_log" 2>/dev/null
-  exit 1
-}
-
-wait_until() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  while ! "$@"; do
-    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-}
-check() {
-  local what=$1 seconds=$2
-  shift 2
-  wait_until "$seconds" "$@" || fail "$what (waited $seconds s)"
-  echo "ok: $what"
-}
 
 if ! ip netns add "$teacher" 2>/dev/null || ! ip netns add "$pupil" 2>/dev/null; then
   echo "e2e_multicast: skipped: network namespaces cannot be made here (they need root and \"ip netns\")"
@@ -115,29 +75,9 @@ open(sys.argv[1], "wb").write(header + info + pixels)
 PYTHON
 done
 
-echo "== page server on 10.12.1.1:8080 (teacher)"
-ip netns exec "$teacher" python3 - "$work/site" "$requests" >"$work/server.log" 2>&1 <<'PYTHON' &
-import http.server
-import sys
-
-root, request_log = sys.argv[1:3]
-
-class LoggingHandler(http.server.SimpleHTTPRequestHandler):
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, directory=root, **kwargs)
-
-    def do_GET(self):
-        with open(request_log, "a") as log:
-            log.write(f"{self.client_address[0]}\t{self.path}\t{self.headers.get('User-Agent', '')}\n")
-        super().do_GET()
-
-    def log_message(self, *args):
-        pass
-
-http.server.ThreadingHTTPServer(("10.12.1.1", 8080), LoggingHandler).serve_forever()
-PYTHON
-server_pid=$!
-site=http://10.12.1.1:8080
+echo "== page server on 10.12.1.1 (teacher)"
+start_page_server "$work/site" 10.12.1.1 "$work/http-port" ip netns exec "$teacher"
+site=http://10.12.1.1:$(cat "$work/http-port")
 
 # The catalogue with the home page and the first COUNT links, replaced whole
 # so the announcer reads it as one edit. The home page goes on the air
@@ -176,20 +116,19 @@ program_pid=$!
 check "the missing address is reported as a failed bind" 60 \
   grep -qxF "bind() port: 9000 failed, Err: 10049:Cannot assign requested address" "$program_log"
 sleep 4
-[ -z "$(cut -f2 "$requests")" ] || fail "pages were requested before the pupil's card had an address"
+[ ! -s "$requests" ] || fail "pages were requested before the pupil's card had an address"
 
 echo "== the pupil's card gets its address"
 ip -n "$pupil" addr add 10.12.1.2/24 broadcast + dev p1
 check "one line says the channel opened" 20 grep -qxF "bind() port: 9000 on 10.12.1.2 done: the address has appeared" "$program_log"
-requested_from_pupil() { grep -qP "^10\.12\.1\.2\t\Q$1\E\t" "$requests"; }
+requested_from_pupil() { cut -f1,3 "$requests" | grep -qxF "$1	10.12.1.2"; }
+pictures_requested_by_browser() { requested_by_browser /pictures/link1.bmp && requested_by_browser /pictures/link2.bmp; }
 check "the home page is requested" 60 requested_from_pupil /home.html
 
 echo "== the links go on the air"
 write_catalogue 2
 wait_until 20 grep -q "announcing 2 links and the home page" "$announcer_log" || fail "the announcer did not take the links"
-check "the link pictures are requested with the user agent MarlowBrowser1.0" 60 \
-  grep -qxP "10\.12\.1\.2\t/pictures/link2\.bmp\tMarlowBrowser1\.0" "$requests"
-grep -qxP "10\.12\.1\.2\t/pictures/link1\.bmp\tMarlowBrowser1\.0" "$requests" || fail "link 1's picture was not requested"
+check "the link pictures are requested with the user agent MarlowBrowser1.0" 60 pictures_requested_by_browser
 check "link 1's page opens by itself" 60 requested_from_pupil /link1.html
 
 [ "$(grep -c "10049" "$program_log")" -eq 1 ] || fail "the failed bind was reported more than once"

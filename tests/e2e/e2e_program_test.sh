@@ -14,6 +14,7 @@ announcer=$2
 output=$3
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/scripts/lib/virtual-display.sh"
+e2e_name=e2e_program
 
 for tool in python3 Xvfb openbox xdotool import convert iconv setsid; do
   command -v "$tool" >/dev/null || { echo "e2e_program: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
@@ -37,60 +38,22 @@ mkdir -p "$output" "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime
 chmod 700 "$work/runtime"
 : >"$requests"
 
-server_pid=
+. "$top/tests/e2e/lib/e2e-run.sh"
+
 announcer_pid=
-program_pid=
 finish() {
   set +e # a stopped process reports its signal; that is no failure here
-  if [ -n "$program_pid" ]; then
-    # The program and its web engine processes form one process group.
-    kill -TERM -- "-$program_pid" 2>/dev/null || kill -TERM "$program_pid" 2>/dev/null
-    for _ in $(seq 50); do
-      kill -0 -- "-$program_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL -- "-$program_pid" 2>/dev/null
-    wait "$program_pid" 2>/dev/null
-  fi
-  for pid in "$announcer_pid" "$server_pid"; do
-    if [ -n "$pid" ]; then
-      kill "$pid" 2>/dev/null
-      wait "$pid" 2>/dev/null
-    fi
-  done
+  stop_processes "$announcer_pid" "$server_pid"
   stop_virtual_display
   rm -rf "$work"
 }
 trap finish EXIT
 trap 'exit 1' INT TERM
 
-fail() {
-  echo "e2e_program: FAILED: $*"
-  echo "== requests to the page server (path, user agent)"
-  cat "$requests"
-  echo "== program output"
-  tail -n 60 "$program_log" 2>/dev/null
-  echo "== announcer output"
-  cat "$announcer_log" 2>/dev/null
+e2e_more_report() {
   [ -z "$screenshot" ] || echo "== last screenshot: $screenshot"
-  exit 1
 }
 
-# Waits at most SECONDS until COMMAND succeeds; fails at once when the
-# program has ended.
-wait_until() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  while ! "$@"; do
-    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-}
-
-requested() { cut -f1 "$requests" | grep -qxF "$1"; }
-requested_by_browser() { grep -qxF "$1	MarlowBrowser1.0" "$requests"; }
 all_pictures_requested() {
   local k
   for k in 1 2 3 4; do requested_by_browser "/pictures/link$k.bmp" || return 1; done
@@ -171,33 +134,7 @@ for k in 1 2 3 4; do
 done
 
 echo "== page server"
-python3 - "$work/site" "$requests" "$work/http-port" >"$work/server.log" 2>&1 <<'PYTHON' &
-import http.server
-import os
-import sys
-
-root, request_log, port_file = sys.argv[1:4]
-
-class LoggingHandler(http.server.SimpleHTTPRequestHandler):
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, directory=root, **kwargs)
-
-    def do_GET(self):
-        with open(request_log, "a") as log:
-            log.write(f"{self.path}\t{self.headers.get('User-Agent', '')}\n")
-        super().do_GET()
-
-    def log_message(self, *args):
-        pass
-
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), LoggingHandler)
-with open(port_file + ".part", "w") as f:
-    f.write(str(server.server_address[1]))
-os.rename(port_file + ".part", port_file)
-server.serve_forever()
-PYTHON
-server_pid=$!
-wait_until 20 test -s "$work/http-port" || { cat "$work/server.log"; fail "the page server did not start"; }
+start_page_server "$work/site" 127.0.0.1 "$work/http-port"
 site=http://127.0.0.1:$(cat "$work/http-port")
 echo "serving $site/"
 
@@ -247,12 +184,6 @@ echo "== program"
 ) >"$program_log" 2>&1 &
 program_pid=$!
 
-check() {
-  local what=$1 seconds=$2
-  shift 2
-  wait_until "$seconds" "$@" || fail "$what (waited $seconds s)"
-  echo "ok: $what"
-}
 check "the home page is requested" 60 requested /home.html
 
 echo "== the links go on the air"

@@ -78,14 +78,15 @@ int QueuedBytes(int socket)
     return ioctl(socket, FIONREAD, &queued) == 0 ? queued : -1;
 }
 
-// Datagrams the kernel dropped at the socket bound to 127.0.0.1:port because
-// its receive queue was full.
+// Datagrams the kernel dropped at the channel's socket on port because its
+// receive queue was full. The channel kept to the loopback card is bound to
+// every address of the port.
 qint64 KernelDrops(quint16 port)
 {
-    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray portText = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const QByteArray& line : ProcText("/proc/net/udp").split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 12 && fields[1] == local)
+        if (fields.size() > 12 && (fields[1] == "0100007F" + portText || fields[1] == "00000000" + portText))
             return fields.last().toLongLong();
     }
     return -1;

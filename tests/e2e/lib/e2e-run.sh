@@ -1,0 +1,106 @@
+# shellcheck shell=bash
+# What the end-to-end runs share: the failure report, bounded waits, the stop
+# of the program's process group and a page server that logs every request.
+# Source this file after setting:
+#   e2e_name       the run's name, for its lines
+#   work           the run's temporary folder
+#   requests       the page server's log: one line per request, path, user
+#                  agent and client address, tab-separated
+#   program_log, announcer_log
+# and set program_pid once the program runs. A run may define
+# e2e_more_report to add lines to the failure report.
+
+program_pid=
+server_pid=
+
+fail() {
+  echo "$e2e_name: FAILED: $*"
+  echo "== requests to the page server (path, user agent, client)"
+  cat "$requests"
+  echo "== program output"
+  tail -n 60 "$program_log" 2>/dev/null
+  echo "== announcer output"
+  cat "$announcer_log" 2>/dev/null
+  if declare -F e2e_more_report >/dev/null; then e2e_more_report; fi
+  exit 1
+}
+
+# Waits at most SECONDS until COMMAND succeeds; fails at once when the
+# program has ended.
+wait_until() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  while ! "$@"; do
+    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+}
+
+check() {
+  local what=$1 seconds=$2
+  shift 2
+  wait_until "$seconds" "$@" || fail "$what (waited $seconds s)"
+  echo "ok: $what"
+}
+
+requested() { cut -f1 "$requests" | grep -qxF "$1"; }
+requested_by_browser() { cut -f1,2 "$requests" | grep -qxF "$1	MarlowBrowser1.0"; }
+
+# Stops the program and its web engine processes, which form one process
+# group, then each other PID given.
+stop_processes() {
+  if [ -n "$program_pid" ]; then
+    kill -TERM -- "-$program_pid" 2>/dev/null || kill -TERM "$program_pid" 2>/dev/null
+    for _ in $(seq 50); do
+      kill -0 -- "-$program_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL -- "-$program_pid" 2>/dev/null
+    wait "$program_pid" 2>/dev/null
+  fi
+  local pid
+  for pid in "$@"; do
+    if [ -n "$pid" ]; then
+      kill "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
+  done
+}
+
+# Serves the files of ROOT on ADDRESS and a port the system picks, written
+# to PORT_FILE once it listens, logging every request to $requests; sets
+# server_pid. Any further words run the server through that command (ip
+# netns exec NAME).
+start_page_server() {
+  local root=$1 address=$2 port_file=$3
+  shift 3
+  "$@" python3 - "$root" "$requests" "$address" "$port_file" >"$work/server.log" 2>&1 <<'PYTHON' &
+import http.server
+import os
+import sys
+
+root, request_log, address, port_file = sys.argv[1:5]
+
+class LoggingHandler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=root, **kwargs)
+
+    def do_GET(self):
+        with open(request_log, "a") as log:
+            log.write(f"{self.path}\t{self.headers.get('User-Agent', '')}\t{self.client_address[0]}\n")
+        super().do_GET()
+
+    def log_message(self, *args):
+        pass
+
+server = http.server.ThreadingHTTPServer((address, 0), LoggingHandler)
+with open(port_file + ".part", "w") as f:
+    f.write(str(server.server_address[1]))
+os.rename(port_file + ".part", port_file)
+server.serve_forever()
+PYTHON
+  server_pid=$!
+  wait_until 20 test -s "$port_file" || { cat "$work/server.log"; fail "the page server did not start"; }
+}
