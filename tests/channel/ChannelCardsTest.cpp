@@ -130,6 +130,17 @@ protected:
         return m_channel.frames;
     }
 
+    // Sends each numbered frame to its address, from the address `from` of
+    // `machine`.
+    void SendFrom(const CNetworkNamespace& machine, const std::string& from,
+                  std::initializer_list<std::pair<const char*, unsigned char>> datagrams)
+    {
+        CSenderSocket sender(machine, from);
+        ASSERT_TRUE(sender.IsReady()) << from;
+        for (const auto& [to, number] : datagrams)
+            ASSERT_TRUE(sender.SendTo(to, NumberedFrame(number))) << to;
+    }
+
     // A socket of the pupil's own on another port that joins `group` on p1,
     // as another program on the pupil's machine might.
     int JoinOnPupilElsewhere(const char* group)
@@ -156,18 +167,9 @@ TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfThe
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
     ASSERT_TRUE(m_opened);
-    CSenderSocket onFirst(m_teacher, "10.12.1.1");
-    CSenderSocket onSecond(m_teacher, "10.12.2.1");
-    ASSERT_TRUE(onFirst.IsReady() && onSecond.IsReady());
-
     // The second card's traffic goes first: none of it may be kept.
-    ASSERT_TRUE(onSecond.SendTo("10.12.2.255", NumberedFrame(1)));
-    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(2)));
-    ASSERT_TRUE(onSecond.SendTo("10.12.2.2", NumberedFrame(3)));
-    ASSERT_TRUE(onFirst.SendTo("10.12.1.255", NumberedFrame(4)));
-    ASSERT_TRUE(onFirst.SendTo("255.255.255.255", NumberedFrame(5)));
-    ASSERT_TRUE(onFirst.SendTo("10.12.1.2", NumberedFrame(6)));
-
+    SendFrom(m_teacher, "10.12.2.1", {{"10.12.2.255", 1}, {"255.255.255.255", 2}, {"10.12.2.2", 3}});
+    SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 4}, {"255.255.255.255", 5}, {"10.12.1.2", 6}});
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
 }
 
@@ -176,13 +178,8 @@ TEST_F(ChannelCardsTest, TheMachinesOwnDatagramsToTheNamedCardAreHeard)
     // A teacher's machine may run a browser beside the announcer.
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
-    CSenderSocket ownFirst(m_pupil, "10.12.1.2");
-    CSenderSocket ownSecond(m_pupil, "10.12.2.2");
-    ASSERT_TRUE(ownFirst.IsReady() && ownSecond.IsReady());
-    ASSERT_TRUE(ownSecond.SendTo("10.12.2.2", NumberedFrame(1)));
-    ASSERT_TRUE(ownSecond.SendTo("10.12.2.255", NumberedFrame(2)));
-    ASSERT_TRUE(ownFirst.SendTo("10.12.1.2", NumberedFrame(3)));
-    ASSERT_TRUE(ownFirst.SendTo("10.12.1.255", NumberedFrame(4)));
+    SendFrom(m_pupil, "10.12.2.2", {{"10.12.2.2", 1}, {"10.12.2.255", 2}});
+    SendFrom(m_pupil, "10.12.1.2", {{"10.12.1.2", 3}, {"10.12.1.255", 4}});
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(3), NumberedFrame(4)}));
 }
 
@@ -190,10 +187,8 @@ TEST_F(ChannelCardsTest, WithoutABindAddressEveryCardIsHeardAsBefore)
 {
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil(""), "");
-    CSenderSocket onFirst(m_teacher, "10.12.1.1");
-    CSenderSocket onSecond(m_teacher, "10.12.2.1");
-    ASSERT_TRUE(onFirst.SendTo("10.12.1.255", NumberedFrame(1)));
-    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(2)));
+    SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 1}});
+    SendFrom(m_teacher, "10.12.2.1", {{"255.255.255.255", 2}});
     EXPECT_EQ(Received().size(), 2u);
 }
 
@@ -214,10 +209,8 @@ TEST_F(ChannelCardsTest, AnAddressNoCardHoldsIsReportedOnceAndOpensWhenItAppears
     ASSERT_EQ(m_owner.watched.size(), 1u);
     EXPECT_EQ(RetryOnPupil(), "");
 
-    CSenderSocket onFirst(m_teacher, "10.12.3.1");
-    CSenderSocket onSecond(m_teacher, "10.12.2.1");
-    ASSERT_TRUE(onSecond.SendTo("255.255.255.255", NumberedFrame(1)));
-    ASSERT_TRUE(onFirst.SendTo("10.12.3.255", NumberedFrame(2)));
+    SendFrom(m_teacher, "10.12.2.1", {{"255.255.255.255", 1}});
+    SendFrom(m_teacher, "10.12.3.1", {{"10.12.3.255", 2}});
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
 }
 
@@ -228,11 +221,7 @@ TEST_F(ChannelCardsTest, TheGroupIsHeardBesideBroadcastsAndNoOtherGroupLeaksIn)
     ASSERT_EQ(OpenOnPupil("", kGroup), "");
     ASSERT_FALSE(m_channel.IsWaiting());
     const int other = JoinOnPupilElsewhere(kOtherGroup);
-    CSenderSocket teacher(m_teacher, "10.12.1.1");
-
-    ASSERT_TRUE(teacher.SendTo(kOtherGroup, NumberedFrame(1)));
-    ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(2)));
-    ASSERT_TRUE(teacher.SendTo("10.12.1.255", NumberedFrame(3)));
+    SendFrom(m_teacher, "10.12.1.1", {{kOtherGroup, 1}, {kGroup, 2}, {"10.12.1.255", 3}});
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(2), NumberedFrame(3)}));
     ::close(other);
 }
@@ -241,10 +230,8 @@ TEST_F(ChannelCardsTest, TheGroupOfANamedCardIsJoinedOnThatCardOnly)
 {
     GivePupilItsAddresses();
     ASSERT_EQ(OpenOnPupil("10.12.2.2", kGroup), "");
-    CSenderSocket onFirst(m_teacher, "10.12.1.1");
-    CSenderSocket onSecond(m_teacher, "10.12.2.1");
-    ASSERT_TRUE(onFirst.SendTo(kGroup, NumberedFrame(1)));
-    ASSERT_TRUE(onSecond.SendTo(kGroup, NumberedFrame(2)));
+    SendFrom(m_teacher, "10.12.1.1", {{kGroup, 1}});
+    SendFrom(m_teacher, "10.12.2.1", {{kGroup, 2}});
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(2)});
 }
 
@@ -263,8 +250,7 @@ TEST_F(ChannelCardsTest, AJoinBeforeTheNetworkIsUpSucceedsOnceTheAddressIsAdded)
     EXPECT_EQ(RetryOnPupil(), "joined multicast group 239.12.0.1\n");
     EXPECT_FALSE(m_channel.IsWaiting());
 
-    CSenderSocket teacher(m_teacher, "10.12.1.1");
-    ASSERT_TRUE(teacher.SendTo(kGroup, NumberedFrame(1)));
+    SendFrom(m_teacher, "10.12.1.1", {{kGroup, 1}});
     EXPECT_EQ(Received(), std::vector<Bytes>{NumberedFrame(1)});
 }
 
