@@ -43,6 +43,14 @@ in_addr_t BindAddressFromText(const char* text)
     return inet_addr(text);
 }
 
+// The any-address, the limited broadcast (also what inet_addr gives for
+// text it cannot read) and multicast addresses name no card: the socket is
+// bound to them as it always was.
+bool NamesNoCard(in_addr_t address)
+{
+    return address == htonl(INADDR_ANY) || address == htonl(INADDR_BROADCAST) || IN_MULTICAST(ntohl(address));
+}
+
 bool SetOption(int socket, int level, int option, int value)
 {
     return setsockopt(socket, level, option, &value, sizeof value) == 0;
@@ -97,7 +105,7 @@ CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
     const std::string bindWhat = "bind() port: " + std::to_string(m_port);
     const in_addr_t bindAddress = BindAddressFromText(m_bindAddress.c_str());
     m_cardIndex = 0;
-    if (bindAddress != htonl(INADDR_ANY)) {
+    if (!NamesNoCard(bindAddress)) {
         in_addr address{};
         address.s_addr = bindAddress;
         m_cardIndex = CardIndexOfAddress(address);
@@ -120,7 +128,7 @@ CChannelSocket::Opening CChannelSocket::OpenSocket(bool reportNoCard)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(m_port & 0xFFFF));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_addr.s_addr = m_cardIndex != 0 ? htonl(INADDR_ANY) : bindAddress;
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ReportFailure(bindWhat);
         ::close(socket);

@@ -37,9 +37,11 @@ public:
     // hears every card. A dotted-quad bindAddress names the card that holds
     // it: the socket is bound to the any-address, since one bound to a
     // card's own address hears none of its subnet's broadcasts, and hears
-    // only the datagrams that arrive on that card. While no card holds the
+    // only the datagrams that arrive on that card (or, for a subnet's
+    // broadcast address, the card of that subnet). While no card holds the
     // address, Open prints the bind failure line (10049) and the channel
-    // waits for it: see Retry.
+    // waits for it: see Retry. The limited broadcast and multicast
+    // addresses name no card and are bound to as they always were.
     // A multicastGroup (empty or null: none) is joined on that card, or on
     // the card the system routes the group through; a text that is no IPv4
     // multicast group prints one line and is ignored, and a join the system

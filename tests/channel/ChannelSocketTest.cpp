@@ -181,6 +181,21 @@ TEST_F(ChannelSocketOpenTest, AnAddressThatIsNotLocalFailsTheBindOnceAndWaitsSil
     EXPECT_FALSE(m_channel.IsWaiting());
 }
 
+TEST_F(ChannelSocketOpenTest, AddressesOfNoCardAreBoundAsTheyAlwaysWere)
+{
+    // The limited broadcast, also what text that is no address reads as,
+    // and a multicast address.
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"255.255.255.255", "255.255.255.255"}, {"school", "255.255.255.255"}, {"239.12.0.1", "239.12.0.1"}};
+    for (const auto& [bindAddress, bound] : cases) {
+        EXPECT_EQ(OpenAndCaptureOutput(bindAddress, 0), "") << bindAddress;
+        ASSERT_TRUE(m_opened) << bindAddress;
+        EXPECT_EQ(test::BoundAddress(m_owner.Watched()).sin_addr.s_addr, inet_addr(bound)) << bindAddress;
+        EXPECT_FALSE(m_channel.IsWaiting());
+        m_channel.Close();
+    }
+}
+
 TEST_F(ChannelSocketOpenTest, ABindAddressNeedsNoPrivilege)
 {
     // A pupil's session is an ordinary user: the child drops root, if it
