@@ -20,8 +20,8 @@ for tool in debootstrap git; do
   command -v "$tool" >/dev/null || { echo "fresh-root: $tool is missing: apt-get install $tool" >&2; exit 1; }
 done
 
-mirror=${KESTREL_MIRROR:-$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' \
-  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | grep -v security | head -1)}
+mirror=${KESTREL_MIRROR:-$({ cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null || true; } \
+  | sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' | grep -v security | awk 'NR == 1')}
 [ -n "$mirror" ] || { echo "fresh-root: no Debian mirror in the apt sources; set KESTREL_MIRROR" >&2; exit 1; }
 
 if [ ! -x "$root/bin/sh" ]; then

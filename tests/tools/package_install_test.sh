@@ -28,8 +28,14 @@ for p in "${packages[@]}"; do
 done
 
 work=$(mktemp -d)
+dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" {print $2}' | sort >"$work/before"
+# Leaves the machine as it was: the two packages purged, and whatever
+# dependency apt brought in for them too.
 cleanup() {
   dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
+  local pulled
+  pulled=$(comm -13 "$work/before" <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" {print $2}' | sort))
+  [ -z "$pulled" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=300 $pulled </dev/null >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
