@@ -4,7 +4,7 @@
 #   sudo ./scripts/fresh-root.sh [ROOT_DIR] [-- COMMAND...]
 # ROOT_DIR (default /var/tmp/kestrel-root) is made with debootstrap unless it
 # already holds a root; COMMAND (default ./scripts/test.sh) runs as root in
-# /root/kestrel inside it, with /proc, /sys and /dev mounted for the
+# /root/kestrel inside it, with /proc, /sys, /dev and /dev/shm mounted for the
 # time of the run. The mirror is the first one in this machine's apt
 # sources, or KESTREL_MIRROR. Not part of CI: it needs the mirror and time.
 set -euo pipefail
@@ -40,11 +40,23 @@ for fs in proc sys dev dev/pts; do
   mount --bind "/$fs" "$root/$fs"
   mounts+=("$root/$fs")
 done
+# The web engine's shared memory: the bound /dev has only the bare folder.
+mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs "$root/dev/shm"
+mounts+=("$root/dev/shm")
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 
-# A clone, not a copy: only what is committed goes in, as CI sees it.
-rm -rf "$root/root/kestrel"
-git clone --quiet "$top" "$root/root/kestrel"
+# A clone, not a copy: only what is committed goes in, as CI sees it. A
+# clone from an earlier run moves to this checkout's commit and keeps its
+# ignored build folders, so a second run builds only what changed.
+clone=$root/root/kestrel
+if [ -d "$clone/.git" ]; then
+  git -C "$clone" fetch --quiet "$top" HEAD
+  git -C "$clone" reset --quiet --hard FETCH_HEAD
+  git -C "$clone" clean --quiet -fd
+else
+  rm -rf "$clone"
+  git clone --quiet "$top" "$clone"
+fi
 echo "fresh-root: running ${command[*]} in $root/root/kestrel"
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
   bash -c 'cd /root/kestrel && exec "$@"' fresh-root "${command[@]}"

@@ -119,9 +119,11 @@ run_browser() {
 }
 iconv -f UTF-8 -t CP936 <<<$'[设置]\r\n[广播绑定IP地址]\r\nIP地址=\r' >/etc/kestrel/kestrel.INI
 cp /etc/kestrel/kestrel.INI "$work/without-port.INI"
-check "the browser starts for a user who cannot write /etc" run_browser nobody
+run_browser nobody || fail "the browser starts for a user who cannot write /etc"
+echo "ok: the browser starts for a user who cannot write /etc"
 check "... and leaves the settings file as it was" cmp /etc/kestrel/kestrel.INI "$work/without-port.INI"
-check "the browser runs as root" run_browser root
+run_browser root || fail "the browser runs as root"
+echo "ok: the browser runs as root"
 check "... writes the missing port into the file the link names" bash -c \
   "iconv -f CP936 -t UTF-8 /etc/kestrel/kestrel.INI | tr -d '\r' | grep -qx '主频道端口=9000'"
 check "... and the link stays a link" test -L /usr/lib/kestrel/kestrel.INI
