@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <memory>
 
@@ -38,19 +39,35 @@ private:
     int m_fd;
 };
 
-// Writes go to the file a symbolic link names, so that the link stays a link.
-std::string ResolvedPath(const std::string& path)
-{
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    return resolved ? std::string(resolved.get()) : path;
-}
-
 std::string DirectoryOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes go to the file a symbolic link names, so that the link stays a link,
+// also when that file is missing (a settings file the administrator deleted
+// behind its link). A chain of links is followed as far as the system does.
+int ResolveWriteTarget(const std::string& path, std::string& target)
+{
+    constexpr int kMaxLinkHops = 40;
+    target = path;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(target.c_str(), nullptr), &std::free);
+        if (resolved) {
+            target = resolved.get();
+            return 0;
+        }
+        char linkText[PATH_MAX];
+        const ssize_t length = ::readlink(target.c_str(), linkText, sizeof linkText);
+        if (length < 0 || length == static_cast<ssize_t>(sizeof linkText))
+            return 0; // not a link: the path itself is the file to create
+        const std::string named(linkText, static_cast<std::size_t>(length));
+        target = named.front() == '/' ? named : DirectoryOf(target) + "/" + named;
+    }
+    return ELOOP;
 }
 
 // Opens a new file beside `path`, named by process and count so that two
@@ -144,7 +161,9 @@ int ReplaceWholeFile(const std::string& path, std::string_view bytes)
 {
     if (path.empty())
         return ENOENT;
-    const std::string target = ResolvedPath(path);
+    std::string target;
+    if (const int error = ResolveWriteTarget(path, target))
+        return error;
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     // The file's own write permission counts, not only its directory's.

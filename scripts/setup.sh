@@ -8,8 +8,15 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev
-  # kestrel-announce's page server; dpkg-shlibdeps for the package's dependencies
+  # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
+  # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
+  file scdoc
+  # the package tests: lintian, the desktop entries, the metainfo, the service's
+  # exposure (systemd-analyze), man -w, and the browser package's own
+  # dependencies, so that apt installs it without the network
+  lintian desktop-file-utils appstream systemd man-db
+  libqt6webengine6-data qt6-qpa-plugins xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3

@@ -190,6 +190,55 @@ TEST_F(ProfileStringTest, WriteKeepsModeLeavesNoTemporaryFileAndKeepsALink)
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 2);
 }
 
+// The installed layout: the path beside the program is a link into another
+// folder (/usr/lib/kestrel/kestrel.INI to /etc/kestrel/kestrel.INI), and the
+// file it names may have been deleted.
+TEST_F(ProfileStringTest, WriteThroughALinkIntoAnotherFolderChangesTheNamedFileAndKeepsTheLink)
+{
+    struct Case {
+        const char* what;
+        bool absolute;
+        bool targetExists;
+    };
+    for (const Case& c : {Case{"absolute link", true, true}, Case{"relative link", false, true},
+                          Case{"link to a deleted file", true, false},
+                          Case{"relative link to a deleted file", false, false}}) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(PathOf("etc"));
+        fs::remove_all(PathOf("lib"));
+        fs::create_directories(PathOf("etc/kestrel"));
+        fs::create_directories(PathOf("lib/kestrel"));
+        const std::string target = PathOf("etc/kestrel/kestrel.INI");
+        const std::string link = PathOf("lib/kestrel/kestrel.INI");
+        if (c.targetExists)
+            PutBytes(target, kEditedFile);
+        fs::create_symlink(c.absolute ? target : "../../etc/kestrel/kestrel.INI", link);
+
+        ASSERT_TRUE(WriteProfileString(link, "Net", "Port", "9100"));
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(ReadProfileString(link, "Net", "Port", "none"), "9100");
+        EXPECT_EQ(ReadProfileString(target, "Net", "Port", "none"), "9100");
+        if (c.targetExists) {
+            // Every other byte stays, as in a file written without a link.
+            const std::string plain = PathOf("plain.INI");
+            PutBytes(plain, kEditedFile);
+            ASSERT_TRUE(WriteProfileString(plain, "Net", "Port", "9100"));
+            EXPECT_EQ(BytesOf(target), BytesOf(plain));
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(PathOf("lib/kestrel")), fs::directory_iterator()), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(PathOf("etc/kestrel")), fs::directory_iterator()), 1);
+    }
+}
+
+TEST_F(ProfileStringTest, WriteThroughALoopOfLinksFailsAndKeepsTheLinks)
+{
+    fs::create_symlink(PathOf("b.INI"), m_path);
+    fs::create_symlink(m_path, PathOf("b.INI"));
+    EXPECT_FALSE(WriteProfileString(m_path, "Net", "Port", "9100"));
+    EXPECT_TRUE(fs::is_symlink(m_path));
+    EXPECT_TRUE(fs::is_symlink(PathOf("b.INI")));
+}
+
 TEST_F(ProfileStringTest, WriteOfTheValueAlreadyThereLeavesTheFileAlone)
 {
     PutBytes(m_path, kEditedFile);
