@@ -18,7 +18,9 @@ namespace kestrel {
 
 namespace {
 
+// The summary line waits for a burst to end, but never longer than this.
 constexpr int kRefusalSummaryMs = 1000;
+constexpr qint64 kLongestSummaryWaitMs = 10000;
 
 // A local page gets no WebRTC: its connections bypass every request the
 // guard sees. Frames of a local page count as local.
@@ -169,7 +171,10 @@ void CWebBrowser::RequestNewWindow(const QUrl& url, bool userInitiated)
         return;
     }
     // One line for a whole burst.
+    const qint64 now = m_clock.elapsed();
     if (!m_refusalSummary.isActive())
+        m_firstUnreportedMs = now;
+    if (now - m_firstUnreportedMs < kLongestSummaryWaitMs)
         m_refusalSummary.start(kRefusalSummaryMs);
 }
 

@@ -88,6 +88,7 @@ private:
     CNewWindowLimit m_newWindows;
     QElapsedTimer m_clock;
     QTimer m_refusalSummary;
+    qint64 m_firstUnreportedMs = 0;
     QTimer m_closeAnswer;
     bool m_bAskingToClose = false;
 };
