@@ -48,6 +48,9 @@ CMainApp::~CMainApp()
 
 int CMainApp::Run()
 {
+    // Taken from the start: a SIGTERM while the window is still being built
+    // waits for it and ends it in order.
+    CTerminationSignal termination;
     const QString programPath = QCoreApplication::applicationFilePath();
     CSingleInstance instance(CSingleInstance::InstanceKey(programPath),
                              QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
@@ -68,7 +71,6 @@ int CMainApp::Run()
     CMainDlg dialog(settingsPath, receiver);
     QObject::connect(&instance, &CSingleInstance::ComeForwardRequested, &dialog, &CMainDlg::ComeForward);
     // The session or the system is ending: nobody is there to answer a page.
-    CTerminationSignal termination;
     QObject::connect(&termination, &CTerminationSignal::Received, &dialog, &CMainDlg::EndWithoutAsking);
     QObject::connect(&m_app, &QGuiApplication::commitDataRequest, &dialog,
                      [&dialog](QSessionManager&) { dialog.EndWithoutAsking(); });
