@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpServer>
 #include <QTimer>
 #include <QToolButton>
 #include <QWebEngineView>
@@ -147,6 +148,7 @@ private slots:
     void newWindowsInsideOpenInTheOwnView();
     void onlyHttpAndHttpsAreOpened_data();
     void onlyHttpAndHttpsAreOpened();
+    void aFailedLoadPassesTheGateQuietly();
     void noWayLeadsToAProgramResource_data();
     void noWayLeadsToAProgramResource();
     void localFolderPagesStayInsideIt();
@@ -551,6 +553,23 @@ void MainDlgTest::onlyHttpAndHttpsAreOpened()
     // The empty home is no address at all: nothing to say.
     if (!(asHome && address.isEmpty()))
         QCOMPARE(printed.Count(QStringLiteral("Not opened: ")), 1);
+}
+
+void MainDlgTest::aFailedLoadPassesTheGateQuietly()
+{
+    // A port nobody listens on: the engine's own error page shows, and the
+    // gate has nothing to say about it.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
+    closed.close();
+    PrintedLines printed;
+    QSignalSpy done(m_dlg->m_browser, &CWebBrowser::DownloadComplete);
+    m_dlg->m_browser->Navigate(address);
+    QVERIFY(done.wait(kLoadTimeout));
+    QTest::qWait(kSettleTime);
+    QCOMPARE(printed.Lines(), QStringList());
+    QCOMPARE(m_dlg->m_browser->LocationURL(), address);
 }
 
 void MainDlgTest::noWayLeadsToAProgramResource_data()

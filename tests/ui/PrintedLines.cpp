@@ -1,5 +1,7 @@
 #include "tests/ui/PrintedLines.h"
 
+#include <QRegularExpression>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -22,8 +24,11 @@ PrintedLines::~PrintedLines()
     dup2(m_savedStdout, STDOUT_FILENO);
     close(m_savedStdout);
     // What was caught still shows in the test's log.
-    for (const QString& line : Lines())
-        std::printf("%s\n", qPrintable(line));
+    QFile file(m_file.fileName());
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray caught = file.readAll();
+        std::fwrite(caught.constData(), 1, size_t(caught.size()), stdout);
+    }
     std::fflush(stdout);
 }
 
@@ -33,7 +38,14 @@ QStringList PrintedLines::Lines()
     QFile file(m_file.fileName());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        // Qt Test writes the messages of Qt and the engine here too.
+        static const QRegularExpression testMessage(QStringLiteral("^Q[A-Z]+ *: "));
+        if (!testMessage.match(line).hasMatch())
+            lines << line;
+    }
+    return lines;
 }
 
 int PrintedLines::Count(const QString& text)

@@ -15,7 +15,7 @@ public:
     PrintedLines(const PrintedLines&) = delete;
     PrintedLines& operator=(const PrintedLines&) = delete;
 
-    // The lines printed so far.
+    // The program's lines printed so far (not the test framework's).
     QStringList Lines();
     // How many of them contain `text`.
     int Count(const QString& text);
