@@ -1,6 +1,7 @@
 #include "app/MainApp.h"
 
 #include "app/SingleInstance.h"
+#include "app/TerminationSignal.h"
 #include "base/ConsoleLine.h"
 #include "channel/LinkReceiver.h"
 #include "config/SettingsPath.h"
@@ -9,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <QFile>
+#include <QSessionManager>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -46,6 +48,9 @@ CMainApp::~CMainApp()
 
 int CMainApp::Run()
 {
+    // Taken from the start: a SIGTERM while the window is still being built
+    // waits for it and ends it in order.
+    CTerminationSignal termination;
     const QString programPath = QCoreApplication::applicationFilePath();
     CSingleInstance instance(CSingleInstance::InstanceKey(programPath),
                              QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
@@ -65,6 +70,10 @@ int CMainApp::Run()
     CLinkReceiver receiver;
     CMainDlg dialog(settingsPath, receiver);
     QObject::connect(&instance, &CSingleInstance::ComeForwardRequested, &dialog, &CMainDlg::ComeForward);
+    // The session or the system is ending: nobody is there to answer a page.
+    QObject::connect(&termination, &CTerminationSignal::Received, &dialog, &CMainDlg::EndWithoutAsking);
+    QObject::connect(&m_app, &QGuiApplication::commitDataRequest, &dialog,
+                     [&dialog](QSessionManager&) { dialog.EndWithoutAsking(); });
     m_app.exec();
     return 0;
 }

@@ -12,6 +12,16 @@ inline constexpr std::string_view kSettingsSection = "\xC9\xE8\xD6\xC3";
 inline constexpr std::string_view kMainChannelPortKey = "\xD6\xF7\xC6\xB5\xB5\xC0\xB6\xCB\xBF\xDA";
 inline constexpr std::string_view kDefaultMainChannelPort = "9000";
 
+// Section "设置", key "本地文件目录": the one folder whose files the browser
+// may open; empty means no local files at all.
+inline constexpr std::string_view kLocalFolderKey = "\xB1\xBE\xB5\xD8\xCE\xC4\xBC\xFE\xC4\xBF\xC2\xBC";
+
+// Section "设置", key "新窗口": where a page's new window goes, "外部" (the
+// desktop's browser, the default) or "本窗口" (the program's own view).
+inline constexpr std::string_view kNewWindowKey = "\xD0\xC2\xB4\xB0\xBF\xDA";
+inline constexpr std::string_view kNewWindowOutside = "\xCD\xE2\xB2\xBF";
+inline constexpr std::string_view kNewWindowInside = "\xB1\xBE\xB4\xB0\xBF\xDA";
+
 // Section "广播绑定IP地址", key "IP地址": the local IPv4 address the channel
 // binds to, in dotted decimal text; empty means any local address.
 inline constexpr std::string_view kBroadcastBindSection = "\xB9\xE3\xB2\xA5\xB0\xF3\xB6\xA8" "IP" "\xB5\xD8\xD6\xB7";

@@ -3,6 +3,7 @@
 #include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
+#include "config/BrowserSettings.h"
 #include "config/ChannelSettings.h"
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
@@ -60,9 +61,16 @@ QString RecordText(std::string_view gbk)
 } // namespace
 
 CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent)
+    : CMainDlg(settingsPath, ReadBrowserSettings(settingsPath), receiver, parent)
+{
+}
+
+CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
+                   QWidget* parent)
     : QMainWindow(parent)
-    , m_browser(new CWebBrowser(this))
+    , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), this))
     , m_receiver(receiver)
+    , m_bNewWindowsInside(browserSettings.newWindowsInside)
 {
     setCentralWidget(m_browser);
     // Start the browser's page now, still empty: its drawing surface would
@@ -78,6 +86,10 @@ CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWi
 
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &CMainDlg::OnCancel);
+    connect(m_browser, &CWebBrowser::CloseAgreed, this, &CMainDlg::EndNow);
+    connect(m_browser, &CWebBrowser::BackCommand, this, &CMainDlg::OnBack);
+    connect(m_browser, &CWebBrowser::ForwardCommand, this, &CMainDlg::OnForward);
+    connect(m_browser, &CWebBrowser::RefreshCommand, this, &CMainDlg::OnRefresh);
 
     // Without a settings file there is no channel.
     if (settingsPath.empty()) {
@@ -268,6 +280,22 @@ void CMainDlg::OnRefresh()
 
 void CMainDlg::OnCancel()
 {
+    // An empty browser holds no work: it ends at once, as it always did.
+    if (m_bEnding || m_browser->url().isEmpty()) {
+        EndNow();
+        return;
+    }
+    m_browser->AskToClose();
+}
+
+void CMainDlg::EndWithoutAsking()
+{
+    m_browser->DismissPageQuestions();
+    EndNow();
+}
+
+void CMainDlg::EndNow()
+{
     // Everything the window holds open is let go here, before it closes.
     m_receiver.Close();
     m_bEnding = true;
@@ -314,9 +342,11 @@ void CMainDlg::OnCommandStateChange(long command, bool enable)
 
 void CMainDlg::OnNewWindow2(const QUrl& url)
 {
-    // New windows never open inside the program: the desktop's browser
-    // shows them.
-    if (MayOpenOutside(url))
+    // The program has one window: a new one shows either in its own browser,
+    // through the same gate as every navigation, or in the desktop's.
+    if (m_bNewWindowsInside)
+        m_browser->Navigate(url.toString());
+    else if (MayOpenOutside(url))
         QDesktopServices::openUrl(url);
 }
 

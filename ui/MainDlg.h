@@ -11,6 +11,7 @@ class QSocketNotifier;
 
 namespace kestrel {
 
+struct BrowserSettings;
 class CLinkReceiver;
 class CStatusBar;
 class CToolBar;
@@ -19,7 +20,7 @@ class CWebBrowser;
 // The program's only window: the toolbar on top, the browser in the middle,
 // the three-pane status bar at the bottom. It keeps the clock, runs the
 // catalogue merge every second, reads the channel through the link receiver
-// and ends the program on Escape or any close request.
+// and ends the program on Escape or any close request, once the page agrees.
 class CMainDlg : public QMainWindow, public CCatalogueHost, public CSocketOwner {
     Q_OBJECT
 
@@ -70,7 +71,10 @@ public slots:
     void OnStop();
     void OnRefresh();
     // The one way the window ends: Escape and every close request come here.
+    // A page with unsaved work is asked first and may keep the window open.
     void OnCancel();
+    // Ends the window without asking the page (a session logout, SIGTERM).
+    void EndWithoutAsking();
     // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
     void OnLinkCommand(int command);
     void OpenLink(const QString& url);
@@ -99,6 +103,9 @@ protected:
     void UnwatchSocket(int socket) override;
 
 private:
+    CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
+             QWidget* parent);
+    void EndNow();
     void CreateBars();
     void ConnectBrowserEvents();
     void OnClockTimer();
@@ -112,6 +119,8 @@ private:
     QTimer m_mergeTimer;
     // Runs only while the channel waits for its card or its group.
     QTimer m_channelRetryTimer;
+    // "新窗口=本窗口": new windows open in the window's own browser.
+    bool m_bNewWindowsInside = false;
     bool m_bEnding = false;
 };
 

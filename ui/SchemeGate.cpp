@@ -2,32 +2,62 @@
 
 #include "base/ConsoleLine.h"
 
-#include <QStringList>
+#include <QFileInfo>
 
 namespace kestrel {
 
 namespace {
 
-bool SchemeAllowed(const QUrl& url, const QStringList& schemes, const QString& refusal)
+bool IsWebAddress(const QUrl& url)
 {
-    if (url.isValid() && schemes.contains(url.scheme()))
-        return true;
-    PrintLine(refusal.arg(url.toString(), schemes.join(QStringLiteral(", "))).toStdString());
-    return false;
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+void Refuse(const QString& line)
+{
+    PrintLine(line.toStdString());
 }
 
 } // namespace
 
-bool MayNavigate(const QUrl& url)
+CSchemeGate::CSchemeGate(const QString& localFolder)
 {
-    return SchemeAllowed(url, {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file")},
-                         QStringLiteral("Not opened: \"%1\" is not an address of %2"));
+    if (localFolder.isEmpty())
+        return;
+    const QFileInfo folder(localFolder);
+    if (folder.isDir())
+        m_folder = folder.canonicalFilePath();
+    else
+        Refuse(QStringLiteral("Local folder \"%1\" is not a folder: no local files are opened").arg(localFolder));
+}
+
+bool CSchemeGate::IsInsideLocalFolder(const QUrl& url) const
+{
+    if (m_folder.isEmpty() || !url.isValid() || !url.isLocalFile() || !url.host().isEmpty())
+        return false;
+    // The real path, so that neither ".." nor a link leads out of the folder.
+    const QString path = QFileInfo(url.toLocalFile()).canonicalFilePath();
+    return !path.isEmpty()
+        && (path == m_folder || path.startsWith(m_folder.endsWith(QLatin1Char('/')) ? m_folder : m_folder + QLatin1Char('/')));
+}
+
+bool CSchemeGate::MayNavigate(const QUrl& url) const
+{
+    if (IsWebAddress(url) || IsInsideLocalFolder(url))
+        return true;
+    if (url.isLocalFile() && !m_folder.isEmpty())
+        Refuse(QStringLiteral("Not opened: \"%1\" is not inside the local folder %2").arg(url.toString(), m_folder));
+    else
+        Refuse(QStringLiteral("Not opened: \"%1\" is not an address of http, https").arg(url.toString()));
+    return false;
 }
 
 bool MayOpenOutside(const QUrl& url)
 {
-    return SchemeAllowed(url, {QStringLiteral("http"), QStringLiteral("https")},
-                         QStringLiteral("New window not opened: \"%1\" is not an address of %2"));
+    if (IsWebAddress(url))
+        return true;
+    Refuse(QStringLiteral("New window not opened: \"%1\" is not an address of http, https").arg(url.toString()));
+    return false;
 }
 
 } // namespace kestrel

@@ -1,30 +1,111 @@
 #include "ui/WebBrowser.h"
 
-#include "ui/SchemeGate.h"
+#include "base/ConsoleLine.h"
+#include "ui/LocalFileGuard.h"
+#include "ui/WebPage.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
 namespace kestrel {
 
-CWebBrowser::CWebBrowser(QWidget* parent)
+namespace {
+
+// The summary line waits for a burst to end, but never longer than this.
+constexpr int kRefusalSummaryMs = 1000;
+constexpr qint64 kLongestSummaryWaitMs = 10000;
+
+// A local page gets no WebRTC: its connections bypass every request the
+// guard sees. Frames of a local page count as local.
+const char kNoWebRtcOnLocalPages[] = R"(
+(function () {
+  var local = location.protocol === 'file:';
+  try {
+    local = local || Array.prototype.some.call(location.ancestorOrigins || [],
+        function (origin) { return origin === 'file://' || origin === 'null'; });
+  } catch (e) {}
+  if (!local)
+    return;
+  ['RTCPeerConnection', 'webkitRTCPeerConnection', 'RTCDataChannel', 'RTCSessionDescription',
+   'RTCIceCandidate', 'RTCRtpSender', 'RTCRtpReceiver', 'RTCRtpTransceiver'].forEach(function (name) {
+    try { Object.defineProperty(window, name, {value: undefined, writable: false, configurable: false}); } catch (e) {}
+  });
+})();
+)";
+
+QWebEngineScript NoWebRtcOnLocalPages()
+{
+    QWebEngineScript script;
+    script.setName(QStringLiteral("kestrel-no-webrtc-on-local-pages"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(QString::fromUtf8(kNoWebRtcOnLocalPages));
+    return script;
+}
+
+} // namespace
+
+CWebBrowser::CWebBrowser(const QString& localFolder, QWidget* parent)
     : QWebEngineView(parent)
+    , m_gate(localFolder)
+    // A profile without a storage name keeps everything in memory.
+    , m_profile(new QWebEngineProfile(this))
+    , m_guard(new CLocalFileGuard(m_gate, this))
+    , m_page(new CWebPage(m_profile, m_gate, this))
 {
     setObjectName(QStringLiteral("browser"));
+    QWebEngineSettings* settings = m_profile->settings();
     // A page must never hand an address of an unknown kind to another program.
-    page()->profile()->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    m_profile->setUrlRequestInterceptor(m_guard);
+    m_profile->scripts()->insert(NoWebRtcOnLocalPages());
+    setPage(m_page);
 
     connect(this, &QWebEngineView::loadStarted, this, &CWebBrowser::DownloadBegin);
+    connect(this, &QWebEngineView::loadStarted, this, [this] { m_newWindows.NewPage(); });
     connect(this, &QWebEngineView::loadFinished, this, &CWebBrowser::DownloadComplete);
     connect(this, &QWebEngineView::loadProgress, this,
             [this](int progress) { emit ProgressChange(progress, 100); });
-    connect(page(), &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest& request) { emit NewWindow2(request.requestedUrl()); });
+    connect(m_page, &QWebEnginePage::newWindowRequested, this,
+            [this](QWebEngineNewWindowRequest& request) { RequestNewWindow(request.requestedUrl(), request.isUserInitiated()); });
     ReportCommandState(QWebEnginePage::Back, CSC_NAVIGATEBACK);
     ReportCommandState(QWebEnginePage::Forward, CSC_NAVIGATEFORWARD);
     ReportCommandState(QWebEnginePage::Stop, CSC_UPDATECOMMANDS);
+
+    m_clock.start();
+    m_refusalSummary.setSingleShot(true);
+    connect(&m_refusalSummary, &QTimer::timeout, this, &CWebBrowser::PrintRefusedWindows);
+
+    m_closeAnswer.setSingleShot(true);
+    connect(&m_closeAnswer, &QTimer::timeout, this, &CWebBrowser::OnPageClosing);
+    connect(m_page, &QWebEnginePage::windowCloseRequested, this, &CWebBrowser::OnPageClosing);
+    // While the user reads the question, the page has answered: no limit.
+    connect(m_page, &CWebPage::LeaveQuestionShown, &m_closeAnswer, &QTimer::stop);
+    connect(m_page, &CWebPage::LeaveQuestionAnswered, this, [this](bool leave) {
+        if (!m_bAskingToClose)
+            return;
+        if (leave)
+            m_closeAnswer.start(kCloseAnswerMs);
+        else
+            m_bAskingToClose = false;
+    });
+}
+
+CWebBrowser::~CWebBrowser()
+{
+    // The page must go before the profile it lives in.
+    setPage(nullptr);
+    delete m_page;
 }
 
 void CWebBrowser::GoBack()
@@ -40,7 +121,7 @@ void CWebBrowser::GoForward()
 void CWebBrowser::Navigate(const QString& url)
 {
     const QUrl target(url, QUrl::TolerantMode);
-    if (MayNavigate(target))
+    if (m_gate.MayNavigate(target))
         load(target);
 }
 
@@ -57,6 +138,86 @@ void CWebBrowser::Refresh()
 QString CWebBrowser::LocationURL() const
 {
     return url().toString();
+}
+
+void CWebBrowser::AskToClose()
+{
+    if (m_bAskingToClose)
+        return;
+    m_bAskingToClose = true;
+    m_closeAnswer.start(kCloseAnswerMs);
+    m_page->triggerAction(QWebEnginePage::RequestClose);
+}
+
+void CWebBrowser::OnPageClosing()
+{
+    // Only a close the program asked for ends anything.
+    if (!m_bAskingToClose)
+        return;
+    m_bAskingToClose = false;
+    m_closeAnswer.stop();
+    emit CloseAgreed();
+}
+
+void CWebBrowser::DismissPageQuestions()
+{
+    m_page->DismissLeaveQuestion();
+}
+
+void CWebBrowser::RequestNewWindow(const QUrl& url, bool userInitiated)
+{
+    if (m_newWindows.Allow(userInitiated, m_clock.elapsed())) {
+        emit NewWindow2(url);
+        return;
+    }
+    // One line for a whole burst.
+    const qint64 now = m_clock.elapsed();
+    if (!m_refusalSummary.isActive())
+        m_firstUnreportedMs = now;
+    if (now - m_firstUnreportedMs < kLongestSummaryWaitMs)
+        m_refusalSummary.start(kRefusalSummaryMs);
+}
+
+void CWebBrowser::PrintRefusedWindows()
+{
+    if (const int refused = m_newWindows.TakeRefused())
+        PrintLine(QStringLiteral("New windows refused: %1 (only a click opens one, at most one a second and %2 a page)")
+                      .arg(refused)
+                      .arg(CNewWindowLimit::kPerPage)
+                      .toStdString());
+}
+
+QMenu* CWebBrowser::CreateContextMenu(const QUrl& linkUrl)
+{
+    auto* menu = new QMenu(this);
+    const auto addPageAction = [this, menu](const char* text, QWebEnginePage::WebAction action) {
+        QAction* entry = menu->addAction(QString::fromUtf8(text), this, [this, action] { triggerPageAction(action); });
+        entry->setEnabled(pageAction(action)->isEnabled());
+    };
+    menu->addAction(QStringLiteral("后退"), this, &CWebBrowser::BackCommand)->setEnabled(pageAction(QWebEnginePage::Back)->isEnabled());
+    menu->addAction(QStringLiteral("前进"), this, &CWebBrowser::ForwardCommand)
+        ->setEnabled(pageAction(QWebEnginePage::Forward)->isEnabled());
+    menu->addAction(QStringLiteral("刷新"), this, &CWebBrowser::RefreshCommand);
+    menu->addSeparator();
+    addPageAction("复制", QWebEnginePage::Copy);
+    addPageAction("粘贴", QWebEnginePage::Paste);
+    addPageAction("全选", QWebEnginePage::SelectAll);
+    if (!linkUrl.isValid() || linkUrl.isEmpty())
+        return menu;
+    menu->addSeparator();
+    addPageAction("复制链接地址", QWebEnginePage::CopyLinkToClipboard);
+    // The pupil's own click, under the same limit as a click on the page.
+    if (m_newWindows.HasRoom() && (linkUrl.scheme() == QLatin1String("http") || linkUrl.scheme() == QLatin1String("https")))
+        menu->addAction(QStringLiteral("在新窗口中打开"), this, [this, linkUrl] { RequestNewWindow(linkUrl, true); });
+    return menu;
+}
+
+void CWebBrowser::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QWebEngineContextMenuRequest* request = lastContextMenuRequest();
+    QMenu* menu = CreateContextMenu(request ? request->linkUrl() : QUrl());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }
 
 void CWebBrowser::ReportCommandState(QWebEnginePage::WebAction action, CommandState command)

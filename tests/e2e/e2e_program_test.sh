@@ -5,7 +5,11 @@
 # Checks, each within a bounded wait, that the home page, every link picture
 # (with the browser's user agent) and link 1's page are fetched by
 # themselves, that a click on link button 3 opens link 3's page, and that
-# the toolbar shows every link picture with its magenta keyed out.
+# the toolbar shows every link picture with its magenta keyed out; that 50
+# script pop-ups start no desktop browser and print one line while a click
+# on a new-window link starts it once (a recording stand-in on PATH), that
+# Escape ends the program, and that nothing but the program's own lines is
+# printed (standard error stays empty).
 #   e2e_program_test.sh PROGRAM ANNOUNCER OUTPUT_DIR
 # The screenshots stay in OUTPUT_DIR; everything else goes with the run.
 set -euo pipefail
@@ -32,9 +36,11 @@ magenta=FF00FF
 work=$(mktemp -d)
 requests=$work/requests.log
 program_log=$work/program.log
+program_errors=$work/program-errors.log
+desktop_log=$work/desktop-browser.log
 announcer_log=$work/announcer.log
 screenshot=
-mkdir -p "$output" "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime"
+mkdir -p "$output" "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime" "$work/desktop"
 chmod 700 "$work/runtime"
 : >"$requests"
 
@@ -51,6 +57,10 @@ trap finish EXIT
 trap 'exit 1' INT TERM
 
 e2e_more_report() {
+  echo "== program errors"
+  tail -n 60 "$program_errors" 2>/dev/null
+  echo "== desktop browser starts"
+  cat "$desktop_log" 2>/dev/null
   [ -z "$screenshot" ] || echo "== last screenshot: $screenshot"
 }
 
@@ -127,6 +137,12 @@ page() { printf '<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s</tit
 page "Home" home.html
 for k in 1 2 3 4; do
   page "${names[k - 1]}" "link$k.html"
+  [ "$k" -eq 4 ] && cat >"$work/site/link4.html" <<'HTML'
+<!DOCTYPE html><html><head><meta charset="utf-8"><title>pop-ups</title></head><body style="margin:0">
+<a target="_blank" href="/outside.html" style="display:block;position:fixed;top:0;left:0;width:100%;height:100%">outside</a>
+<script>for (var i = 0; i < 50; ++i) window.open('/outside.html?' + i);</script>
+</body></html>
+HTML
   convert -size 24x24 "xc:#$magenta" -fill "#${colours[k - 1]}" -draw "rectangle 4,4,19,19" \
     -type truecolor "BMP3:$work/site/pictures/link$k.bmp"
   size=$(stat -c %s "$work/site/pictures/link$k.bmp")
@@ -174,14 +190,20 @@ cp "$program" "$work/bin/kestrel"
 printf '[设置]\n主频道端口=%s\n[广播绑定IP地址]\nIP地址=127.0.0.1\n' "$channel_port" \
   | iconv -f UTF-8 -t GBK >"$work/bin/kestrel.INI"
 
+# The desktop's browser, as the program finds it (xdg-open on PATH): a
+# stand-in that only notes what it was asked to open.
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$desktop_log" >"$work/desktop/xdg-open"
+chmod +x "$work/desktop/xdg-open"
+: >"$desktop_log"
+
 echo "== program"
 # Its own process group (setsid), so that the web engine's processes stop with it.
 (
   cd "$work/home"
-  exec env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$virtual_display" QT_QPA_PLATFORM=xcb \
+  exec env PATH="$work/desktop:$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$virtual_display" QT_QPA_PLATFORM=xcb \
     QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage" \
     setsid "$work/bin/kestrel"
-) >"$program_log" 2>&1 &
+) >"$program_log" 2>"$program_errors" &
 program_pid=$!
 
 check "the home page is requested" 60 requested /home.html
@@ -215,4 +237,36 @@ toolbar_shows_links || fail "the link pictures are not in one row in link order"
 echo "ok: the link pictures in one row above the web page (row $page_top on), in link order, after the navigation buttons"
 [ "$magenta_count" -eq 0 ] || fail "$magenta_count magenta pixels on the screen"
 echo "ok: no magenta pixel on the screen"
+echo "== pop-ups"
+desktop_starts() { [ "$(wc -l <"$desktop_log")" -eq "$1" ]; }
+click_x=$(((spot_left[4] + spot_right[4]) / 2))
+click_y=$(((spot_top[4] + spot_bottom[4]) / 2))
+DISPLAY=$virtual_display xdotool mousemove "$click_x" "$click_y" click 1 || fail "xdotool could not click"
+check "a click on link button 4 opens the page of 50 script pop-ups" 30 requested /link4.html
+check "the 50 script pop-ups are refused in one line" 30 grep -q "^New windows refused: 50 " "$program_log"
+sleep 2
+desktop_starts 0 || fail "script pop-ups started the desktop browser"
+[ "$(grep -c "New window" "$program_log")" -eq 1 ] || fail "more than one line about the pop-ups"
+requested /outside.html && fail "a pop-up's page was fetched"
+echo "ok: no desktop browser start for pop-ups without a click"
+DISPLAY=$virtual_display xdotool mousemove 640 500 click 1 || fail "xdotool could not click"
+check "a click on a new-window link starts the desktop browser" 30 desktop_starts 1
+sleep 2
+desktop_starts 1 || fail "one click started the desktop browser $(wc -l <"$desktop_log") times"
+grep -q "^$site/outside.html\$" "$desktop_log" || fail "the desktop browser got $(cat "$desktop_log")"
+echo "ok: the click started it exactly once, with $site/outside.html"
+
+echo "== Escape"
+DISPLAY=$virtual_display xdotool key Escape || fail "xdotool could not press Escape"
+for _ in $(seq 100); do
+  kill -0 "$program_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$program_pid" 2>/dev/null && fail "Escape on a page without unsaved work did not end the program"
+wait "$program_pid" || fail "the program ended with status $?"
+program_pid=
+echo "ok: Escape ended the program"
+[ ! -s "$program_errors" ] || fail "the program wrote to standard error"
+echo "ok: nothing on standard error; standard output:"
+sed 's/^/  /' "$program_log"
 echo "e2e_program: passed (final screenshot: $screenshot)"

@@ -37,6 +37,11 @@ void PageServer::AddEndlessPage(const QString& path)
     m_endlessPages.insert(path);
 }
 
+void PageServer::AddRedirect(const QString& path, const QByteArray& location)
+{
+    m_redirects.insert(path, location);
+}
+
 void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength)
 {
     m_pages.insert(path, body);
@@ -81,6 +86,12 @@ void PageServer::Answer(QTcpSocket* socket, const QString& path)
 {
     if (m_endlessPages.contains(path)) {
         socket->write(Response("200 OK", "<html><body><p>loading", 1000000));
+        return;
+    }
+    if (m_redirects.contains(path)) {
+        socket->write("HTTP/1.1 302 Found\r\nLocation: " + m_redirects.value(path) +
+                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
         return;
     }
     if (!m_pages.contains(path)) {

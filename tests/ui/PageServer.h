@@ -24,6 +24,8 @@ public:
     void AddPage(const QString& path, const QByteArray& html);
     // Sends the headers and the start of the page, then nothing more.
     void AddEndlessPage(const QString& path);
+    // Answers with a redirect to `location`.
+    void AddRedirect(const QString& path, const QByteArray& location);
     // Announces a longer body than it sends, then closes the connection.
     void AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength);
     int RequestCount(const QString& path) const { return m_requests.value(path); }
@@ -39,6 +41,7 @@ private:
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
     QHash<QString, qsizetype> m_announcedLengths;
+    QHash<QString, QByteArray> m_redirects;
     QHash<QString, int> m_requests;
     QHash<QString, QByteArray> m_userAgents;
     QHash<QTcpSocket*, QByteArray> m_pending;

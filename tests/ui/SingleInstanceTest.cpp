@@ -42,6 +42,7 @@ private slots:
     void secondStartExitsSilentlyWhenNobodyAnswers();
     void copyUnderAnotherNameRunsSideBySide();
     void lockLeftByACrashDoesNotBlock();
+    void terminationEndsInOrderAndLetsGo();
 
 private:
     std::unique_ptr<QProcess> Start(const QString& program);
@@ -224,6 +225,18 @@ void SingleInstanceTest::lockLeftByACrashDoesNotBlock()
     WaitUntilClaimed(QStringLiteral("kestrel"), next);
     QTest::qWait(kStayTime);
     QCOMPARE(next.state(), QProcess::Running);
+}
+
+void SingleInstanceTest::terminationEndsInOrderAndLetsGo()
+{
+    m_processes.push_back(Start(kProgram));
+    QProcess& running = *m_processes.back();
+    WaitUntilClaimed(QStringLiteral("kestrel"), running);
+    running.terminate();
+    QVERIFY(running.waitForFinished(kGiveWayTimeout));
+    QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(running.exitCode(), 0);
+    QCOMPARE(LockOwner(QStringLiteral("kestrel")), 0);
 }
 
 } // namespace kestrel

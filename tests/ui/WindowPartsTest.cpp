@@ -4,12 +4,16 @@
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
 #include "ui/LinkPictures.h"
+#include "ui/NewWindowLimit.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -61,6 +65,10 @@ private slots:
     void clockTextHasFixedWidthFields();
     void schemeGate_data();
     void schemeGate();
+    void localFilesOnlyInsideTheFolder_data();
+    void localFilesOnlyInsideTheFolder();
+    void missingLocalFolderOpensNoFiles();
+    void newWindowsNeedAClickAndKeepTheirPace();
     void toolbarButtonsAreKnownByCommand();
     void statusPanesHoldTheirTexts();
     void clockPanesWidenForLargeFonts();
@@ -186,9 +194,13 @@ void WindowPartsTest::schemeGate_data()
     QTest::addColumn<bool>("outside");
     QTest::newRow("http") << QStringLiteral("http://127.0.0.1/a") << true << true;
     QTest::newRow("https") << QStringLiteral("HTTPS://127.0.0.1/a") << true << true;
-    QTest::newRow("file") << QStringLiteral("file:///tmp/a.html") << true << false;
+    QTest::newRow("file") << QStringLiteral("file:///etc/hostname") << false << false;
+    QTest::newRow("folder listing") << QStringLiteral("file:///home/") << false << false;
     QTest::newRow("script") << QStringLiteral("javascript:alert(1)") << false << false;
     QTest::newRow("data") << QStringLiteral("data:text/html,x") << false << false;
+    QTest::newRow("page source") << QStringLiteral("view-source:http://127.0.0.1/a") << false << false;
+    QTest::newRow("program resource") << QStringLiteral("qrc:/kestrel/kestrel-16.png") << false << false;
+    QTest::newRow("blank") << QStringLiteral("about:blank") << false << false;
     QTest::newRow("other program") << QStringLiteral("steam://run/1") << false << false;
     QTest::newRow("no scheme") << QStringLiteral("www.example.org") << false << false;
     QTest::newRow("empty") << QString() << false << false;
@@ -200,8 +212,79 @@ void WindowPartsTest::schemeGate()
     QFETCH(bool, inside);
     QFETCH(bool, outside);
     const QUrl url(address, QUrl::TolerantMode);
-    QCOMPARE(MayNavigate(url), inside);
+    QCOMPARE(CSchemeGate().MayNavigate(url), inside);
     QCOMPARE(MayOpenOutside(url), outside);
+}
+
+void WindowPartsTest::localFilesOnlyInsideTheFolder_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("lesson") << QStringLiteral("lessons/a.html") << true;
+    QTest::newRow("lesson in a subfolder") << QStringLiteral("lessons/unit/b.html") << true;
+    QTest::newRow("the folder itself") << QStringLiteral("lessons") << true;
+    QTest::newRow("beside the folder") << QStringLiteral("secret.txt") << false;
+    QTest::newRow("up and out") << QStringLiteral("lessons/../secret.txt") << false;
+    QTest::newRow("link leading out") << QStringLiteral("lessons/link.txt") << false;
+    QTest::newRow("folder with the same start") << QStringLiteral("lessons2/c.html") << false;
+    QTest::newRow("missing file") << QStringLiteral("lessons/none.html") << false;
+}
+
+void WindowPartsTest::localFilesOnlyInsideTheFolder()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, opens);
+    QTemporaryDir top;
+    QVERIFY(top.isValid());
+    const QDir dir(top.path());
+    QVERIFY(dir.mkpath(QStringLiteral("lessons/unit")) && dir.mkpath(QStringLiteral("lessons2")));
+    for (const char* name : {"lessons/a.html", "lessons/unit/b.html", "lessons2/c.html", "secret.txt"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("secret.txt")), dir.filePath(QStringLiteral("lessons/link.txt"))));
+    // Named through a link and with a trailing slash, as a settings file may.
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("lessons")), dir.filePath(QStringLiteral("named"))));
+    const CSchemeGate gate(dir.filePath(QStringLiteral("named/")));
+
+    const QUrl url = QUrl::fromLocalFile(dir.path() + QLatin1Char('/') + relative);
+    QCOMPARE(gate.MayNavigate(url), opens);
+    QCOMPARE(gate.IsInsideLocalFolder(url), opens);
+    QVERIFY(!MayOpenOutside(url));
+}
+
+void WindowPartsTest::missingLocalFolderOpensNoFiles()
+{
+    QTemporaryDir top;
+    QFile page(top.filePath(QStringLiteral("a.html")));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    const CSchemeGate gate(top.filePath(QStringLiteral("gone")));
+    QCOMPARE(gate.LocalFolder(), QString());
+    QVERIFY(!gate.MayNavigate(QUrl::fromLocalFile(page.fileName())));
+    QVERIFY(!gate.MayNavigate(QUrl::fromLocalFile(top.filePath(QStringLiteral("gone/a.html")))));
+}
+
+void WindowPartsTest::newWindowsNeedAClickAndKeepTheirPace()
+{
+    CNewWindowLimit limit;
+    QVERIFY(!limit.Allow(false, 0));
+    QVERIFY(limit.Allow(true, 0));
+    QVERIFY(!limit.Allow(true, 999));
+    QVERIFY(limit.Allow(true, 1000));
+    QVERIFY(!limit.Allow(false, 5000));
+    QCOMPARE(limit.TakeRefused(), 3);
+    QCOMPARE(limit.TakeRefused(), 0);
+
+    // Ten for a page, however slowly they come.
+    std::int64_t now = 1000;
+    for (int i = 2; i < CNewWindowLimit::kPerPage; ++i)
+        QVERIFY(limit.Allow(true, now += 1000));
+    QVERIFY(!limit.HasRoom());
+    QVERIFY(!limit.Allow(true, now += 1000));
+    limit.NewPage();
+    QVERIFY(limit.HasRoom());
+    QVERIFY(limit.Allow(true, now += 1000));
+    QCOMPARE(limit.TakeRefused(), 1);
 }
 
 void WindowPartsTest::toolbarButtonsAreKnownByCommand()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+// What the settings file says about the browser itself. Read once at start,
+// never written back: these keys are the school's, not the program's.
+struct BrowserSettings {
+    // The folder whose files may be opened, as UTF-8 text; empty: none.
+    std::string localFolder;
+    // New windows open in the program's own view instead of the desktop's
+    // browser.
+    bool newWindowsInside = false;
+};
+
+// Reads "本地文件目录" and "新窗口" of section "设置" from the settings file at
+// `settingsPath`; the defaults (no folder, new windows outside) when there is
+// no path, no file, no key or an empty value. The folder, GBK in the file, comes back as
+// UTF-8. A "新窗口" value other than "外部" or "本窗口" keeps the default and
+// prints a line saying so.
+BrowserSettings ReadBrowserSettings(const std::string& settingsPath);
+
+} // namespace kestrel

@@ -1,0 +1,92 @@
+#include "ui/WebPage.h"
+
+#include "base/ConsoleLine.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+
+namespace kestrel {
+
+namespace {
+
+// The text the engine hands to javaScriptConfirm when a page with unsaved
+// work is about to go; nothing else tells that question from a confirm().
+QString EngineLeaveQuestion()
+{
+    return QCoreApplication::translate("QWebEnginePage",
+                                       "Are you sure you want to leave this page? Changes that you made may not be saved.");
+}
+
+} // namespace
+
+CWebPage::CWebPage(QWebEngineProfile* profile, const CSchemeGate& gate, QObject* parent)
+    : QWebEnginePage(profile, parent)
+    , m_gate(gate)
+{
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl& origin, Feature feature) { setFeaturePermission(origin, feature, PermissionDeniedByUser); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+}
+
+bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
+{
+    // Frames inside a page never replace what the pupil sees; the request
+    // guard keeps local pages' frames off the network.
+    if (!isMainFrame)
+        return true;
+    if (!m_gate.MayNavigate(url))
+        return false;
+    // A local lesson stays off the network: only the program itself (a
+    // record, a button, the history) leaves it for a web address.
+    const bool programAsked = type == NavigationTypeTyped || type == NavigationTypeBackForward || type == NavigationTypeReload;
+    if (this->url().isLocalFile() && !url.isLocalFile() && !programAsked) {
+        PrintLine(QStringLiteral("Not opened: the local page \"%1\" may not open \"%2\"")
+                      .arg(this->url().toString(), url.toString())
+                      .toStdString());
+        return false;
+    }
+    return true;
+}
+
+bool CWebPage::javaScriptConfirm(const QUrl& securityOrigin, const QString& message)
+{
+    if (message != EngineLeaveQuestion())
+        return QWebEnginePage::javaScriptConfirm(securityOrigin, message);
+    emit LeaveQuestionShown();
+    const bool leave = AskWhetherToLeave();
+    emit LeaveQuestionAnswered(leave);
+    return leave;
+}
+
+bool CWebPage::AskWhetherToLeave()
+{
+    QMessageBox question(QMessageBox::Question, QStringLiteral("离开此网页？"),
+                         QStringLiteral("您所做的更改可能不会保存。"), QMessageBox::NoButton,
+                         qobject_cast<QWidget*>(parent()));
+    question.setObjectName(QStringLiteral("leaveQuestion"));
+    QPushButton* leave = question.addButton(QStringLiteral("离开"), QMessageBox::AcceptRole);
+    QPushButton* stay = question.addButton(QStringLiteral("留下"), QMessageBox::RejectRole);
+    question.setDefaultButton(stay);
+    question.setEscapeButton(stay);
+    m_leaveQuestion = &question;
+    question.exec();
+    return question.clickedButton() == leave;
+}
+
+void CWebPage::DismissLeaveQuestion()
+{
+    if (!m_leaveQuestion)
+        return;
+    for (QAbstractButton* button : m_leaveQuestion->buttons()) {
+        if (m_leaveQuestion->buttonRole(button) == QMessageBox::AcceptRole)
+            button->click();
+    }
+}
+
+} // namespace kestrel

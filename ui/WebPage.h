@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ui/SchemeGate.h"
+
+#include <QPointer>
+#include <QWebEnginePage>
+
+class QMessageBox;
+
+namespace kestrel {
+
+// The page inside the browser. Every main-frame navigation passes the scheme
+// gate here, whoever asks for it (a record, a click, a script, a redirect, a
+// form); a local page cannot navigate to the network by itself. Requests for
+// camera, microphone, location, notifications and the rest are refused at
+// once, and the page's question whether to leave it is asked in Chinese.
+class CWebPage : public QWebEnginePage {
+    Q_OBJECT
+
+public:
+    CWebPage(QWebEngineProfile* profile, const CSchemeGate& gate, QObject* parent);
+
+    // Closes an open leave question as if the user had chosen to leave.
+    void DismissLeaveQuestion();
+
+signals:
+    void LeaveQuestionShown();
+    void LeaveQuestionAnswered(bool leave);
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& message) override;
+
+private:
+    bool AskWhetherToLeave();
+
+    const CSchemeGate& m_gate;
+    QPointer<QMessageBox> m_leaveQuestion;
+};
+
+} // namespace kestrel
