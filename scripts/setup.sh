@@ -13,6 +13,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3
+  # Qt's platform interface, to queue input as the window system does in window tests and benchmarks
+  qt6-base-private-dev
   # a real web server for the window tests' faulty picture servers
   nginx-light
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes

@@ -22,6 +22,14 @@ PageServer::PageServer()
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+PageServer::~PageServer()
+{
+    // Connections still open (a silent or endless page) close with the
+    // server; by then they must not report to it.
+    for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+        disconnect(socket, nullptr, this, nullptr);
+}
+
 QUrl PageServer::Url(const QString& path) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
@@ -35,6 +43,11 @@ void PageServer::AddPage(const QString& path, const QByteArray& html)
 void PageServer::AddEndlessPage(const QString& path)
 {
     m_endlessPages.insert(path);
+}
+
+void PageServer::AddSilentPage(const QString& path)
+{
+    m_silentPages.insert(path);
 }
 
 void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength)
@@ -79,6 +92,8 @@ void PageServer::OnReadyRead(QTcpSocket* socket)
 
 void PageServer::Answer(QTcpSocket* socket, const QString& path)
 {
+    if (m_silentPages.contains(path))
+        return;
     if (m_endlessPages.contains(path)) {
         socket->write(Response("200 OK", "<html><body><p>loading", 1000000));
         return;

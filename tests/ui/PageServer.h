@@ -18,12 +18,15 @@ class PageServer : public QObject {
 
 public:
     PageServer();
+    ~PageServer() override;
 
     bool IsListening() const { return m_server.isListening(); }
     QUrl Url(const QString& path) const;
     void AddPage(const QString& path, const QByteArray& html);
     // Sends the headers and the start of the page, then nothing more.
     void AddEndlessPage(const QString& path);
+    // Reads the request and never answers it, not even with headers.
+    void AddSilentPage(const QString& path);
     // Announces a longer body than it sends, then closes the connection.
     void AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength);
     int RequestCount(const QString& path) const { return m_requests.value(path); }
@@ -38,6 +41,7 @@ private:
     QTcpServer m_server;
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
+    QSet<QString> m_silentPages;
     QHash<QString, qsizetype> m_announcedLengths;
     QHash<QString, int> m_requests;
     QHash<QString, QByteArray> m_userAgents;
