@@ -407,7 +407,10 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
 
     // A key reaches the page.
     QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("lesson1"), kLoadTimeout);
+    // The page takes keys through the engine's own widget, once it exists.
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->m_browser->focusProxy(), kLoadTimeout);
     m_dlg->m_browser->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->m_browser->focusProxy()->hasFocus(), kMergeTimeout);
     QueueKeyPress(m_dlg->m_browser, Qt::Key_A, "a");
     QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("key a"), kLoadTimeout);
 
@@ -416,29 +419,37 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     constexpr int kClicks = 5;
     int k = 2;
     for (int click = 0; click < kClicks || churned.elapsed() < kChurnMs; ++click) {
+        // Buttons that fit the toolbar, not its overflow menu.
         QAction* button = LinkButton(k);
         QElapsedTimer waited;
         qint64 handledAfter = -1;
         const QMetaObject::Connection watch = connect(button, &QAction::triggered, this, [&] {
             handledAfter = waited.elapsed();
         });
+        QWidget* place = m_dlg->m_wndToolBar->widgetForAction(button);
+        QTRY_VERIFY_WITH_TIMEOUT(place->isVisible(), kMergeTimeout);
         waited.start();
-        QueueClick(m_dlg->m_wndToolBar->widgetForAction(button));
+        QueueClick(place);
         QTRY_VERIFY_WITH_TIMEOUT(handledAfter >= 0, kMergeTimeout);
         disconnect(watch);
         QVERIFY2(handledAfter <= kLongestClickWaitMs, qPrintable(QStringLiteral("click on link %1 waited %2 ms")
                                                                     .arg(k).arg(handledAfter)));
         QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QStringLiteral("/lesson%1.html").arg(k)), kLoadTimeout);
-        k = k % kMaxLinks + 1;
+        k = k % 6 + 2;
         QTest::qWait(kChurnPeriodMs);
     }
     churn.stop();
     clock.Stop();
     QVERIFY2(changes >= kChurnMs / kChurnPeriodMs - 1, qPrintable(QString::number(changes)));
     QVERIFY2(clock.Ticks().LongestSilenceMs() <= kLongestClockSilenceMs, qPrintable(clock.Ticks().Describe()));
-    // Each silent picture was asked for once in these seconds.
-    for (int k = 1; k <= kMaxLinks; ++k)
-        QVERIFY(m_server->RequestCount(QStringLiteral("/hot%1.bmp").arg(k)) <= 1);
+    // Each silent picture was asked for once, and once more for every minute.
+    const int allowed = 1 + int(churned.elapsed() / 60000);
+    for (int k = 1; k <= kMaxLinks; ++k) {
+        for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
+            const int requests = m_server->RequestCount(path);
+            QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
+        }
+    }
 }
 
 void CatalogueWindowTest::eachPictureIsFetchedOnceWhileCaptionsChurn()

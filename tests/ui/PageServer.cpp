@@ -24,9 +24,10 @@ PageServer::PageServer()
 
 PageServer::~PageServer()
 {
-    // Connections still open (a silent or endless page) close with the
-    // server; by then they must not report to it.
-    for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+    // Connections still open (a silent or endless page) belong to the
+    // listening server and close with it, after this object's own members
+    // are gone: they must not report to it any more.
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
         disconnect(socket, nullptr, this, nullptr);
 }
 
