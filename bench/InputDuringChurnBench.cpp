@@ -104,6 +104,7 @@ void BM_InputDuringChurnWithSilentPictures(benchmark::State& state)
         state.SetIterationTime(churnedMs / 1000.0);
         state.counters["longest_input_gap_ms"] = static_cast<double>(keys.handled.LongestSilenceMs());
         state.counters["keys_handled"] = keys.handled.Count();
+        state.counters["requests"] = server.Requests();
         state.counters["requests_per_minute"] = server.Requests() * 60000.0 / churnedMs;
         state.counters["caption_changes"] = change;
         dlg.OnCancel();
