@@ -29,7 +29,9 @@
 namespace kestrel {
 namespace {
 
-constexpr int kChurnMs = 20000;
+// Over a minute, so the requests per minute include the asking again of
+// pictures whose last fetch is no longer fresh.
+constexpr int kChurnMs = 65000;
 constexpr int kCaptionPeriodMs = 500;
 constexpr int kKeyPeriodMs = 20;
 // The engine and the window settle before anything is measured.
