@@ -85,7 +85,9 @@ void CDelayedPictureServer::Serve()
         auto wakeUp = Clock::now() + kLongestWait;
         watched[0] = {m_listener, POLLIN, 0};
         for (std::size_t i = 0; i < kMaxConnections; ++i) {
-            watched[i + 1] = {connections[i].complete ? -1 : connections[i].fd, POLLIN, 0};
+            // Answered or not, a connection is watched, so one the client
+            // gave up on frees its slot at once.
+            watched[i + 1] = {connections[i].fd, POLLIN, 0};
             if (connections[i].complete)
                 wakeUp = std::min(wakeUp, connections[i].due);
         }
@@ -106,16 +108,22 @@ void CDelayedPictureServer::Serve()
         const auto now = Clock::now();
         for (std::size_t i = 0; i < kMaxConnections; ++i) {
             Connection& connection = connections[i];
-            if (connection.fd >= 0 && !connection.complete && (watched[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) {
-                const ssize_t got = read(connection.fd, connection.request.data() + connection.held, kRequestLimit - connection.held);
+            if (connection.fd >= 0 && (watched[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char ignored[256];
+                const ssize_t got = connection.complete
+                    ? read(connection.fd, ignored, sizeof ignored)
+                    : read(connection.fd, connection.request.data() + connection.held, kRequestLimit - connection.held);
                 if (got <= 0) {
                     CloseConnection(connection);
                     continue;
                 }
-                connection.held += static_cast<std::size_t>(got);
-                connection.complete = std::string_view(connection.request.data(), connection.held).find("\r\n\r\n") != std::string_view::npos
-                    || connection.held == kRequestLimit;
-                connection.due = now + m_delay;
+                if (!connection.complete) {
+                    connection.held += static_cast<std::size_t>(got);
+                    connection.complete = std::string_view(connection.request.data(), connection.held).find("\r\n\r\n") != std::string_view::npos
+                        || connection.held == kRequestLimit;
+                    connection.due = now + m_delay;
+                    m_requests += connection.complete;
+                }
             }
             if (connection.complete && now >= connection.due) {
                 // The whole answer fits a fresh socket's send buffer.

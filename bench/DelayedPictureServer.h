@@ -10,7 +10,8 @@ namespace kestrel {
 
 // A loopback HTTP server on its own thread that answers every request with
 // the same body, each answer only after a fixed delay, many requests at a
-// time. For the fetch benchmarks.
+// time; a delay beyond the clients' time-outs makes a silent server. For
+// the fetch benchmarks.
 class CDelayedPictureServer {
 public:
     CDelayedPictureServer(std::string body, std::chrono::milliseconds delay);
@@ -22,6 +23,8 @@ public:
     bool Started() const { return m_listener >= 0; }
     // A URL the server answers; n keeps URLs apart.
     std::string Url(int n) const;
+    // Requests received whole so far.
+    int Requests() const { return m_requests; }
 
 private:
     void Serve();
@@ -31,6 +34,7 @@ private:
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_requests{0};
     std::thread m_thread;
 };
 

@@ -1,27 +1,35 @@
 #include "catalogue/LinkCatalogue.h"
 
-#include "catalogue/CatalogueHost.h"
-#include "catalogue/HomeUrl.h"
 #include "base/ReceivedRecords.h"
+#include "catalogue/HomeUrl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace kestrel {
 
-bool CLinkCatalogue::Merge(const CReceivedRecords& store, CCatalogueHost& host)
+bool ChangesLinkButtons(const CatalogueEffects& effects)
 {
+    return std::any_of(effects.begin(), effects.end(), [](const CatalogueEffect& effect) {
+        return effect.kind == CatalogueEffect::Kind::LinkAdded || effect.kind == CatalogueEffect::Kind::LinkChanged
+            || effect.kind == CatalogueEffect::Kind::PictureVerdict;
+    });
+}
+
+CatalogueEffects CLinkCatalogue::Merge(const CReceivedRecords& store, bool navigated)
+{
+    CatalogueEffects effects;
+    if (AwaitingPictureTests())
+        return effects;
     const int count = store.GetCount();
     LinkRecord record = {};
-    bool changed = false;
-    int firstNewLink = m_linkCount + 1;
 
     for (int i = 0; i < count; ++i) {
         if (!store.GetRecord(i, record))
             continue;
         if (IsHomeRecord(record)) {
-            MergeHomeRecord(record, host);
+            MergeHomeRecord(record, effects);
             continue;
         }
         const int k = FindLink(record);
@@ -31,51 +39,58 @@ bool CLinkCatalogue::Merge(const CReceivedRecords& store, CCatalogueHost& host)
             // for the next rebuild to try again.
             LinkRecord& link = m_links[k - 1];
             if (std::memcmp(&link, &record, sizeof record) != 0) {
-                changed = true;
                 link = record;
+                effects.push_back({CatalogueEffect::Kind::LinkChanged, k});
             }
             continue;
         }
         // With twenty links held a new name gets no place, no button and no picture test.
         if (m_linkCount == kMaxLinks)
             continue;
-        changed = true;
-        m_links[m_linkCount++] = record;
-        if (!host.IsNavigated())
-            host.OpenFirstLink();
-    }
-
-    // The picture test of this pass's new links runs as one batch, so a pass
-    // with many new links waits about one request, not one per link.
-    if (firstNewLink <= m_linkCount) {
-        std::vector<std::string> pictures;
-        for (int k = firstNewLink; k <= m_linkCount; ++k)
-            pictures.emplace_back(FieldText(m_links[k - 1].hotPicture));
-        const std::vector<bool> usable = host.TestPictures(pictures);
-        for (int k = firstNewLink; k <= m_linkCount; ++k) {
-            const std::size_t i = static_cast<std::size_t>(k - firstNewLink);
-            if (i >= usable.size() || !usable[i]) {
-                m_links[k - 1].hotPicture[0] = '\0';
-                m_links[k - 1].coolPicture[0] = '\0';
-            }
+        m_links[m_linkCount] = record;
+        m_awaitingTest[m_linkCount] = true;
+        ++m_linkCount;
+        effects.push_back({CatalogueEffect::Kind::LinkAdded, m_linkCount});
+        if (!navigated) {
+            navigated = true;
+            effects.push_back({CatalogueEffect::Kind::OpenFirstLink, 1});
         }
     }
-
-    if (changed)
-        host.RebuildLinkButtons();
-    return changed;
+    return effects;
 }
 
-void CLinkCatalogue::MergeHomeRecord(const LinkRecord& record, CCatalogueHost& host)
+bool CLinkCatalogue::AwaitingPictureTests() const
+{
+    return std::any_of(m_awaitingTest, m_awaitingTest + m_linkCount, [](bool awaiting) { return awaiting; });
+}
+
+CatalogueEffects CLinkCatalogue::SettlePictureTest(std::string_view url, bool usable)
+{
+    CatalogueEffects effects;
+    for (int k = 1; k <= m_linkCount; ++k) {
+        LinkRecord& link = m_links[k - 1];
+        if (!m_awaitingTest[k - 1] || FieldText(link.hotPicture) != url)
+            continue;
+        m_awaitingTest[k - 1] = false;
+        if (!usable) {
+            link.hotPicture[0] = '\0';
+            link.coolPicture[0] = '\0';
+        }
+        effects.push_back({CatalogueEffect::Kind::PictureVerdict, k, false, usable});
+    }
+    return effects;
+}
+
+void CLinkCatalogue::MergeHomeRecord(const LinkRecord& record, CatalogueEffects& effects)
 {
     std::string& homeUrl = HomeUrl();
     const std::string_view url = FieldText(record.url);
-    if (homeUrl.empty()) {
-        host.EnableStopAndRefresh();
-        homeUrl.assign(url);
-        host.NavigateHome();
-    }
+    const bool wasEmpty = homeUrl.empty();
+    // The same address again is no news for the window.
+    if (!wasEmpty && homeUrl == url)
+        return;
     homeUrl.assign(url);
+    effects.push_back({CatalogueEffect::Kind::HomeUrlSet, 0, wasEmpty});
 }
 
 int CLinkCatalogue::FindLink(const LinkRecord& record) const

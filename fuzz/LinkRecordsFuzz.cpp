@@ -3,7 +3,6 @@
 // plain model of its rules; the catalogue to the promises the window relies
 // on: at most twenty links, never fewer, names unique, the home record never
 // a link, and a merge with nothing new in the store changes nothing.
-#include "catalogue/CatalogueHost.h"
 #include "catalogue/HomeUrl.h"
 #include "catalogue/LinkCatalogue.h"
 #include "base/LinkRecord.h"
@@ -11,6 +10,7 @@
 #include "channel/LinkReceiver.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/RecordScript.h"
+#include "tests/support/CataloguePasses.h"
 
 #include <cstdint>
 #include <cstring>
@@ -69,31 +69,30 @@ private:
     std::vector<LinkRecord> m_records;
 };
 
-class FuzzHost final : public kestrel::CCatalogueHost {
+// The merge as the window runs it, with picture tests answered by the bits
+// of the script's answer byte, one per test of a pass.
+class FuzzHost {
 public:
-    void EnableStopAndRefresh() override {}
-    void NavigateHome() override {}
-    bool IsNavigated() const override { return navigated; }
-    void OpenFirstLink() override
+    FuzzHost()
     {
-        navigated = true;
-        ++firstLinkOpenings;
+        passes.usable = [this](const std::string&, std::size_t i) { return (answers >> (i % 8) & 1) != 0; };
     }
-    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override
-    {
-        ++pictureTests;
-        std::vector<bool> usable;
-        for (std::size_t i = 0; i < urls.size(); ++i)
-            usable.push_back(answers >> (i % 8) & 1);
-        return usable;
-    }
-    void RebuildLinkButtons() override { ++rebuilds; }
 
-    bool navigated = false;
+    bool Pass(CLinkCatalogue& catalogue, const CLinkRecordStore& store) { return passes.Pass(catalogue, store); }
+
+    // What a pass costs beyond the merge itself.
+    struct Costs {
+        int rebuilds;
+        int pictureTests;
+        int firstLinkOpenings;
+    };
+    Costs Counted() const
+    {
+        return {passes.rebuilds, static_cast<int>(passes.pictureBatches.size()), passes.firstLinkOpenings};
+    }
+
+    kestrel::test::CataloguePasses passes;
     std::uint8_t answers = 0;
-    int firstLinkOpenings = 0;
-    int pictureTests = 0;
-    int rebuilds = 0;
 };
 
 void RequireStoreMatchesModel(const CLinkRecordStore& store, const ModelStore& model)
@@ -158,7 +157,7 @@ void RequireCatalogueShowsStore(const CLinkCatalogue& catalogue, const ModelStor
 void Merge(CLinkCatalogue& catalogue, const CLinkRecordStore& store, const ModelStore& model, FuzzHost& host)
 {
     const int linksBefore = catalogue.LinkCount();
-    catalogue.Merge(store, host);
+    host.Pass(catalogue, store);
     Require(catalogue.LinkCount() >= linksBefore, "links are never removed");
     RequireCatalogueShowsStore(catalogue, model);
     const int linksAfterFirst = catalogue.LinkCount();
@@ -166,9 +165,10 @@ void Merge(CLinkCatalogue& catalogue, const CLinkRecordStore& store, const Model
     // Nothing came in since. The next pass takes every record as received,
     // which gives back pictures a failed first test emptied, without testing
     // or opening anything; after it nothing changes any more.
-    const FuzzHost afterFirst = host;
-    catalogue.Merge(store, host);
-    Require(host.pictureTests == afterFirst.pictureTests && host.firstLinkOpenings == afterFirst.firstLinkOpenings,
+    const FuzzHost::Costs afterFirst = host.Counted();
+    host.Pass(catalogue, store);
+    Require(host.Counted().pictureTests == afterFirst.pictureTests
+                && host.Counted().firstLinkOpenings == afterFirst.firstLinkOpenings,
             "a pass over an unchanged store neither tests nor opens a link");
     Require(catalogue.LinkCount() == linksAfterFirst, "a pass over an unchanged store adds no link");
     for (const LinkRecord& record : model.Records()) {
@@ -181,10 +181,10 @@ void Merge(CLinkCatalogue& catalogue, const CLinkRecordStore& store, const Model
     std::vector<LinkRecord> links;
     for (int k = 1; k <= catalogue.LinkCount(); ++k)
         links.push_back(catalogue.Link(k));
-    const FuzzHost before = host;
-    Require(!catalogue.Merge(store, host), "a pass over an unchanged store reports no change");
-    Require(host.rebuilds == before.rebuilds && host.pictureTests == before.pictureTests
-                && host.firstLinkOpenings == before.firstLinkOpenings,
+    const FuzzHost::Costs before = host.Counted();
+    Require(!host.Pass(catalogue, store), "a pass over an unchanged store reports no change");
+    Require(host.Counted().rebuilds == before.rebuilds && host.Counted().pictureTests == before.pictureTests
+                && host.Counted().firstLinkOpenings == before.firstLinkOpenings,
             "a pass over an unchanged store neither rebuilds, nor tests, nor opens a link");
     Require(catalogue.LinkCount() == static_cast<int>(links.size()), "a pass over an unchanged store adds no link");
     for (int k = 1; k <= catalogue.LinkCount(); ++k)
@@ -223,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case kestrel::fuzz::kMergePass:
             host.answers = input.TakeByte();
-            host.navigated = host.navigated || (tag & kestrel::fuzz::kNavigatedBit);
+            host.passes.navigated = host.passes.navigated || (tag & kestrel::fuzz::kNavigatedBit);
             Merge(*catalogue, receiver->Store(), model, host);
             break;
         default:

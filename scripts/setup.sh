@@ -20,6 +20,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3
+  # Qt's platform interface, to queue input as the window system does in window tests and benchmarks
+  qt6-base-private-dev
   # a real web server for the window tests' faulty picture servers
   nginx-light
   # "ip netns" and veth pairs for the tests of several cards and multicast

@@ -1,12 +1,11 @@
 #include "ui/LinkPictures.h"
 
-#include "catalogue/LinkCatalogue.h"
-#include "net/PictureFetch.h"
+#include "net/FetchWorker.h"
 #include "ui/ButtonPicture.h"
-#include "ui/WindowAliveWait.h"
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QMetaObject>
 
 namespace kestrel {
 
@@ -21,24 +20,12 @@ bool WithinLargestSide(const QSize& size)
     return size.width() <= kLargestPictureSide && size.height() <= kLargestPictureSide;
 }
 
-QPixmap PictureOrStandIn(const QImage& image)
+QPixmap PictureOrStandIn(const QPixmap& picture)
 {
-    const QPixmap picture = ButtonPicture(image);
     return picture.isNull() ? StandInPicture() : picture;
 }
 
 } // namespace
-
-std::vector<FetchedBody> FetchPictureBatch(const std::vector<std::string>& urls)
-{
-    std::vector<FetchedBody> bodies(urls.size());
-    std::vector<const char*> addresses;
-    addresses.reserve(urls.size());
-    for (const std::string& url : urls)
-        addresses.push_back(url.c_str());
-    RunKeepingWindowAlive([&] { FetchUrls(addresses.data(), bodies.data(), addresses.size()); });
-    return bodies;
-}
 
 QImage DecodePicture(const FetchedBody& body)
 {
@@ -56,22 +43,92 @@ QImage DecodePicture(const FetchedBody& body)
     return WithinLargestSide(image.size()) ? image : QImage();
 }
 
-QList<QIcon> FetchLinkIcons(const CLinkCatalogue& catalogue)
+CLinkPictures::CLinkPictures(Ended ended, std::chrono::milliseconds freshFor)
+    : m_ended(std::move(ended))
+    , m_freshFor(freshFor)
+    , m_worker(std::make_unique<CFetchWorker>([this](const std::string& url, const FetchedBody& body) {
+        // Decoded on the worker's thread; kept and shown on the window's.
+        const QImage image = DecodePicture(body);
+        const bool usable = body.size != 0;
+        QMetaObject::invokeMethod(
+            this, [this, url, usable, image] { OnFetchEnded(url, usable, image); }, Qt::QueuedConnection);
+    }))
 {
-    std::vector<std::string> urls;
-    for (int k = 1; k <= catalogue.LinkCount(); ++k) {
-        urls.emplace_back(FieldText(catalogue.Link(k).hotPicture));
-        urls.emplace_back(FieldText(catalogue.Link(k).coolPicture));
-    }
-    const std::vector<FetchedBody> bodies = FetchPictureBatch(urls);
+}
 
-    QList<QIcon> icons;
-    for (std::size_t i = 0; i + 1 < bodies.size(); i += 2) {
-        const QImage hot = DecodePicture(bodies[i]);
-        const QImage cool = DecodePicture(bodies[i + 1]);
-        icons.append(ButtonIcon(PictureOrStandIn(cool.isNull() ? hot : cool), PictureOrStandIn(hot)));
+CLinkPictures::~CLinkPictures()
+{
+    // Answers still queued for this object go with it.
+    m_worker.reset();
+}
+
+bool CLinkPictures::Request(const std::string& url)
+{
+    if (url.empty())
+        return true;
+    const auto found = m_kept.find(url);
+    if (found != m_kept.end()) {
+        if (found->second.fetching)
+            return false;
+        if (Fresh(found->second))
+            return true;
+        found->second.fetching = true;
+    } else {
+        m_kept.emplace(url, Kept());
     }
-    return icons;
+    m_worker->Fetch(url);
+    return false;
+}
+
+bool CLinkPictures::Usable(const std::string& url) const
+{
+    const auto found = m_kept.find(url);
+    return found != m_kept.end() && found->second.usable;
+}
+
+QPixmap CLinkPictures::Picture(const std::string& url) const
+{
+    const auto found = m_kept.find(url);
+    return found == m_kept.end() ? QPixmap() : found->second.picture;
+}
+
+void CLinkPictures::KeepOnly(const std::set<std::string>& inUse)
+{
+    for (auto kept = m_kept.begin(); kept != m_kept.end();) {
+        if (inUse.count(kept->first) != 0 || kept->second.fetching || Fresh(kept->second))
+            ++kept;
+        else
+            kept = m_kept.erase(kept);
+    }
+}
+
+void CLinkPictures::OnFetchEnded(const std::string& url, bool usable, const QImage& image)
+{
+    Kept& kept = m_kept[url];
+    kept.fetching = false;
+    kept.usable = usable;
+    // The latest answer counts, as a rebuild that fetched afresh would show it.
+    kept.picture = ButtonPicture(image);
+    kept.ended = std::chrono::steady_clock::now();
+    m_ended(url);
+}
+
+bool CLinkPictures::Fresh(const Kept& kept) const
+{
+    return std::chrono::steady_clock::now() - kept.ended < m_freshFor;
+}
+
+QIcon LinkIcon(const CLinkPictures& pictures, const std::string& hotPicture, const std::string& coolPicture)
+{
+    const QPixmap hot = pictures.Picture(hotPicture);
+    const QPixmap cool = pictures.Picture(coolPicture);
+    return ButtonIcon(PictureOrStandIn(cool.isNull() ? hot : cool), PictureOrStandIn(hot));
+}
+
+QIcon StandInIcon()
+{
+    const QPixmap standIn = StandInPicture();
+    return ButtonIcon(standIn, standIn);
 }
 
 } // namespace kestrel

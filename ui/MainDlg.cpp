@@ -22,6 +22,7 @@
 #include <QWebEngineHistory>
 
 #include <iterator>
+#include <set>
 
 namespace kestrel {
 
@@ -70,6 +71,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     : QMainWindow(parent)
     , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), this))
     , m_receiver(receiver)
+    , m_pictures([this](const std::string& url) { OnPictureEnded(url); })
     , m_bNewWindowsInside(browserSettings.newWindowsInside)
 {
     setCentralWidget(m_browser);
@@ -163,12 +165,54 @@ void CMainDlg::NavigateHome()
 
 void CMainDlg::MergeReceivedLinks()
 {
-    m_catalogue.Merge(m_receiver.Store(), *this);
+    ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_bNavigated));
+}
+
+void CMainDlg::ApplyCatalogueEffects(const CatalogueEffects& effects)
+{
+    std::vector<std::string> pictureTests;
+    for (const CatalogueEffect& effect : effects) {
+        switch (effect.kind) {
+        case CatalogueEffect::Kind::HomeUrlSet:
+            if (effect.homeWasEmpty) {
+                EnableStopAndRefresh();
+                NavigateHome();
+            }
+            break;
+        case CatalogueEffect::Kind::LinkAdded:
+            pictureTests.emplace_back(FieldText(m_catalogue.Link(effect.link).hotPicture));
+            break;
+        case CatalogueEffect::Kind::OpenFirstLink:
+            OpenFirstLink();
+            break;
+        case CatalogueEffect::Kind::LinkChanged:
+        case CatalogueEffect::Kind::PictureVerdict:
+            break;
+        }
+    }
+    if (ChangesLinkButtons(effects))
+        RebuildLinkButtons();
+    // A test whose answer is known still ends as every other does: later,
+    // from the window's own queue.
+    for (const std::string& url : pictureTests) {
+        if (m_pictures.Request(url))
+            QMetaObject::invokeMethod(this, [this, url] { OnPictureEnded(url); }, Qt::QueuedConnection);
+    }
+}
+
+void CMainDlg::OnPictureEnded(const std::string& url)
+{
+    ApplyCatalogueEffects(m_catalogue.SettlePictureTest(url, m_pictures.Usable(url)));
+    ShowLinkPictures();
+    // The pass that waited for its picture tests is over: the next one is
+    // due a tick later.
+    if (m_bLayoutReady && !m_mergeTimer.isActive() && !m_catalogue.AwaitingPictureTests())
+        m_mergeTimer.start(kTick);
 }
 
 void CMainDlg::RebuildLinkButtons()
 {
-    const QList<QIcon> icons = FetchLinkIcons(m_catalogue);
+    std::set<std::string> inUse;
     for (int k = 1; k <= m_catalogue.LinkCount(); ++k) {
         const LinkRecord& link = m_catalogue.Link(k);
         const int command = ID_LINK_FIRST - 1 + k;
@@ -181,7 +225,30 @@ void CMainDlg::RebuildLinkButtons()
         // keyboard shortcuts.
         button->setText(RecordText(FieldText(link.name)).replace(QLatin1Char('&'), QLatin1String("&&")));
         button->setToolTip(Qt::convertFromPlainText(RecordText(FieldText(link.caption))));
-        button->setIcon(icons.value(k - 1));
+        // A link whose picture test runs has no pictures to fetch yet: a
+        // failed test takes them away.
+        if (m_catalogue.AwaitingPictureTest(k))
+            continue;
+        for (const std::string_view url : {FieldText(link.hotPicture), FieldText(link.coolPicture)}) {
+            m_pictures.Request(std::string(url));
+            inUse.emplace(url);
+        }
+    }
+    ShowLinkPictures();
+    m_pictures.KeepOnly(inUse);
+}
+
+void CMainDlg::ShowLinkPictures()
+{
+    for (int k = 1; k <= m_catalogue.LinkCount(); ++k) {
+        QAction* button = m_wndToolBar->Button(ID_LINK_FIRST - 1 + k);
+        if (!button)
+            continue;
+        const LinkRecord& link = m_catalogue.Link(k);
+        button->setIcon(m_catalogue.AwaitingPictureTest(k)
+                            ? StandInIcon()
+                            : LinkIcon(m_pictures, std::string(FieldText(link.hotPicture)),
+                                       std::string(FieldText(link.coolPicture))));
     }
 }
 
@@ -203,24 +270,11 @@ void CMainDlg::EnableStopAndRefresh()
     m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
 }
 
-bool CMainDlg::IsNavigated() const
-{
-    return m_bNavigated;
-}
-
 void CMainDlg::OpenFirstLink()
 {
     m_bNavigated = true;
     OnLinkCommand(ID_LINK_FIRST);
     m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
-}
-
-std::vector<bool> CMainDlg::TestPictures(const std::vector<std::string>& urls)
-{
-    std::vector<bool> usable;
-    for (const FetchedBody& body : FetchPictureBatch(urls))
-        usable.push_back(body.size != 0);
-    return usable;
 }
 
 void CMainDlg::WatchSocket(int socket)
@@ -371,7 +425,10 @@ void CMainDlg::OnClockTimer()
 void CMainDlg::OnMergeTimer()
 {
     MergeReceivedLinks();
-    m_mergeTimer.start(kTick);
+    // While the pass's picture tests run, the pass is not over: the last
+    // verdict arms the next one.
+    if (!m_catalogue.AwaitingPictureTests())
+        m_mergeTimer.start(kTick);
 }
 
 void CMainDlg::OnChannelRetryTimer()

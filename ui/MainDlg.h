@@ -1,8 +1,8 @@
 #pragma once
 
-#include "catalogue/CatalogueHost.h"
 #include "catalogue/LinkCatalogue.h"
 #include "channel/SocketOwner.h"
+#include "ui/LinkPictures.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -19,9 +19,11 @@ class CWebBrowser;
 
 // The program's only window: the toolbar on top, the browser in the middle,
 // the three-pane status bar at the bottom. It keeps the clock, runs the
-// catalogue merge every second, reads the channel through the link receiver
-// and ends the program on Escape or any close request, once the page agrees.
-class CMainDlg : public QMainWindow, public CCatalogueHost, public CSocketOwner {
+// catalogue merge every second, shows what the merge reports, reads the
+// channel through the link receiver and ends the program on Escape or any
+// close request. Nothing in it waits for the network: pictures arrive in
+// the background and are shown as they come.
+class CMainDlg : public QMainWindow, public CSocketOwner {
     Q_OBJECT
 
 public:
@@ -44,12 +46,14 @@ public:
     ~CMainDlg() override;
 
     // Opens the process-wide home URL; nothing while it is empty.
-    void NavigateHome() override;
-    // One pass bringing the received link records into the catalogue.
+    void NavigateHome();
+    // One pass bringing the received link records into the catalogue, shown
+    // at once; its picture tests end later.
     void MergeReceivedLinks();
     // Gives every link its button: appends buttons for new links, and sets
-    // every link's label, tool tip and pictures afresh.
-    void RebuildLinkButtons() override;
+    // every link's label, tool tip and pictures afresh, asking for the
+    // pictures that are not fresh; each shows when it arrives.
+    void RebuildLinkButtons();
     const CLinkCatalogue& Catalogue() const { return m_catalogue; }
     // Another start of the program asked for this window: restore it when
     // minimised, otherwise keep its size, and bring it to the front.
@@ -92,11 +96,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     virtual void OnClose();
 
-    // What the catalogue merge asks of the window.
-    void EnableStopAndRefresh() override;
-    bool IsNavigated() const override;
-    void OpenFirstLink() override;
-    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override;
+    // What the catalogue's effects do to the window.
+    void EnableStopAndRefresh();
+    void OpenFirstLink();
 
     // The channel socket's readiness, watched on the window's own thread.
     void WatchSocket(int socket) override;
@@ -111,10 +113,16 @@ private:
     void OnClockTimer();
     void OnMergeTimer();
     void OnChannelRetryTimer();
+    void ApplyCatalogueEffects(const CatalogueEffects& effects);
+    // A picture fetch ended: a picture test gets its verdict, and the
+    // buttons showing that picture get it.
+    void OnPictureEnded(const std::string& url);
+    void ShowLinkPictures();
 
     CLinkReceiver& m_receiver;
     QSocketNotifier* m_socketNotifier = nullptr;
     CLinkCatalogue m_catalogue;
+    CLinkPictures m_pictures;
     QTimer m_clockTimer;
     QTimer m_mergeTimer;
     // Runs only while the channel waits for its card or its group.

@@ -1,7 +1,7 @@
-#include "catalogue/CatalogueHost.h"
 #include "catalogue/HomeUrl.h"
 #include "catalogue/LinkCatalogue.h"
 #include "channel/LinkRecordStore.h"
+#include "tests/support/CataloguePasses.h"
 #include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
@@ -14,44 +14,7 @@ namespace kestrel {
 namespace {
 
 using test::LinkRecordBuilder;
-
-// Records what the merge asks of the window.
-class RecordingHost final : public CCatalogueHost {
-public:
-    void EnableStopAndRefresh() override { ++stopAndRefreshEnabled; }
-    void NavigateHome() override { homeNavigations.push_back(HomeUrl()); }
-    bool IsNavigated() const override { return navigated; }
-    void OpenFirstLink() override
-    {
-        navigated = true;
-        ++firstLinkOpenings;
-    }
-    std::vector<bool> TestPictures(const std::vector<std::string>& urls) override
-    {
-        pictureBatches.push_back(urls);
-        std::vector<bool> usable;
-        for (const std::string& url : urls)
-            usable.push_back(brokenPictures.count(url) == 0);
-        return usable;
-    }
-    void RebuildLinkButtons() override { ++rebuilds; }
-
-    int TestedPictureCount() const
-    {
-        int count = 0;
-        for (const auto& batch : pictureBatches)
-            count += static_cast<int>(batch.size());
-        return count;
-    }
-
-    bool navigated = false;
-    int stopAndRefreshEnabled = 0;
-    int firstLinkOpenings = 0;
-    int rebuilds = 0;
-    std::vector<std::string> homeNavigations;
-    std::vector<std::vector<std::string>> pictureBatches;
-    std::set<std::string> brokenPictures;
-};
+using Kind = CatalogueEffect::Kind;
 
 LinkRecord Lesson(const std::string& name)
 {
@@ -64,13 +27,18 @@ LinkRecord Lesson(const std::string& name)
 
 class LinkCatalogueTest : public ::testing::Test {
 protected:
-    void SetUp() override { HomeUrl().clear(); }
+    void SetUp() override
+    {
+        HomeUrl().clear();
+        host.usable = [this](const std::string& url, std::size_t) { return brokenPictures.count(url) == 0; };
+    }
     void TearDown() override { HomeUrl().clear(); }
 
-    bool Pass() { return catalogue.Merge(store, host); }
+    bool Pass() { return host.Pass(catalogue, store); }
 
     CLinkRecordStore store;
-    RecordingHost host;
+    test::CataloguePasses host;
+    std::set<std::string> brokenPictures;
     CLinkCatalogue catalogue;
 };
 
@@ -201,7 +169,7 @@ TEST_F(LinkCatalogueTest, NewLinksOfOnePassAreTestedInOneBatch)
 
 TEST_F(LinkCatalogueTest, FailedPictureTestEmptiesBothPicturesOfThatLinkOnly)
 {
-    host.brokenPictures.insert("http://127.0.0.1/music.bmp");
+    brokenPictures.insert("http://127.0.0.1/music.bmp");
     for (const char* name : {"maths", "music", "art"})
         store.AddRecord(Lesson(name));
     Pass();
@@ -214,7 +182,7 @@ TEST_F(LinkCatalogueTest, FailedPictureTestEmptiesBothPicturesOfThatLinkOnly)
 
 TEST_F(LinkCatalogueTest, PicturesOfAFailedTestComeBackOnceForTheNextRebuild)
 {
-    host.brokenPictures.insert("http://127.0.0.1/music.bmp");
+    brokenPictures.insert("http://127.0.0.1/music.bmp");
     store.AddRecord(Lesson("music"));
     EXPECT_TRUE(Pass());
     EXPECT_TRUE(FieldText(catalogue.Link(1).hotPicture).empty());
@@ -231,7 +199,7 @@ TEST_F(LinkCatalogueTest, PicturesOfAFailedTestComeBackOnceForTheNextRebuild)
 
 TEST_F(LinkCatalogueTest, EmptyPictureAddressFailsItsTest)
 {
-    host.brokenPictures.insert("");
+    brokenPictures.insert("");
     store.AddRecord(LinkRecordBuilder("maths").CoolPicture("http://127.0.0.1/cool.bmp"));
     Pass();
     EXPECT_TRUE(FieldText(catalogue.Link(1).coolPicture).empty());
@@ -261,6 +229,91 @@ TEST_F(LinkCatalogueTest, NamesFillingTheirWholeFieldStayStable)
     Pass();
     EXPECT_FALSE(Pass()) << "a record that did not change never looks changed";
     EXPECT_EQ(FieldText(catalogue.Link(1).name), longName);
+}
+
+// What the window is told, in the order it applies it.
+struct Effect {
+    Kind kind;
+    int link;
+    bool operator==(const Effect& other) const { return kind == other.kind && link == other.link; }
+};
+
+std::vector<Effect> Kinds(const CatalogueEffects& effects)
+{
+    std::vector<Effect> kinds;
+    for (const CatalogueEffect& effect : effects)
+        kinds.push_back({effect.kind, effect.link});
+    return kinds;
+}
+
+TEST_F(LinkCatalogueTest, EffectsComeInStoreOrderWithEachVerdictAfterItsPass)
+{
+    store.AddRecord(Lesson("maths"));
+    store.AddRecord(LinkRecordBuilder("home").Url("http://127.0.0.1/home.html"));
+    store.AddRecord(Lesson("music"));
+    Pass();
+    LinkRecord changed = Lesson("maths");
+    changed.caption[0] = 'C';
+    store.AddRecord(changed);
+    store.AddRecord(LinkRecordBuilder("home").Url("http://127.0.0.1/other.html"));
+    store.AddRecord(Lesson("art"));
+    Pass();
+    Pass();
+
+    EXPECT_EQ(Kinds(host.effects), (std::vector<Effect>{{Kind::LinkAdded, 1},
+                                                        {Kind::OpenFirstLink, 1},
+                                                        {Kind::HomeUrlSet, 0},
+                                                        {Kind::LinkAdded, 2},
+                                                        {Kind::PictureVerdict, 1},
+                                                        {Kind::PictureVerdict, 2},
+                                                        {Kind::LinkChanged, 1},
+                                                        {Kind::HomeUrlSet, 0},
+                                                        {Kind::LinkAdded, 3},
+                                                        {Kind::PictureVerdict, 3}}));
+    EXPECT_TRUE(host.effects[2].homeWasEmpty);
+    EXPECT_FALSE(host.effects[7].homeWasEmpty);
+    EXPECT_TRUE(host.effects[4].usable);
+    EXPECT_EQ(HomeUrl(), "http://127.0.0.1/other.html");
+}
+
+TEST_F(LinkCatalogueTest, APassWaitsForThePictureTestsOfTheOneBefore)
+{
+    store.AddRecord(Lesson("maths"));
+    EXPECT_EQ(Kinds(catalogue.Merge(store, true)), (std::vector<Effect>{{Kind::LinkAdded, 1}}));
+    EXPECT_TRUE(catalogue.AwaitingPictureTest(1));
+
+    // A caption changes and a new name comes while the test still runs:
+    // nothing of it is taken before the verdict.
+    LinkRecord changed = Lesson("maths");
+    changed.caption[0] = 'C';
+    store.AddRecord(changed);
+    store.AddRecord(Lesson("music"));
+    EXPECT_TRUE(catalogue.Merge(store, true).empty());
+    EXPECT_EQ(catalogue.LinkCount(), 1);
+
+    EXPECT_TRUE(catalogue.SettlePictureTest("http://127.0.0.1/other.bmp", false).empty());
+    EXPECT_EQ(Kinds(catalogue.SettlePictureTest("http://127.0.0.1/maths.bmp", false)),
+              (std::vector<Effect>{{Kind::PictureVerdict, 1}}));
+    EXPECT_FALSE(catalogue.AwaitingPictureTests());
+    EXPECT_TRUE(FieldText(catalogue.Link(1).hotPicture).empty());
+    EXPECT_TRUE(catalogue.SettlePictureTest("http://127.0.0.1/maths.bmp", true).empty())
+        << "a verdict counts once";
+
+    // The pass after the verdict takes the record as received, pictures and caption.
+    EXPECT_EQ(Kinds(catalogue.Merge(store, true)), (std::vector<Effect>{{Kind::LinkChanged, 1}, {Kind::LinkAdded, 2}}));
+    EXPECT_EQ(FieldText(catalogue.Link(1).caption).front(), 'C');
+    EXPECT_EQ(FieldText(catalogue.Link(1).hotPicture), "http://127.0.0.1/maths.bmp");
+}
+
+TEST_F(LinkCatalogueTest, OneTestAnswersEveryNewLinkWithThatPicture)
+{
+    store.AddRecord(Lesson("maths"));
+    store.AddRecord(LinkRecordBuilder("music").HotPicture("http://127.0.0.1/maths.bmp").CoolPicture("http://127.0.0.1/c.bmp"));
+    catalogue.Merge(store, true);
+    EXPECT_EQ(Kinds(catalogue.SettlePictureTest("http://127.0.0.1/maths.bmp", false)),
+              (std::vector<Effect>{{Kind::PictureVerdict, 1}, {Kind::PictureVerdict, 2}}));
+    EXPECT_TRUE(FieldText(catalogue.Link(2).coolPicture).empty());
+    EXPECT_FALSE(catalogue.AwaitingPictureTests());
 }
 
 } // namespace

@@ -296,7 +296,7 @@ QString MainDlgTest::TypeIntoPage(const QString& text)
     // tries, each checked.
     for (int attempt = 0; attempt < 10 && Evaluate(value).toString().isEmpty(); ++attempt) {
         QTest::keyClicks(PageSurface(), text);
-        QTest::qWaitFor([&] { return !Evaluate(value).toString().isEmpty(); }, 1000);
+        (void)QTest::qWaitFor([&] { return !Evaluate(value).toString().isEmpty(); }, 1000);
     }
     const QString typed = Evaluate(value).toString();
     if (typed.isEmpty())

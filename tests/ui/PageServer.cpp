@@ -22,6 +22,15 @@ PageServer::PageServer()
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+PageServer::~PageServer()
+{
+    // Connections still open (a silent or endless page) belong to the
+    // listening server and close with it, after this object's own members
+    // are gone: they must not report to it any more.
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+        disconnect(socket, nullptr, this, nullptr);
+}
+
 QUrl PageServer::Url(const QString& path) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
@@ -40,6 +49,11 @@ void PageServer::AddEndlessPage(const QString& path)
 void PageServer::AddRedirect(const QString& path, const QByteArray& location)
 {
     m_redirects.insert(path, location);
+}
+
+void PageServer::AddSilentPage(const QString& path)
+{
+    m_silentPages.insert(path);
 }
 
 void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength)
@@ -84,6 +98,8 @@ void PageServer::OnReadyRead(QTcpSocket* socket)
 
 void PageServer::Answer(QTcpSocket* socket, const QString& path)
 {
+    if (m_silentPages.contains(path))
+        return;
     if (m_endlessPages.contains(path)) {
         socket->write(Response("200 OK", "<html><body><p>loading", 1000000));
         return;

@@ -18,6 +18,7 @@ class PageServer : public QObject {
 
 public:
     PageServer();
+    ~PageServer() override;
 
     bool IsListening() const { return m_server.isListening(); }
     QUrl Url(const QString& path) const;
@@ -26,6 +27,8 @@ public:
     void AddEndlessPage(const QString& path);
     // Answers with a redirect to `location`.
     void AddRedirect(const QString& path, const QByteArray& location);
+    // Reads the request and never answers it, not even with headers.
+    void AddSilentPage(const QString& path);
     // Announces a longer body than it sends, then closes the connection.
     void AddCutPage(const QString& path, const QByteArray& body, qsizetype announcedLength);
     int RequestCount(const QString& path) const { return m_requests.value(path); }
@@ -40,6 +43,7 @@ private:
     QTcpServer m_server;
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
+    QSet<QString> m_silentPages;
     QHash<QString, qsizetype> m_announcedLengths;
     QHash<QString, QByteArray> m_redirects;
     QHash<QString, int> m_requests;

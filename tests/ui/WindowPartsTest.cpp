@@ -1,6 +1,9 @@
 // The window's small parts on their own: button pictures, the clock text,
-// the scheme gate, the toolbar and the status bar.
+// the pictures kept by address, the scheme gate, the toolbar and the status
+// bar.
 
+#include "tests/ui/PageServer.h"
+#include "tests/ui/TestPictures.h"
 #include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
 #include "ui/LinkPictures.h"
@@ -59,6 +62,7 @@ private slots:
     void nullPictureGivesNullPixmap();
     void fetchedBytesDecodeInMemory();
     void picturesBeyondTheLargestSideAreRefused();
+    void pictureIsFetchedOnceUntilItIsNoLongerFresh();
     void stripIsCutIntoPicturesLeftToRight();
     void navigationStripsHoldFourPicturesEach();
     void iconShowsHotPictureUnderTheMouse();
@@ -134,6 +138,51 @@ void WindowPartsTest::picturesBeyondTheLargestSideAreRefused()
     body.size = std::size_t(gif.size());
     std::memcpy(body.bytes, gif.constData(), body.size);
     QVERIFY(DecodePicture(body).isNull());
+}
+
+void WindowPartsTest::pictureIsFetchedOnceUntilItIsNoLongerFresh()
+{
+    PageServer server;
+    QVERIFY(server.IsListening());
+    server.AddPage(QStringLiteral("/hot.bmp"), BmpPicture(Qt::blue));
+    server.AddPage(QStringLiteral("/short.bmp"), QByteArray(999, 'x'));
+    const std::string hot = server.Url(QStringLiteral("/hot.bmp")).toString().toStdString();
+    const std::string refused = server.Url(QStringLiteral("/short.bmp")).toString().toStdString();
+    constexpr std::chrono::milliseconds kFresh{1500};
+    QStringList ended;
+    CLinkPictures pictures([&](const std::string& url) { ended.append(QString::fromStdString(url)); }, kFresh);
+
+    QVERIFY(pictures.Request(""));
+    QVERIFY(!pictures.Usable(""));
+    // Asked for twice while on its way: one request, one answer.
+    QVERIFY(!pictures.Request(hot));
+    QVERIFY(!pictures.Request(hot));
+    QVERIFY(!pictures.Request(refused));
+    QTRY_COMPARE(ended.size(), 2);
+    QCOMPARE(server.RequestCount(QStringLiteral("/hot.bmp")), 1);
+    QVERIFY(pictures.Usable(hot));
+    QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::blue));
+    QVERIFY(!pictures.Usable(refused));
+    QVERIFY(pictures.Picture(refused).isNull());
+
+    // Fresh answers, good or bad, cost nothing.
+    QVERIFY(pictures.Request(hot));
+    QVERIFY(pictures.Request(refused));
+    QCOMPARE(server.RequestCount(QStringLiteral("/short.bmp")), 1);
+
+    // Stale ones are fetched again; a picture replaced under its address shows.
+    server.AddPage(QStringLiteral("/hot.bmp"), BmpPicture(Qt::red));
+    QTest::qWait(int(kFresh.count()) + 200);
+    QVERIFY(!pictures.Request(hot));
+    QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::blue));
+    QTRY_COMPARE(ended.size(), 3);
+    QCOMPARE(server.RequestCount(QStringLiteral("/hot.bmp")), 2);
+    QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::red));
+
+    // A picture a button still shows is kept, however old.
+    QTest::qWait(int(kFresh.count()) + 200);
+    pictures.KeepOnly({hot});
+    QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::red));
 }
 
 void WindowPartsTest::stripIsCutIntoPicturesLeftToRight()
