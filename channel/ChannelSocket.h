@@ -49,6 +49,9 @@ protected:
     // One whole checked frame, lent for the length of the call; the payload
     // may be changed in place.
     virtual void OnFrame(FrameView frame) = 0;
+    // The IPv4 address (network order) of the datagram that completed the
+    // frame OnFrame is given; 0 for bytes handed to Feed.
+    std::uint32_t DatagramSource() const { return m_datagramSource; }
 
 private:
     auto FrameHandler()
@@ -58,6 +61,7 @@ private:
 
     int m_socket = -1;
     CSocketOwner* m_pOwner = nullptr;
+    std::uint32_t m_datagramSource = 0;
     CFrameFinder m_frames;
 };
 

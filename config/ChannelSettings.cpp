@@ -1,5 +1,6 @@
 #include "config/ChannelSettings.h"
 
+#include "base/GbkText.h"
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
 
@@ -16,6 +17,7 @@ bool ReadChannelSettings(const std::string& settingsPath, ChannelSettings& setti
     (void)WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, settings.portText);
     settings.port = PortFromText(settings.portText);
     settings.bindAddress = ReadProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, kDefaultBindAddress);
+    settings.trustedKeysPath = GbkToUtf8(ReadProfileString(settingsPath, kAnnouncementSigningSection, kTrustedKeysFileKey, ""));
     return true;
 }
 

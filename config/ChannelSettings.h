@@ -10,11 +10,15 @@ struct ChannelSettings {
     std::string portText;    // as the file has it, "9000" by default
     long port = 0;           // portText read as PortFromText reads it
     std::string bindAddress; // dotted quad; empty means every card
+    // The trusted-keys file, turned from the file's GBK into a path that
+    // can be opened; empty when announcements are not signed.
+    std::string trustedKeysPath;
 };
 
 // Reads the main channel's settings from the settings file at
 // `settingsPath`: the port text (default "9000"), which is written back so
-// that the file always shows it, and the bind address (default empty).
+// that the file always shows it, the bind address and the trusted-keys file
+// (both empty by default, never written).
 // False, with `settings` untouched, when there is no settings file path; a
 // missing or unreadable file gives the defaults, and a failed write-back is
 // ignored.

@@ -1,6 +1,7 @@
 #include "ui/MainDlg.h"
 
 #include "base/GbkText.h"
+#include "base/StateFolder.h"
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
 #include "config/ChannelSettings.h"
@@ -95,8 +96,10 @@ CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWi
     // Without a channel the browser works on without announcements; the
     // receiver has said why on standard output.
     ChannelSettings channel;
-    if (ReadChannelSettings(settingsPath, channel))
+    if (ReadChannelSettings(settingsPath, channel)) {
+        m_receiver.RequireSignatures(channel.trustedKeysPath, UserStateFolder());
         m_receiver.Start(channel.bindAddress, channel.port, this);
+    }
 
     m_clockTimer.setSingleShot(true);
     m_mergeTimer.setSingleShot(true);
@@ -149,6 +152,7 @@ void CMainDlg::NavigateHome()
 void CMainDlg::MergeReceivedLinks()
 {
     m_catalogue.Merge(m_receiver.Store(), *this);
+    m_receiver.ReportDrops();
 }
 
 void CMainDlg::RebuildLinkButtons()
