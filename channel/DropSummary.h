@@ -21,7 +21,6 @@ public:
     void ReportIfDue(std::int64_t nowMs);
     // The summary line of what is counted so far.
     std::string Text() const;
-    long Total() const { return m_total; }
 
 private:
     long m_total = 0;

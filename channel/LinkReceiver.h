@@ -44,7 +44,6 @@ public:
     // Prints the dropped-frame summary when one is due; the window calls it
     // with every merge pass, so that the last drops are not kept back.
     void ReportDrops();
-    const CDropSummary& Drops() const { return m_drops; }
 
     bool AddRecord(const LinkRecord& record) { return m_store.AddRecord(record); }
     int GetCount() const { return m_store.GetCount(); }

@@ -3,7 +3,7 @@
 // picked, with bounded waits.
 
 #include "tests/tools/ChildProcess.h"
-#include "tests/tools/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/tools/UdpProbe.h"
 
 #include "base/GbkText.h"
