@@ -52,6 +52,23 @@ TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
     EXPECT_EQ(BytesOf(PathOf("Kestrel.INI")), file);
 }
 
+TEST_F(ChannelSettingsTest, TrustedKeysPathIsReadFromGbkAndNeverWritten)
+{
+    // "/etc/kestrel/公钥" in GBK.
+    const std::string file = "[" + kSection + "]\r\n" + kPortKey + "=9000\r\n[" + std::string(kAnnouncementSigningSection)
+        + "]\r\n" + std::string(kTrustedKeysFileKey) + "=/etc/kestrel/\xB9\xAB\xD4\xBF\r\n";
+    PutBytes(PathOf("kestrel.INI"), file);
+    ChannelSettings settings;
+    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel.INI"), settings));
+    EXPECT_EQ(settings.trustedKeysPath, "/etc/kestrel/\u516C\u94A5");
+    EXPECT_EQ(BytesOf(PathOf("kestrel.INI")), file);
+
+    PutBytes(PathOf("kestrel.INI"), "");
+    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel.INI"), settings));
+    EXPECT_EQ(settings.trustedKeysPath, "");
+    EXPECT_EQ(BytesOf(PathOf("kestrel.INI")).find(std::string(kAnnouncementSigningSection)), std::string::npos);
+}
+
 TEST_F(ChannelSettingsTest, UnwritablePlaceStillGivesTheDefaults)
 {
     PutBytes(PathOf("notadir"), "");

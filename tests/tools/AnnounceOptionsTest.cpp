@@ -57,6 +57,18 @@ TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
     EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
 }
 
+TEST_F(AnnounceOptionsTest, SigningOptionsNameTheirFiles)
+{
+    ASSERT_TRUE(Parse({"--key", "/etc/k.key", "--state=/var/lib/c", "links.ini"})) << m_error;
+    EXPECT_EQ(m_options.keyPath, "/etc/k.key");
+    EXPECT_EQ(m_options.statePath, "/var/lib/c");
+    ASSERT_TRUE(Parse({"--listen", "--trust", "keys"})) << m_error;
+    EXPECT_EQ(m_options.trustPath, "keys");
+    ASSERT_TRUE(Parse({"--gen-key", "new.key"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::GenerateKey);
+    EXPECT_EQ(m_options.newKeyPath, "new.key");
+}
+
 TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -72,6 +84,10 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--loud", "c.ini"}, "unknown option --loud"},
         {{"a.ini", "b.ini"}, "only one catalogue"},
         {{"--listen", "c.ini"}, "--listen only listens"},
+        {{"--listen", "--key", "k"}, "--listen only listens"},
+        {{"--trust", "keys", "c.ini"}, "--trust goes with --listen"},
+        {{"--key=", "c.ini"}, "--key needs a file name"},
+        {{"--gen-key"}, "--gen-key needs a value"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

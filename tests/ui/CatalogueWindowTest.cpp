@@ -4,7 +4,10 @@
 
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkRecordFrame.h"
+#include "config/ProfileString.h"
+#include "config/SettingsKeys.h"
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/SignedFrames.h"
 #include "tests/ui/PageServer.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
@@ -17,6 +20,8 @@
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QUdpSocket>
+
+#include <QFile>
 
 #include <memory>
 
@@ -60,11 +65,14 @@ private slots:
     void clickingALinkButtonOpensItsPage();
     void scriptAndDataLinksNeverRun();
     void clockKeepsTickingWhileAPictureServerHangs();
+    void withAKeyOnlySignedAnnouncementsAppear();
 
 private:
     LinkRecord Lesson(const QString& name, int colour = 0);
     void Announce(const LinkRecord& record) { m_program->Receiver().AddRecord(record); }
     void AnnounceHome(const QString& path);
+    // Sends the bytes as one datagram to the window's channel port.
+    void SendDatagram(const unsigned char* bytes, std::size_t size);
     QAction* LinkButton(int k) const { return m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
     int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
     QString Location() const { return m_dlg->m_browser->LocationURL(); }
@@ -327,7 +335,64 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QVERIFY2(clock.size() >= 5, qPrintable(clock.join(QLatin1Char(','))));
 }
 
+void CatalogueWindowTest::SendDatagram(const unsigned char* bytes, std::size_t size)
+{
+    QUdpSocket sender;
+    QCOMPARE(sender.writeDatagram(reinterpret_cast<const char*>(bytes), qint64(size), QHostAddress::LocalHost,
+                                  m_program->ChannelPort()),
+             qint64(size));
+}
+
+void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
+{
+    // The school's key on this pupil machine: a file and one settings line.
+    const SigningKey key = test::FixedKey(7);
+    QTemporaryDir keys;
+    const QString keysPath = keys.filePath(QStringLiteral("trusted-keys"));
+    QFile keysFile(keysPath);
+    QVERIFY(keysFile.open(QIODevice::WriteOnly));
+    keysFile.write(QByteArray::fromStdString(TrustedKeyLine(key.publicKey, "announcer") + "\n"));
+    keysFile.close();
+    m_dlg.reset();
+    WriteProfileString(m_program->SettingsPath(), kAnnouncementSigningSection, kTrustedKeysFileKey,
+                       QFile::encodeName(keysPath).toStdString());
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
+    QVERIFY(m_program->ChannelPort() != 0);
+
+    // A laptop on the network: thirty made-up names and its own home page.
+    unsigned char frame[kLinkRecordFrameSize];
+    for (int i = 0; i < CLinkRecordStore::kCapacity; ++i) {
+        EncodeLinkRecordFrame(Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
+        SendDatagram(frame, sizeof frame);
+    }
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/other.html")).toString().toStdString()),
+                          0, frame);
+    SendDatagram(frame, sizeof frame);
+    QTest::qWait(kTwoPasses);
+    QCOMPARE(m_program->Receiver().GetCount(), 0);
+    QCOMPARE(LinkButtonCount(), 0);
+    QVERIFY(HomeUrl().empty());
+    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
+
+    // The school's announcer, signing.
+    std::uint64_t counter = 1796640000000;
+    const LinkRecord signedRecords[] = {
+        test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()),
+        Lesson(QStringLiteral("maths")),
+        Lesson(QStringLiteral("music"), 1),
+    };
+    for (const LinkRecord& record : signedRecords) {
+        test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
+        SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
+    QCOMPARE(m_program->Receiver().GetCount(), 3);
+    QCOMPARE(ToolTipText(LinkButton(1)), QStringLiteral("caption of maths"));
+}
+
 } // namespace kestrel
 
 QTEST_MAIN(kestrel::CatalogueWindowTest)
 #include "CatalogueWindowTest.moc"
+

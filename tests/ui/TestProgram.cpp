@@ -16,6 +16,8 @@ TestProgram::TestProgram()
     const std::string settingsPath = SettingsPath();
     WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, "0");
     WriteProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
+    // Signature counters the window keeps stay in the test's folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
     m_receiver = std::make_unique<CLinkReceiver>();
 }
 

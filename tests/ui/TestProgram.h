@@ -12,7 +12,8 @@ namespace kestrel {
 
 // A program path in a folder of its own, with a settings file that puts the
 // channel on 127.0.0.1 at a port the system picks, and the receiver the
-// window is given. Nothing is written beside the real program.
+// window is given. Nothing is written beside the real program, nor into the
+// user's state folder.
 class TestProgram {
 public:
     TestProgram();
