@@ -5,6 +5,7 @@
 #include "channel/LinkReceiver.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/SignatureBudget.h"
+#include "tests/channel/LoopbackUdp.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/SignedFrames.h"
 #include "tests/support/TemporaryFolder.h"
@@ -253,6 +254,34 @@ TEST_F(SignedReceiverTest, WithAKeyOnlyVerifiedRecordsReachTheStore)
     receiver.ReportDrops();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Dropped 1 announcement without a valid signature: 1 unsigned; from 0.0.0.0\n");
+}
+
+// Stands in for the window: keeps the socket it is asked to watch.
+class CSocketKeeper final : public CSocketOwner {
+public:
+    void WatchSocket(int socket) override { watched = socket; }
+    void UnwatchSocket(int) override { watched = -1; }
+    int watched = -1;
+};
+
+TEST_F(SignedReceiverTest, DropsOnTheChannelNameTheAddressThatSentThem)
+{
+    CSocketKeeper keeper;
+    CLinkReceiver receiver;
+    receiver.RequireSignatures(KeysFile(TrustedKeyLine(m_key.publicKey, "") + "\n"), m_state);
+    ASSERT_TRUE(receiver.Open("127.0.0.1", 0, &keeper));
+    const std::uint16_t port = test::BoundPort(keeper.watched);
+    test::LoopbackUdp sender;
+    SignedFrame good = SignedRecordFrame(LinkRecordBuilder("maths"), kCounter, m_key);
+    SignedFrame forged = SignedRecordFrame(LinkRecordBuilder("music"), kCounter, FixedKey(9));
+    testing::internal::CaptureStdout();
+    for (SignedFrame* frame : {&forged, &good}) {
+        ASSERT_TRUE(sender.SendTo(port, test::Bytes(frame->bytes, frame->bytes + sizeof frame->bytes)));
+        receiver.OnSocketNotify(static_cast<std::uintptr_t>(keeper.watched), CChannelSocket::kReadEvent);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Dropped 1 announcement without a valid signature: 1 unknown key; from 127.0.0.1\n");
+    EXPECT_EQ(receiver.GetCount(), 1);
 }
 
 TEST_F(SignedReceiverTest, TheHighestCounterOutlivesARestart)

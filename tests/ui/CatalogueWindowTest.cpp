@@ -374,18 +374,16 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
     QVERIFY(HomeUrl().empty());
     QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
 
-    // The school's announcer, signing.
+    // The school's announcer, signing: its home page, then its links.
     std::uint64_t counter = 1796640000000;
-    const LinkRecord signedRecords[] = {
-        test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()),
-        Lesson(QStringLiteral("maths")),
-        Lesson(QStringLiteral("music"), 1),
-    };
-    for (const LinkRecord& record : signedRecords) {
+    const auto announceSigned = [&](const LinkRecord& record) {
         test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
         SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
-    }
+    };
+    announceSigned(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    announceSigned(Lesson(QStringLiteral("maths")));
+    announceSigned(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QCOMPARE(m_program->Receiver().GetCount(), 3);
     QCOMPARE(ToolTipText(LinkButton(1)), QStringLiteral("caption of maths"));
