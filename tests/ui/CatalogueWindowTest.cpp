@@ -4,8 +4,6 @@
 
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkRecordFrame.h"
-#include "config/ProfileString.h"
-#include "config/SettingsKeys.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/SignedFrames.h"
 #include "tests/ui/PageServer.h"
@@ -20,8 +18,6 @@
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QUdpSocket>
-
-#include <QFile>
 
 #include <memory>
 
@@ -347,15 +343,8 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
 {
     // The school's key on this pupil machine: a file and one settings line.
     const SigningKey key = test::FixedKey(7);
-    QTemporaryDir keys;
-    const QString keysPath = keys.filePath(QStringLiteral("trusted-keys"));
-    QFile keysFile(keysPath);
-    QVERIFY(keysFile.open(QIODevice::WriteOnly));
-    keysFile.write(QByteArray::fromStdString(TrustedKeyLine(key.publicKey, "announcer") + "\n"));
-    keysFile.close();
     m_dlg.reset();
-    WriteProfileString(m_program->SettingsPath(), kAnnouncementSigningSection, kTrustedKeysFileKey,
-                       QFile::encodeName(keysPath).toStdString());
+    m_program->TrustKey(key.publicKey);
     m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
     QVERIFY(m_program->ChannelPort() != 0);
 

@@ -3,6 +3,7 @@
 #include "config/SettingsKeys.h"
 #include "config/ProfileString.h"
 #include "config/SettingsPath.h"
+#include "channel/TrustedKeys.h"
 
 #include <QFile>
 
@@ -29,6 +30,17 @@ std::string TestProgram::SettingsPath() const
 QString TestProgram::Path() const
 {
     return m_dir.filePath(QStringLiteral("kestrel"));
+}
+
+void TestProgram::TrustKey(const PublicKey& publicKey)
+{
+    const QString keysPath = m_dir.filePath(QStringLiteral("trusted-keys"));
+    QFile keys(keysPath);
+    if (keys.open(QIODevice::WriteOnly))
+        keys.write(QByteArray::fromStdString(TrustedKeyLine(publicKey, "announcer") + "\n"));
+    keys.close();
+    WriteProfileString(SettingsPath(), kAnnouncementSigningSection, kTrustedKeysFileKey,
+                       QFile::encodeName(keysPath).toStdString());
 }
 
 quint16 TestProgram::ChannelPort() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/LinkReceiver.h"
+#include "channel/SignedLinkRecordFrame.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -22,6 +23,10 @@ public:
     // The settings file beside the program, as the program would find it.
     std::string SettingsPath() const;
     CLinkReceiver& Receiver() { return *m_receiver; }
+    // Puts the key into a trusted-keys file beside the program and names it
+    // in the settings file, as IT staff do on a pupil machine: a window made
+    // afterwards takes only frames signed with it.
+    void TrustKey(const PublicKey& publicKey);
     // The channel's port once the window has started the receiver; 0 before.
     quint16 ChannelPort() const;
 
