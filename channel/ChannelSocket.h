@@ -49,8 +49,11 @@ protected:
     // One whole checked frame, lent for the length of the call; the payload
     // may be changed in place.
     virtual void OnFrame(FrameView frame) = 0;
+    // Whether reads learn who sent each datagram; off unless asked for.
+    void KeepDatagramSources(bool keep) { m_keepSources = keep; }
     // The IPv4 address (network order) of the datagram that completed the
-    // frame OnFrame is given; 0 for bytes handed to Feed.
+    // frame OnFrame is given; 0 for bytes handed to Feed, or when sources
+    // are not kept.
     std::uint32_t DatagramSource() const { return m_datagramSource; }
 
 private:
@@ -61,6 +64,7 @@ private:
 
     int m_socket = -1;
     CSocketOwner* m_pOwner = nullptr;
+    bool m_keepSources = false;
     std::uint32_t m_datagramSource = 0;
     CFrameFinder m_frames;
 };

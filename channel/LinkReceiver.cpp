@@ -30,6 +30,8 @@ CLinkReceiver::~CLinkReceiver()
 void CLinkReceiver::RequireSignatures(const std::string& trustedKeysPath, const std::string& stateFolder)
 {
     m_signaturesRequired = !trustedKeysPath.empty();
+    // The check budget and the summary of drops go by sender.
+    KeepDatagramSources(m_signaturesRequired);
     if (!m_signaturesRequired) {
         PrintLine("Announcements are not signed: any computer on the network can change the links");
         return;
