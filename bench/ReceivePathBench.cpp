@@ -19,12 +19,13 @@
 // dropped by the budget. Its share is printed, not required.
 #include "base/LinkRecord.h"
 #include "channel/ChannelSocket.h"
-#include "channel/Crc16.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
 #include "channel/SignedLinkRecordFrame.h"
 #include "channel/SocketOwner.h"
 #include "channel/TrustedKeys.h"
+
+#include "tests/support/SignedFrames.h"
 
 #include <benchmark/benchmark.h>
 
@@ -78,15 +79,6 @@ protected:
     }
 };
 
-SigningKey BenchKey()
-{
-    unsigned char seed[kSecretSeedSize];
-    std::memset(seed, 5, sizeof seed);
-    SigningKey key;
-    SigningKeyFromSeed(seed, key);
-    return key;
-}
-
 // A trusted-keys file for the bench key, removed at the end.
 class CKeysFile {
 public:
@@ -97,7 +89,7 @@ public:
         if (fd >= 0)
             ::close(fd);
         m_path = pattern;
-        std::ofstream(m_path) << TrustedKeyLine(BenchKey().publicKey, "bench") << "\n";
+        std::ofstream(m_path) << TrustedKeyLine(test::FixedKey(5).publicKey, "bench") << "\n";
     }
     ~CKeysFile() { ::unlink(m_path.c_str()); }
     const std::string& Path() const { return m_path; }
@@ -172,9 +164,7 @@ private:
     {
         for (int i = 0; i < 8; ++i)
             frame[kFrameHeaderSize + kTrailerCounterOffset + i] = static_cast<unsigned char>(counter >> (8 * i));
-        const std::uint16_t crc = Crc16(frame + kFrameCheckedOffset, kSignedLinkRecordFrameSize - kFrameCheckedOffset);
-        frame[kFrameCheckOffset] = static_cast<unsigned char>(crc);
-        frame[kFrameCheckOffset + 1] = static_cast<unsigned char>(crc >> 8);
+        test::Reseal(frame, kSignedLinkRecordFrameSize);
     }
 
     int m_socket;
@@ -213,7 +203,7 @@ void MeasureReceivePath(benchmark::State& state, bool signedFrames)
 {
     CSocketKeeper keeper;
     CCountingReceiver receiver;
-    const SigningKey key = BenchKey();
+    const SigningKey key = test::FixedKey(5);
     const CKeysFile keys;
     if (signedFrames)
         receiver.RequireSignatures(keys.Path(), "");

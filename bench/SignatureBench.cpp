@@ -6,6 +6,8 @@
 #include "channel/AnnouncementVerifier.h"
 #include "channel/SignedLinkRecordFrame.h"
 
+#include "tests/support/SignedFrames.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,15 +15,6 @@
 
 namespace kestrel {
 namespace {
-
-SigningKey BenchKey()
-{
-    unsigned char seed[kSecretSeedSize];
-    std::memset(seed, 3, sizeof seed);
-    SigningKey key;
-    SigningKeyFromSeed(seed, key);
-    return key;
-}
 
 LinkRecord Lesson()
 {
@@ -33,7 +26,7 @@ LinkRecord Lesson()
 
 void BM_SignatureCheck(benchmark::State& state)
 {
-    const SigningKey key = BenchKey();
+    const SigningKey key = test::FixedKey(3);
     unsigned char frame[kSignedLinkRecordFrameSize];
     EncodeSignedLinkRecordFrame(Lesson(), 0, 1, key, frame);
     for (auto _ : state) {
@@ -48,7 +41,7 @@ BENCHMARK(BM_SignatureCheck);
 
 void BM_VerifiedFrame(benchmark::State& state)
 {
-    const SigningKey key = BenchKey();
+    const SigningKey key = test::FixedKey(3);
     CAnnouncementVerifier verifier;
     verifier.Trust({TrustedKey{key.publicKey, key.id}});
     // Frames signed ahead, each with the next counter; signing is not measured.
