@@ -214,13 +214,23 @@ void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t ev
     // the socket and the frames. MSG_TRUNC reports a datagram's real length:
     // one longer than the read arrived cut and is dropped whole.
     unsigned char* const room = m_frames.RoomFor(kDatagramReadSize);
-    const ssize_t received = ::recvfrom(m_socket, room, kDatagramReadSize, MSG_TRUNC, nullptr, nullptr);
-    if (received > 0 && static_cast<std::size_t>(received) <= kDatagramReadSize)
-        m_frames.FeedRoom(static_cast<std::size_t>(received), FrameHandler());
+    // The sender's address costs the read a measurable share of its speed,
+    // so it is asked for only by a receiver that uses it.
+    sockaddr_in source{};
+    socklen_t sourceSize = sizeof source;
+    const ssize_t received = ::recvfrom(m_socket, room, kDatagramReadSize, MSG_TRUNC,
+                                        m_keepSources ? reinterpret_cast<sockaddr*>(&source) : nullptr,
+                                        m_keepSources ? &sourceSize : nullptr);
+    if (received <= 0 || static_cast<std::size_t>(received) > kDatagramReadSize)
+        return;
+    // The frames this datagram completes are said to come from its sender.
+    m_datagramSource = source.sin_addr.s_addr;
+    m_frames.FeedRoom(static_cast<std::size_t>(received), FrameHandler());
 }
 
 void CChannelSocket::Feed(const unsigned char* bytes, std::size_t count)
 {
+    m_datagramSource = 0;
     m_frames.Feed(bytes, count, FrameHandler());
 }
 

@@ -75,6 +75,12 @@ protected:
     // One whole checked frame, lent for the length of the call; the payload
     // may be changed in place.
     virtual void OnFrame(FrameView frame) = 0;
+    // Whether reads learn who sent each datagram; off unless asked for.
+    void KeepDatagramSources(bool keep) { m_keepSources = keep; }
+    // The IPv4 address (network order) of the datagram that completed the
+    // frame OnFrame is given; 0 for bytes handed to Feed, or when sources
+    // are not kept.
+    std::uint32_t DatagramSource() const { return m_datagramSource; }
 
 private:
     enum class Opening { Opened, NoCard, Failed };
@@ -101,6 +107,8 @@ private:
     bool m_waitingForCard = false;
     bool m_joinPending = false;
     bool m_joinFailed = false;
+    bool m_keepSources = false;
+    std::uint32_t m_datagramSource = 0;
     CFrameFinder m_frames;
 };
 

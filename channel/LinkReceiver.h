@@ -1,24 +1,49 @@
 #pragma once
 
 #include "base/LinkRecord.h"
+#include "channel/AnnouncementVerifier.h"
 #include "channel/ChannelSocket.h"
+#include "channel/DropSummary.h"
 #include "channel/LinkRecordStore.h"
 
+#include <cstdint>
 #include <string>
 
 namespace kestrel {
 
 // The one listener of the program: opens the channel where the settings
 // file says and keeps every link-record frame's record in the
-// received-record store, which the catalogue polls.
+// received-record store, which the catalogue polls. With a trusted-keys
+// file configured, only records signed by one of its keys with a fresh
+// counter are kept; the others are counted and summarised.
 class CLinkReceiver : public CChannelSocket {
 public:
+    // Counters are saved this far ahead of the last save at the latest, so a
+    // busy channel writes the state file about once a minute.
+    static constexpr std::uint64_t kCounterSaveStep = 60000;
+
+    CLinkReceiver() = default;
+    // Keeps the counters accepted since the last save.
+    ~CLinkReceiver() override;
+
+    // Chooses, once before Start, which frames count. An empty path: every
+    // link-record frame, as always, which is said once on standard output.
+    // Otherwise only frames signed by a key of that file; the highest
+    // counter of each key is kept in a file in stateFolder (none when
+    // empty). Problems with the file are printed, naming it.
+    void RequireSignatures(const std::string& trustedKeysPath, const std::string& stateFolder);
+    bool SignaturesRequired() const { return m_signaturesRequired; }
+
     // Opens the socket on the bind address, port and multicast group the
     // settings name, for the owner; what Open gives.
     bool Start(const std::string& bindAddress, long port, CSocketOwner* owner, const std::string& multicastGroup = {})
     {
         return Open(bindAddress.c_str(), port, owner, multicastGroup.c_str());
     }
+
+    // Prints the dropped-frame summary when one is due; the window calls it
+    // with every merge pass, so that the last drops are not kept back.
+    void ReportDrops();
 
     bool AddRecord(const LinkRecord& record) { return m_store.AddRecord(record); }
     int GetCount() const { return m_store.GetCount(); }
@@ -30,7 +55,15 @@ protected:
     void OnFrame(FrameView frame) override;
 
 private:
+    void SaveCounters(bool onlyWhenDue);
+
     CLinkRecordStore m_store;
+    bool m_signaturesRequired = false;
+    CAnnouncementVerifier m_verifier;
+    CDropSummary m_drops;
+    std::string m_countersPath;
+    std::uint64_t m_savedHighest[kMaxTrustedKeys] = {};
+    bool m_saveFailed = false;
 };
 
 } // namespace kestrel

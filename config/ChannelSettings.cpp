@@ -1,5 +1,6 @@
 #include "config/ChannelSettings.h"
 
+#include "base/GbkText.h"
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
 
@@ -18,6 +19,7 @@ bool ReadChannelSettings(const std::string& settingsPath, ChannelSettings& setti
     settings.bindAddress = ReadProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, kDefaultBindAddress);
     settings.multicastGroup =
         ReadProfileString(settingsPath, kBroadcastBindSection, kMulticastGroupKey, kDefaultMulticastGroup);
+    settings.trustedKeysPath = GbkToUtf8(ReadProfileString(settingsPath, kAnnouncementSigningSection, kTrustedKeysFileKey, ""));
     return true;
 }
 

@@ -11,12 +11,15 @@ struct ChannelSettings {
     long port = 0;           // portText read as PortFromText reads it
     std::string bindAddress; // dotted quad; empty means every card
     std::string multicastGroup; // dotted quad; empty means no group
+    // The trusted-keys file, turned from the file's GBK into a path that
+    // can be opened; empty when announcements are not signed.
+    std::string trustedKeysPath;
 };
 
 // Reads the main channel's settings from the settings file at
 // `settingsPath`: the port text (default "9000"), which is written back so
-// that the file always shows it, the bind address and the multicast group
-// (both empty by default, read only).
+// that the file always shows it, the bind address, the multicast group and
+// the trusted-keys file (all empty by default, never written).
 // False, with `settings` untouched, when there is no settings file path; a
 // missing or unreadable file gives the defaults, and a failed write-back is
 // ignored.

@@ -33,4 +33,9 @@ inline constexpr std::string_view kDefaultBindAddress = "";
 inline constexpr std::string_view kMulticastGroupKey = "\xD7\xE9\xB2\xA5\xB5\xD8\xD6\xB7";
 inline constexpr std::string_view kDefaultMulticastGroup = "";
 
+// Section "广播签名", key "公钥文件": the path (GBK text) of the trusted-keys
+// file; empty means announcements are not signed. Read only.
+inline constexpr std::string_view kAnnouncementSigningSection = "\xB9\xE3\xB2\xA5\xC7\xA9\xC3\xFB";
+inline constexpr std::string_view kTrustedKeysFileKey = "\xB9\xAB\xD4\xBF\xCE\xC4\xBC\xFE";
+
 } // namespace kestrel

@@ -8,6 +8,8 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev
+  # Ed25519 signatures of announcements (channel and kestrel-announce)
+  libsodium-dev
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc

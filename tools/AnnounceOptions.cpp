@@ -11,7 +11,8 @@ namespace kestrel {
 
 const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
        kestrel-announce --serve DIR [options] [CATALOGUE]
-       kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP]
+       kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP] [--trust FILE]
+       kestrel-announce --gen-key FILE
 
 Announces the links of CATALOGUE to the Kestrel browsers on the network,
 again and again, so that machines started later learn them too. The file is
@@ -33,8 +34,17 @@ Options:
   --serve DIR          serve the pages and pictures in DIR over HTTP
   --http-port N        port of that HTTP server (default 8080)
   --http-address ADDR  local address it listens on (default 0.0.0.0, all)
-  --listen             print every link record heard on the port
+  --listen             print every link record heard on the port, whether it
+                       is signed and by which key
   --group GROUP        with --listen: join this multicast group as well
+  --trust FILE         with --listen: check signatures against this
+                       trusted-keys file
+  --gen-key FILE       write a new secret key to FILE (never overwritten) and
+                       print the line for the browsers' trusted-keys file
+  --key FILE           sign every announcement with the secret key in FILE
+  --state FILE         where the signing counter is kept (default
+                       $XDG_STATE_HOME/kestrel/announce-counter, else
+                       ~/.local/state/kestrel/announce-counter)
   --help               print this text
   --version            print the version
 
@@ -99,7 +109,8 @@ private:
 bool IsValueOption(std::string_view option)
 {
     return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
-        || option == "--group" || option == "--serve" || option == "--http-port" || option == "--http-address";
+        || option == "--group" || option == "--serve" || option == "--http-port" || option == "--http-address"
+        || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust";
 }
 
 bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
@@ -149,6 +160,15 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
         options.from = value;
     } else if (option == "--serve") {
         options.serveDirectory = value;
+    } else if (option == "--gen-key") {
+        options.mode = AnnounceOptions::Mode::GenerateKey;
+        options.newKeyPath = value;
+    } else if (option == "--key" || option == "--state" || option == "--trust") {
+        if (value.empty()) {
+            error = std::string(option) + " needs a file name";
+            return false;
+        }
+        (option == "--key" ? options.keyPath : option == "--state" ? options.statePath : options.trustPath) = value;
     } else {
         error = "unknown option " + std::string(option);
         return false;
@@ -158,9 +178,21 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
 
 bool CheckCombination(const AnnounceOptions& options, std::string& error)
 {
+    if (options.mode == AnnounceOptions::Mode::GenerateKey) {
+        if (options.newKeyPath.empty()) {
+            error = "--gen-key needs the name of the new key file";
+            return false;
+        }
+        return true;
+    }
+    if (!options.trustPath.empty() && options.mode != AnnounceOptions::Mode::Listen) {
+        error = "--trust goes with --listen";
+        return false;
+    }
     if (options.mode == AnnounceOptions::Mode::Listen) {
-        if (!options.cataloguePath.empty() || !options.serveDirectory.empty() || options.once) {
-            error = "--listen only listens: it takes no catalogue, --serve or --once";
+        if (!options.cataloguePath.empty() || !options.serveDirectory.empty() || options.once
+            || !options.keyPath.empty()) {
+            error = "--listen only listens: it takes no catalogue, --serve, --once or --key";
             return false;
         }
     } else if (!options.group.empty()) {

@@ -6,7 +6,7 @@ namespace kestrel {
 
 // What one run of the announcer is asked to do.
 struct AnnounceOptions {
-    enum class Mode { Announce, Listen, Help, Version };
+    enum class Mode { Announce, Listen, GenerateKey, Help, Version };
 
     Mode mode = Mode::Announce;
     std::string cataloguePath;
@@ -27,6 +27,13 @@ struct AnnounceOptions {
     std::string serveDirectory;
     std::string httpAddress = "0.0.0.0";
     int httpPort = 8080;
+    // Signing: the new key file of --gen-key, the secret key that signs
+    // every frame, the counter's state file (empty: the default), and the
+    // trusted-keys file --listen checks signatures against.
+    std::string newKeyPath;
+    std::string keyPath;
+    std::string statePath;
+    std::string trustPath;
 };
 
 extern const char* const kAnnounceUsage;

@@ -104,7 +104,8 @@ void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sende
     // Only what a browser would keep.
     LinkRecord record;
     if (ReadLinkRecordFrame(frame, record))
-        PrintLine(DescribeHeardRecord(record, sender));
+        PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, m_checking ? &m_trusted : nullptr)
+            + "]");
 }
 
 } // namespace kestrel

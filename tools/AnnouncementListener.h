@@ -2,15 +2,17 @@
 
 #include "channel/FrameFinder.h"
 #include "channel/FrameView.h"
+#include "channel/TrustedKeys.h"
 
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
 class CStopSignals;
 
 // Listens on the channel port as a browser does and prints every link
-// record it hears, with the address that sent it.
+// record it hears, with the address that sent it and its signature.
 class CAnnouncementListener {
 public:
     static constexpr std::size_t kDatagramReadSize = 8192;
@@ -25,6 +27,12 @@ public:
     // (empty: none) is heard as well, joined on that card or on the one the
     // system routes the group through.
     bool Open(const std::string& from, int port, const std::string& group, std::string& error);
+    // Checks every signature heard against these keys from now on.
+    void Trust(std::vector<TrustedKey> keys)
+    {
+        m_trusted = std::move(keys);
+        m_checking = true;
+    }
     // Prints what arrives until a stop signal.
     void Run(CStopSignals& stop);
 
@@ -33,6 +41,8 @@ private:
     void PrintFrame(FrameView frame, const std::string& sender);
 
     int m_socket = -1;
+    std::vector<TrustedKey> m_trusted;
+    bool m_checking = false;
     CFrameFinder m_frames;
     unsigned char m_datagram[kDatagramReadSize] = {};
 };

@@ -26,4 +26,31 @@ std::string DescribeHeardRecord(const LinkRecord& record, std::string_view sende
     return line;
 }
 
+std::string DescribeSignature(const FrameView& frame, const std::vector<TrustedKey>* trusted)
+{
+    SignatureTrailer trailer;
+    switch (ReadSignatureTrailer(frame, trailer)) {
+    case TrailerFault::None:
+        break;
+    case TrailerFault::NoTrailer:
+        return "unsigned";
+    case TrailerFault::WrongLength:
+        return "not signed properly: wrong length";
+    case TrailerFault::WrongMagic:
+        return "not signed properly: no signature trailer";
+    case TrailerFault::WrongAlgorithm:
+        return "not signed properly: unknown algorithm";
+    case TrailerFault::ReservedSet:
+        return "not signed properly: flags or reserved bytes set";
+    }
+    std::string text = "signed by key " + KeyIdText(trailer.keyId) + ", counter " + std::to_string(trailer.counter);
+    if (trusted == nullptr)
+        return text;
+    for (const TrustedKey& key : *trusted) {
+        if (key.id == trailer.keyId)
+            return text + (SignatureVerifies(frame, key.publicKey) ? ", verified" : ", NOT verified: bad signature");
+    }
+    return text + ", NOT verified: unknown key";
+}
+
 } // namespace kestrel

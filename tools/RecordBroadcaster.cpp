@@ -4,6 +4,7 @@
 #include "tools/LocalAddress.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -12,7 +13,15 @@
 namespace kestrel {
 
 namespace {
+
 constexpr unsigned char kMarker = 0;
+
+std::uint64_t WallClockMilliseconds()
+{
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
 } // namespace
 
 CRecordBroadcaster::~CRecordBroadcaster()
@@ -68,10 +77,21 @@ bool CRecordBroadcaster::Broadcast(const AnnouncedRecords& records, std::string&
 {
     bool allSent = true;
     for (int i = 0; i < records.count; ++i) {
-        EncodeLinkRecordFrame(records.records[i], kMarker, m_frame);
-        const ssize_t sent = sendto(m_socket, m_frame, sizeof m_frame, 0,
+        const unsigned char* frame = m_frame;
+        std::size_t size = sizeof m_frame;
+        if (m_key == nullptr) {
+            EncodeLinkRecordFrame(records.records[i], kMarker, m_frame);
+        } else {
+            std::uint64_t counter = 0;
+            if (!m_counter->Next(WallClockMilliseconds(), counter, error))
+                return false;
+            EncodeSignedLinkRecordFrame(records.records[i], kMarker, counter, *m_key, m_signedFrame);
+            frame = m_signedFrame;
+            size = sizeof m_signedFrame;
+        }
+        const ssize_t sent = sendto(m_socket, frame, size, 0,
             reinterpret_cast<const sockaddr*>(&m_destination), sizeof m_destination);
-        if (sent != static_cast<ssize_t>(sizeof m_frame) && allSent) {
+        if (sent != static_cast<ssize_t>(size) && allSent) {
             char address[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &m_destination.sin_addr, address, sizeof address);
             error = std::string("cannot send to ") + address + ":" + std::to_string(ntohs(m_destination.sin_port))

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "channel/FrameFormat.h"
+#include "channel/SignedLinkRecordFrame.h"
+#include "tools/AnnounceCounter.h"
 #include "tools/AnnouncedRecords.h"
 
 #include <netinet/in.h>
@@ -9,7 +10,8 @@
 namespace kestrel {
 
 // Sends link records to the browsers: one link-record frame per datagram,
-// from a UDP socket that may broadcast or send to a multicast group.
+// from a UDP socket that may broadcast or send to a multicast group, signed
+// when a key is given.
 class CRecordBroadcaster {
 public:
     CRecordBroadcaster() = default;
@@ -23,6 +25,14 @@ public:
     // they leave by.
     bool Open(const std::string& from, const std::string& toAddress, int port, int ttl, std::string& error);
 
+    // Signs every frame from now on with `key`, each with the next counter
+    // of `counter`; both must outlive the broadcaster.
+    void SignWith(const SigningKey& key, CAnnounceCounter& counter)
+    {
+        m_key = &key;
+        m_counter = &counter;
+    }
+
     // Sends every record. False, with `error` naming the first failed send,
     // when a datagram could not be sent; the others are still tried.
     bool Broadcast(const AnnouncedRecords& records, std::string& error);
@@ -32,7 +42,10 @@ private:
 
     int m_socket = -1;
     sockaddr_in m_destination = {};
+    const SigningKey* m_key = nullptr;
+    CAnnounceCounter* m_counter = nullptr;
     unsigned char m_frame[kLinkRecordFrameSize] = {};
+    unsigned char m_signedFrame[kSignedLinkRecordFrameSize] = {};
 };
 
 } // namespace kestrel

@@ -2,16 +2,20 @@
 // links to the browsers, serves their pages and pictures, or listens to
 // what is being announced.
 
+#include "base/ConsoleLine.h"
+#include "channel/TrustedKeys.h"
+#include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
 #include "tools/AnnouncementListener.h"
 #include "tools/CatalogueWatcher.h"
-#include "base/ConsoleLine.h"
 #include "tools/RecordBroadcaster.h"
+#include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
 
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace kestrel {
 namespace {
@@ -42,6 +46,21 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
     if (!broadcaster.Open(options.from, options.toAddress, options.port, options.ttl, error)) {
         PrintLine(error);
         return kExitFailure;
+    }
+    SigningKey key;
+    CAnnounceCounter counter;
+    if (!options.keyPath.empty()) {
+        const std::string statePath = options.statePath.empty() ? DefaultAnnounceCounterPath() : options.statePath;
+        if (statePath.empty()) {
+            PrintLine("where should the signing counter be kept? Give --state FILE");
+            return kExitFailure;
+        }
+        if (!ReadSecretKeyFile(options.keyPath, key, error) || !counter.Open(statePath, error)) {
+            PrintLine(error);
+            return kExitFailure;
+        }
+        broadcaster.SignWith(key, counter);
+        PrintLine("signing with key " + KeyIdText(key.id) + "; counter kept in " + statePath);
     }
     CCatalogueWatcher watcher(options.cataloguePath);
     std::string lastSendError;
@@ -77,12 +96,40 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
 int Listen(const AnnounceOptions& options, CStopSignals& stop)
 {
     CAnnouncementListener listener;
+    if (!options.trustPath.empty()) {
+        const TrustedKeysRead read = ReadTrustedKeys(options.trustPath);
+        for (const std::string& problem : read.lineProblems)
+            PrintLine(problem);
+        if (!read.refusal.empty()) {
+            PrintLine(read.refusal);
+            return kExitFailure;
+        }
+        listener.Trust(read.keys);
+    }
     std::string error;
     if (!listener.Open(options.from, options.port, options.group, error)) {
         PrintLine(error);
         return kExitFailure;
     }
     listener.Run(stop);
+    return 0;
+}
+
+// Writes a new secret key and prints the line that trusts it, for the
+// pupil machines' trusted-keys file.
+int GenerateKey(const std::string& path)
+{
+    SigningKey key;
+    std::string error;
+    if (!CreateSecretKeyFile(path, key, error)) {
+        PrintLine(error);
+        return kExitFailure;
+    }
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    PrintLine("secret key " + KeyIdText(key.id) + " written to " + path
+        + "; put this line into the browsers' trusted-keys file:");
+    PrintLine(TrustedKeyLine(key.publicKey, "kestrel-announce@" + std::string(host)));
     return 0;
 }
 
@@ -103,6 +150,9 @@ int Run(int argc, char** argv)
         PrintLine("kestrel-announce " KESTREL_VERSION);
         return 0;
     }
+
+    if (options.mode == AnnounceOptions::Mode::GenerateKey)
+        return GenerateKey(options.newKeyPath);
 
     // Before any thread exists, so that the stop signals reach only this one.
     CStopSignals stop;

@@ -1,6 +1,7 @@
 #include "ui/MainDlg.h"
 
 #include "base/GbkText.h"
+#include "base/StateFolder.h"
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
 #include "config/BrowserSettings.h"
@@ -109,8 +110,10 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     // Without a channel the browser works on without announcements; the
     // receiver has said why on standard output.
     ChannelSettings channel;
-    if (ReadChannelSettings(settingsPath, channel))
+    if (ReadChannelSettings(settingsPath, channel)) {
+        m_receiver.RequireSignatures(channel.trustedKeysPath, UserStateFolder());
         m_receiver.Start(channel.bindAddress, channel.port, this, channel.multicastGroup);
+    }
     connect(&m_channelRetryTimer, &QTimer::timeout, this, &CMainDlg::OnChannelRetryTimer);
     if (m_receiver.IsWaiting())
         m_channelRetryTimer.start(CChannelSocket::kRetryIntervalMs);
@@ -166,6 +169,7 @@ void CMainDlg::NavigateHome()
 void CMainDlg::MergeReceivedLinks()
 {
     ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_bNavigated));
+    m_receiver.ReportDrops();
 }
 
 void CMainDlg::ApplyCatalogueEffects(const CatalogueEffects& effects)

@@ -22,7 +22,10 @@ protected:
     // The settings of the program file at programPath, as the program reads them.
     bool Read(const std::string& programPath)
     {
-        ChannelSettings settings{m_port, 0, m_bind, m_group};
+        ChannelSettings settings;
+        settings.portText = m_port;
+        settings.bindAddress = m_bind;
+        settings.multicastGroup = m_group;
         if (!ReadChannelSettings(SettingsPathFor(programPath), settings))
             return false;
         m_port = settings.portText;
@@ -55,6 +58,23 @@ TEST_F(ChannelSettingsTest, FileValuesAreUsedAndTheFileKeepsEveryByte)
     EXPECT_EQ(m_bind, "127.0.0.1");
     EXPECT_EQ(m_group, "239.12.0.1");
     EXPECT_EQ(BytesOf(PathOf("Kestrel.INI")), file);
+}
+
+TEST_F(ChannelSettingsTest, TrustedKeysPathIsReadFromGbkAndNeverWritten)
+{
+    // "/etc/kestrel/公钥" in GBK.
+    const std::string file = "[" + kSection + "]\r\n" + kPortKey + "=9000\r\n[" + std::string(kAnnouncementSigningSection)
+        + "]\r\n" + std::string(kTrustedKeysFileKey) + "=/etc/kestrel/\xB9\xAB\xD4\xBF\r\n";
+    PutBytes(PathOf("kestrel.INI"), file);
+    ChannelSettings settings;
+    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel.INI"), settings));
+    EXPECT_EQ(settings.trustedKeysPath, "/etc/kestrel/\u516C\u94A5");
+    EXPECT_EQ(BytesOf(PathOf("kestrel.INI")), file);
+
+    PutBytes(PathOf("kestrel.INI"), "");
+    ASSERT_TRUE(ReadChannelSettings(PathOf("kestrel.INI"), settings));
+    EXPECT_EQ(settings.trustedKeysPath, "");
+    EXPECT_EQ(BytesOf(PathOf("kestrel.INI")).find(std::string(kAnnouncementSigningSection)), std::string::npos);
 }
 
 TEST_F(ChannelSettingsTest, UnwritablePlaceStillGivesTheDefaults)

@@ -69,6 +69,18 @@ TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
     EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
 }
 
+TEST_F(AnnounceOptionsTest, SigningOptionsNameTheirFiles)
+{
+    ASSERT_TRUE(Parse({"--key", "/etc/k.key", "--state=/var/lib/c", "links.ini"})) << m_error;
+    EXPECT_EQ(m_options.keyPath, "/etc/k.key");
+    EXPECT_EQ(m_options.statePath, "/var/lib/c");
+    ASSERT_TRUE(Parse({"--listen", "--trust", "keys"})) << m_error;
+    EXPECT_EQ(m_options.trustPath, "keys");
+    ASSERT_TRUE(Parse({"--gen-key", "new.key"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::GenerateKey);
+    EXPECT_EQ(m_options.newKeyPath, "new.key");
+}
+
 TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -89,6 +101,10 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--listen", "--group", "192.168.1.255"}, "--group needs an IPv4 multicast group"},
         {{"--listen", "--group", "240.0.0.1"}, "--group needs an IPv4 multicast group"},
         {{"--group", "239.255.90.0", "c.ini"}, "--group is for --listen"},
+        {{"--listen", "--key", "k"}, "--listen only listens"},
+        {{"--trust", "keys", "c.ini"}, "--trust goes with --listen"},
+        {{"--key=", "c.ini"}, "--key needs a file name"},
+        {{"--gen-key"}, "--gen-key needs a value"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

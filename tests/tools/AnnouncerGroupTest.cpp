@@ -4,7 +4,7 @@
 
 #include "tests/support/NetworkNamespace.h"
 #include "tests/tools/ChildProcess.h"
-#include "tests/tools/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // picked, with bounded waits.
 
 #include "tests/tools/ChildProcess.h"
-#include "tests/tools/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/tools/UdpProbe.h"
 
 #include "base/GbkText.h"
@@ -11,6 +11,7 @@
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
+#include "channel/SignedLinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kestrel {
@@ -190,6 +192,44 @@ TEST_F(AnnouncerProgramTest, ListenPrintsWhatAnotherAnnouncerSends)
         << listener.Output();
     EXPECT_NE(listener.Output().find("from 127.0.0.1:"), std::string::npos);
     EXPECT_EQ(listener.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, ASignedAnnouncementIsVerifiedByListenAndKeptByASigningBrowser)
+{
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    const std::string keyPath = m_folder.Path() + "/announcer.key";
+    test::ChildProcess generator({KESTREL_ANNOUNCE_PATH, "--gen-key", keyPath});
+    ASSERT_EQ(generator.WaitForExit(10s), 0) << generator.Output();
+    const std::size_t line = generator.Output().find("\ned25519 ");
+    ASSERT_NE(line, std::string::npos) << generator.Output();
+    const std::string keysPath = m_folder.Path() + "/trusted-keys";
+    m_folder.Write(keysPath, generator.Output().substr(line + 1));
+    chmod(keysPath.c_str(), 0644);
+
+    const std::string port = std::to_string(test::FreePort(SOCK_DGRAM));
+    test::ChildProcess listener({KESTREL_ANNOUNCE_PATH, "--listen", "--from", "127.0.0.1", "--port", port, "--trust", keysPath});
+    ASSERT_TRUE(listener.WaitForOutput("listening", 5s)) << listener.Output();
+    const std::string statePath = m_folder.Path() + "/state/counter";
+    test::ChildProcess announcer({KESTREL_ANNOUNCE_PATH, "--once", "--to", "127.0.0.1", "--port", port, "--key", keyPath,
+                                  "--state", statePath, m_cataloguePath});
+    ASSERT_EQ(announcer.WaitForExit(10s), 0) << announcer.Output();
+    EXPECT_NE(announcer.Output().find("signing with key "), std::string::npos) << announcer.Output();
+    EXPECT_TRUE(listener.WaitForOutput("name=\"Music\"", 5s)) << listener.Output();
+    EXPECT_NE(listener.Output().find(", verified]"), std::string::npos) << listener.Output();
+    EXPECT_EQ(listener.Output().find("NOT verified"), std::string::npos) << listener.Output();
+
+    // A browser with the key keeps what the announcer signs.
+    test::ChildProcess prober(SendingToProbe({"--once", "--key", keyPath, "--state", statePath}));
+    ASSERT_EQ(prober.WaitForExit(10s), 0) << prober.Output();
+    CLinkReceiver receiver;
+    receiver.RequireSignatures(keysPath, "");
+    unsigned char datagram[kDatagramSize] = {};
+    for (int i = 0; i < 3; ++i) {
+        const long size = m_probe.Receive(datagram, sizeof datagram, 2s);
+        ASSERT_EQ(size, static_cast<long>(kSignedLinkRecordFrameSize));
+        receiver.Feed(datagram, static_cast<std::size_t>(size));
+    }
+    EXPECT_EQ(receiver.GetCount(), 3);
 }
 
 TEST_F(AnnouncerProgramTest, ListenShowsOnlyWhatTheBrowsersKeep)

@@ -1,6 +1,6 @@
 #include "tools/CatalogueWatcher.h"
 
-#include "tests/tools/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -3,7 +3,7 @@
 // buttons need.
 
 #include "tests/tools/ChildProcess.h"
-#include "tests/tools/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/tools/UdpProbe.h"
 
 #include "channel/LinkReceiver.h"

@@ -6,6 +6,7 @@
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/ui/ClockWatch.h"
+#include "tests/support/SignedFrames.h"
 #include "tests/ui/PageServer.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestPictures.h"
@@ -80,6 +81,7 @@ private slots:
     void clockKeepsTickingWhileAPictureServerHangs();
     void churnWithSilentPicturesLeavesClicksKeysAndClockAlive();
     void eachPictureIsFetchedOnceWhileCaptionsChurn();
+    void withAKeyOnlySignedAnnouncementsAppear();
 
 private:
     LinkRecord Lesson(const QString& name, int colour = 0);
@@ -89,6 +91,8 @@ private:
     LinkRecord ChurnLink(int k, int change) const;
     // Changes one link's caption every half second while it runs.
     void StartChurn(QTimer& churn, int& changes);
+    // Sends the bytes as one datagram to the window's channel port.
+    void SendDatagram(const unsigned char* bytes, std::size_t size);
     QAction* LinkButton(int k) const { return m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
     int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
     QString Location() const { return m_dlg->m_browser->LocationURL(); }
@@ -505,7 +509,55 @@ void CatalogueWindowTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
     }
 }
 
+void CatalogueWindowTest::SendDatagram(const unsigned char* bytes, std::size_t size)
+{
+    QUdpSocket sender;
+    QCOMPARE(sender.writeDatagram(reinterpret_cast<const char*>(bytes), qint64(size), QHostAddress::LocalHost,
+                                  m_program->ChannelPort()),
+             qint64(size));
+}
+
+void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
+{
+    // The school's key on this pupil machine: a file and one settings line.
+    const SigningKey key = test::FixedKey(7);
+    m_dlg.reset();
+    m_program->TrustKey(key.publicKey);
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
+    QVERIFY(m_program->ChannelPort() != 0);
+
+    // A laptop on the network: thirty made-up names and its own home page.
+    unsigned char frame[kLinkRecordFrameSize];
+    for (int i = 0; i < CLinkRecordStore::kCapacity; ++i) {
+        EncodeLinkRecordFrame(Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
+        SendDatagram(frame, sizeof frame);
+    }
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/other.html")).toString().toStdString()),
+                          0, frame);
+    SendDatagram(frame, sizeof frame);
+    QTest::qWait(kTwoPasses);
+    QCOMPARE(m_program->Receiver().GetCount(), 0);
+    QCOMPARE(LinkButtonCount(), 0);
+    QVERIFY(HomeUrl().empty());
+    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
+
+    // The school's announcer, signing: its home page, then its links.
+    std::uint64_t counter = 1796640000000;
+    const auto announceSigned = [&](const LinkRecord& record) {
+        test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
+        SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
+    };
+    announceSigned(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    announceSigned(Lesson(QStringLiteral("maths")));
+    announceSigned(Lesson(QStringLiteral("music"), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
+    QCOMPARE(m_program->Receiver().GetCount(), 3);
+    QCOMPARE(ToolTipText(LinkButton(1)), QStringLiteral("caption of maths"));
+}
+
 } // namespace kestrel
 
 QTEST_MAIN(kestrel::CatalogueWindowTest)
 #include "CatalogueWindowTest.moc"
+

@@ -1,10 +1,13 @@
 // The real main window under a flood on its channel port: a second process
-// sends garbage and frames with wrong check values as fast as the loopback
-// takes them, while the window runs its own event loop as the program does.
+// sends garbage and frames with wrong check values (or, with a key
+// configured, signed-looking frames with wrong signatures) as fast as the
+// loopback takes them, while the window runs its own event loop as the
+// program does.
 
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/SignedFrames.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/TestProgram.h"
 #include "ui/MainDlg.h"
@@ -101,11 +104,17 @@ private slots:
     void init();
     void cleanup();
 
+    void windowStaysResponsiveThroughAFloodAndHearsTheNextFrame_data();
     void windowStaysResponsiveThroughAFloodAndHearsTheNextFrame();
 
 private:
     int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
+    // The announcer's frame: signed when the window was given its key.
     void SendFrame(const LinkRecord& record);
+
+    const SigningKey m_key = test::FixedKey(7);
+    bool m_signed = false;
+    std::uint64_t m_counter = 1796640000000;
 
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
@@ -127,15 +136,31 @@ void ChannelFloodTest::cleanup()
 
 void ChannelFloodTest::SendFrame(const LinkRecord& record)
 {
-    unsigned char frame[kLinkRecordFrameSize];
-    EncodeLinkRecordFrame(record, 0, frame);
+    unsigned char plain[kLinkRecordFrameSize];
+    EncodeLinkRecordFrame(record, 0, plain);
+    test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++m_counter, m_key);
+    const unsigned char* bytes = m_signed ? signedFrame.bytes : plain;
+    const qint64 size = m_signed ? qint64(sizeof signedFrame.bytes) : qint64(sizeof plain);
     QUdpSocket sender;
-    sender.writeDatagram(reinterpret_cast<const char*>(frame), sizeof frame, QHostAddress::LocalHost,
-                         m_program->ChannelPort());
+    sender.writeDatagram(reinterpret_cast<const char*>(bytes), size, QHostAddress::LocalHost, m_program->ChannelPort());
+}
+
+void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame_data()
+{
+    QTest::addColumn<bool>("signedFrames");
+    QTest::newRow("no key, broken frames") << false;
+    QTest::newRow("a key, forged signatures") << true;
 }
 
 void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame()
 {
+    QFETCH(bool, signedFrames);
+    m_signed = signedFrames;
+    if (m_signed) {
+        m_dlg.reset();
+        m_program->TrustKey(m_key.publicKey);
+        m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
+    }
     const quint16 port = m_program->ChannelPort();
     QVERIFY(port != 0);
     // No page opens by itself: the browser stays idle.
@@ -149,7 +174,10 @@ void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame()
 
     QProcess flooder;
     flooder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    flooder.start(QStringLiteral(KESTREL_CHANNEL_FLOODER), {QString::number(port), QString::number(kFloodSeconds)});
+    QStringList arguments = {QString::number(port), QString::number(kFloodSeconds)};
+    if (m_signed)
+        arguments << QStringLiteral("signed");
+    flooder.start(QStringLiteral(KESTREL_CHANNEL_FLOODER), arguments);
     QVERIFY2(flooder.waitForStarted(), qPrintable(flooder.errorString()));
 
     ClockWatch clock(*m_dlg->m_wndStatusBar);

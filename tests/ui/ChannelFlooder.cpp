@@ -5,11 +5,16 @@
 // 8 KiB for every 18 bytes it takes in. Nothing of it may ever reach the
 // store. Prints how many datagrams it sent.
 //
-//   channel_flooder PORT SECONDS
+// With "signed", the link-record frames carry a valid check value and a
+// signature trailer naming the trusted test key, but a wrong signature: each
+// one passes every cheap check and asks for a signature check.
+//
+//   channel_flooder PORT SECONDS [signed]
 
 #include "base/LinkRecord.h"
 #include "channel/FrameFormat.h"
 #include "channel/LinkRecordFrame.h"
+#include "tests/support/SignedFrames.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -23,6 +28,7 @@
 namespace {
 
 using kestrel::kLinkRecordFrameSize;
+using kestrel::kSignedLinkRecordFrameSize;
 
 // Datagrams of each kind handed to the kernel per call.
 constexpr unsigned kEachKind = 16;
@@ -36,7 +42,7 @@ constexpr unsigned long long kMostDatagrams = 100'000'000;
 
 struct Batch {
     unsigned char garbage[kEachKind][kLargestGarbage];
-    unsigned char frames[kEachKind][kLinkRecordFrameSize];
+    unsigned char frames[kEachKind][kSignedLinkRecordFrameSize];
     unsigned char headerRun[kHeaderRunSize];
     iovec pieces[kBatch];
     mmsghdr messages[kBatch];
@@ -67,7 +73,25 @@ void FillHeaderRun(unsigned char (&run)[kHeaderRunSize])
 
 // Garbage of varying length, link-record frames with one bit of the check
 // value flipped and header runs, interleaved.
-void FillBatch(Batch& batch, const sockaddr_in& target)
+// The link-record frame of the record, or with signedFrames one signed by
+// the test key with its signature spoilt; its size.
+std::size_t FloodFrame(const kestrel::LinkRecord& record, bool signedFrames, unsigned char* frame)
+{
+    if (!signedFrames) {
+        unsigned char plain[kLinkRecordFrameSize];
+        kestrel::EncodeLinkRecordFrame(record, 0, plain);
+        std::memcpy(frame, plain, sizeof plain);
+        frame[kestrel::kFrameCheckOffset] ^= 1;
+        return sizeof plain;
+    }
+    kestrel::test::SignedFrame forged = kestrel::test::SignedRecordFrame(record, 1, kestrel::test::FixedKey(7));
+    forged.bytes[kestrel::kFrameHeaderSize + kestrel::kTrailerSignatureOffset] ^= 1;
+    kestrel::test::Reseal(forged.bytes, sizeof forged.bytes);
+    std::memcpy(frame, forged.bytes, sizeof forged.bytes);
+    return sizeof forged.bytes;
+}
+
+void FillBatch(Batch& batch, const sockaddr_in& target, bool signedFrames)
 {
     std::uint32_t random = 0x2545F491;
     kestrel::LinkRecord record = {};
@@ -76,11 +100,10 @@ void FillBatch(Batch& batch, const sockaddr_in& target)
         for (unsigned char& byte : batch.garbage[i])
             byte = static_cast<unsigned char>(NextRandom(random));
         std::snprintf(record.name, sizeof record.name, "flood%u", i);
-        kestrel::EncodeLinkRecordFrame(record, 0, batch.frames[i]);
-        batch.frames[i][kestrel::kFrameCheckOffset] ^= 1;
+        const std::size_t frameSize = FloodFrame(record, signedFrames, batch.frames[i]);
 
         batch.pieces[3 * i] = {batch.garbage[i], 64 + NextRandom(random) % (kLargestGarbage - 64)};
-        batch.pieces[3 * i + 1] = {batch.frames[i], kLinkRecordFrameSize};
+        batch.pieces[3 * i + 1] = {batch.frames[i], frameSize};
         batch.pieces[3 * i + 2] = {batch.headerRun, kHeaderRunSize};
     }
     for (unsigned i = 0; i < kBatch; ++i) {
@@ -97,10 +120,11 @@ void FillBatch(Batch& batch, const sockaddr_in& target)
 
 int main(int argc, char** argv)
 {
-    const long port = argc == 3 ? std::atol(argv[1]) : 0;
-    const long seconds = argc == 3 ? std::atol(argv[2]) : 0;
+    const bool knownArguments = argc == 3 || (argc == 4 && std::strcmp(argv[3], "signed") == 0);
+    const long port = knownArguments ? std::atol(argv[1]) : 0;
+    const long seconds = knownArguments ? std::atol(argv[2]) : 0;
     if (port <= 0 || port > 65535 || seconds <= 0 || seconds > kLongestRun) {
-        std::fprintf(stderr, "usage: channel_flooder PORT SECONDS (1 to %ld)\n", kLongestRun);
+        std::fprintf(stderr, "usage: channel_flooder PORT SECONDS (1 to %ld) [signed]\n", kLongestRun);
         return 2;
     }
     const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -115,7 +139,7 @@ int main(int argc, char** argv)
     target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
     static Batch batch;
-    FillBatch(batch, target);
+    FillBatch(batch, target, argc == 4);
 
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::seconds(seconds);

@@ -3,6 +3,7 @@
 #include "config/SettingsKeys.h"
 #include "config/ProfileString.h"
 #include "config/SettingsPath.h"
+#include "channel/TrustedKeys.h"
 
 #include <QFile>
 
@@ -16,6 +17,8 @@ TestProgram::TestProgram()
     const std::string settingsPath = SettingsPath();
     WriteProfileString(settingsPath, kSettingsSection, kMainChannelPortKey, "0");
     WriteProfileString(settingsPath, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
+    // Signature counters the window keeps stay in the test's folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
     m_receiver = std::make_unique<CLinkReceiver>();
 }
 
@@ -27,6 +30,17 @@ std::string TestProgram::SettingsPath() const
 QString TestProgram::Path() const
 {
     return m_dir.filePath(QStringLiteral("kestrel"));
+}
+
+void TestProgram::TrustKey(const PublicKey& publicKey)
+{
+    const QString keysPath = m_dir.filePath(QStringLiteral("trusted-keys"));
+    QFile keys(keysPath);
+    if (keys.open(QIODevice::WriteOnly))
+        keys.write(QByteArray::fromStdString(TrustedKeyLine(publicKey, "announcer") + "\n"));
+    keys.close();
+    WriteProfileString(SettingsPath(), kAnnouncementSigningSection, kTrustedKeysFileKey,
+                       QFile::encodeName(keysPath).toStdString());
 }
 
 quint16 TestProgram::ChannelPort() const

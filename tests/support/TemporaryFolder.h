@@ -14,7 +14,7 @@ class TemporaryFolder {
 public:
     TemporaryFolder()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-tools-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
     }
