@@ -12,9 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kestrel {
 namespace {
@@ -181,6 +185,45 @@ TEST_F(ChannelCardsTest, TheMachinesOwnDatagramsToTheNamedCardAreHeard)
     SendFrom(m_pupil, "10.12.2.2", {{"10.12.2.2", 1}, {"10.12.2.255", 2}});
     SendFrom(m_pupil, "10.12.1.2", {{"10.12.1.2", 3}, {"10.12.1.255", 4}});
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(3), NumberedFrame(4)}));
+}
+
+TEST_F(ChannelCardsTest, AnOrdinaryUserHearsTheNamedCardAndNothingOfTheOtherCard)
+{
+    // A pupil's session has no privilege: the child enters the pupil's
+    // machine, drops root and opens the channel there; it exits 0 when it
+    // kept exactly the named card's frames. The child never returns into
+    // the test, so the namespaces stay the parent's to remove.
+    GivePupilItsAddresses();
+    int opened[2] = {-1, -1};
+    ASSERT_EQ(::pipe(opened), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(opened[0]);
+        m_pupil.Within([&] {
+            constexpr uid_t kNobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(2);
+            if (!m_channel.Open("10.12.1.2", kPort, &m_owner) || ::write(opened[1], "!", 1) != 1)
+                ::_exit(3);
+            const bool came = test::WaitReadable(m_channel.SocketHandle(), 5000);
+            ::_exit(came && Received() == std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5)} ? 0 : 1);
+        });
+        ::_exit(4);
+    }
+    ::close(opened[1]);
+    pollfd entry{opened[0], POLLIN, 0};
+    char signal = 0;
+    const bool childOpened = ::poll(&entry, 1, 5000) == 1 && ::read(opened[0], &signal, 1) == 1;
+    ::close(opened[0]);
+    if (childOpened) {
+        SendFrom(m_teacher, "10.12.2.1", {{"10.12.2.255", 1}, {"255.255.255.255", 2}});
+        SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 4}, {"255.255.255.255", 5}});
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: root not dropped, 3: not opened, 1: the wrong frames kept";
 }
 
 TEST_F(ChannelCardsTest, WithoutABindAddressEveryCardIsHeardAsBefore)
