@@ -7,11 +7,15 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <memory>
+
+class QPrinter;
 class QSocketNotifier;
 
 namespace kestrel {
 
 struct BrowserSettings;
+class CFindBar;
 class CLinkReceiver;
 class CStatusBar;
 class CToolBar;
@@ -21,6 +25,8 @@ class CWebBrowser;
 // the three-pane status bar at the bottom. It keeps the clock, runs the
 // catalogue merge every second, reads the channel through the link receiver
 // and ends the program on Escape or any close request, once the page agrees.
+// Until the first page starts it says what it waits for; the keys of every
+// browser zoom, reload, go back and forward, find and print.
 class CMainDlg : public QMainWindow, public CCatalogueHost, public CSocketOwner {
     Q_OBJECT
 
@@ -58,6 +64,7 @@ public:
     CWebBrowser* const m_browser;
     CToolBar* m_wndToolBar = nullptr;     // none in the bare window
     CStatusBar* m_wndStatusBar = nullptr; // none in the bare window
+    CFindBar* m_findBar = nullptr;
     // Set once the user went back, forward or refreshed: from then on new
     // links no longer open by themselves.
     bool m_bNavigated = false;
@@ -75,6 +82,12 @@ public slots:
     void OnCancel();
     // Ends the window without asking the page (a session logout, SIGTERM).
     void EndWithoutAsking();
+    // Escape: leaves an element's fullscreen, else closes the find bar,
+    // else an open dialog, else takes the Cancel path.
+    void OnEscape();
+    // Ctrl+F and Ctrl+P.
+    void OnFind();
+    void OnPrint();
     // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
     void OnLinkCommand(int command);
     void OpenLink(const QString& url);
@@ -87,6 +100,9 @@ public slots:
     void OnProgressChange(long progress, long progressMax);
     void OnCommandStateChange(long command, bool enable);
     void OnNewWindow2(const QUrl& url);
+    void OnDownloadProgress(qint64 received, qint64 total);
+    void OnStatusLine(const QString& text);
+    void OnFullScreenChanged(bool on);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,6 +123,9 @@ private:
              QWidget* parent);
     void EndNow();
     void CreateBars();
+    void CreateShortcuts();
+    // The notice until the first page starts; `withChecks` adds what to check.
+    void ShowWaitingNotice(bool withChecks);
     void ConnectBrowserEvents();
     void OnClockTimer();
     void OnMergeTimer();
@@ -119,6 +138,9 @@ private:
     QTimer m_mergeTimer;
     // Runs only while the channel waits for its card or its group.
     QTimer m_channelRetryTimer;
+    QTimer m_waitingHintTimer;
+    int m_port = 0;
+    std::unique_ptr<QPrinter> m_printer;
     // "新窗口=本窗口": new windows open in the window's own browser.
     bool m_bNewWindowsInside = false;
     bool m_bEnding = false;

@@ -12,7 +12,8 @@ namespace kestrel {
 
 // A small web server on 127.0.0.1 for the window tests: it serves the pages
 // it was given, counts the requests for each path, and can hold a page
-// that never finishes loading or cut one short.
+// that never finishes loading or cut one short, serve any content type and
+// headers, and ask for a login.
 class PageServer : public QObject {
     Q_OBJECT
 
@@ -22,6 +23,14 @@ public:
     bool IsListening() const { return m_server.isListening(); }
     QUrl Url(const QString& path) const;
     void AddPage(const QString& path, const QByteArray& html);
+    // Serves `body` as `contentType` with `extraHeaders` ("Name: value\r\n" lines).
+    void AddFile(const QString& path, const QByteArray& contentType, const QByteArray& body,
+                 const QByteArray& extraHeaders = QByteArray());
+    // The page answers 401 with a Basic challenge until a request carries
+    // `user`:`password`.
+    void RequireLogin(const QString& path, const QByteArray& user, const QByteArray& password);
+    // The Authorization headers the requests for the path carried, in order.
+    QList<QByteArray> Authorizations(const QString& path) const { return m_authorizations.value(path); }
     // Sends the headers and the start of the page, then nothing more.
     void AddEndlessPage(const QString& path);
     // Answers with a redirect to `location`.
@@ -44,6 +53,11 @@ private:
     QHash<QString, QByteArray> m_redirects;
     QHash<QString, int> m_requests;
     QHash<QString, QByteArray> m_userAgents;
+    QHash<QString, QByteArray> m_contentTypes;
+    QHash<QString, QByteArray> m_extraHeaders;
+    QHash<QString, QByteArray> m_logins;
+    QHash<QString, QList<QByteArray>> m_authorizations;
+    QByteArray m_lastAuthorization;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };
 
