@@ -8,6 +8,9 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev
+  # certificate chains checked against the system store (libcrypto); the
+  # window tests make their own certificate authority with the openssl tool
+  libssl-dev openssl
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
@@ -17,6 +20,8 @@ packages=(
   # dependencies, so that apt installs it without the network
   lintian desktop-file-utils appstream systemd man-db
   libqt6webengine6-data qt6-qpa-plugins xdg-utils
+  # Qt's dialogs in Chinese, and the certificate bundle the browser trusts
+  qt6-translations-l10n ca-certificates
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3

@@ -1,6 +1,7 @@
 #include "ui/WebBrowser.h"
 
 #include "base/ConsoleLine.h"
+#include "net/CertificateTrust.h"
 #include "ui/BrowserNotice.h"
 #include "ui/DownloadSaver.h"
 #include "ui/LocalFileGuard.h"
@@ -11,6 +12,9 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QAuthenticator>
+#include <QFile>
+#include <QSslCertificate>
+#include <QWebEngineCertificateError>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineNewWindowRequest>
@@ -51,6 +55,26 @@ const char kNoWebRtcOnLocalPages[] = R"(
 })();
 )";
 
+// What a pupil or a teacher can tell IT staff.
+QString CertificateProblemText(QWebEngineCertificateError::Type type)
+{
+    switch (type) {
+    case QWebEngineCertificateError::CertificateCommonNameInvalid:
+        return QStringLiteral("网站的证书不是颁发给这个地址的。");
+    case QWebEngineCertificateError::CertificateDateInvalid:
+        return QStringLiteral("网站的证书已过期或尚未生效；也请检查本机的日期和时间是否正确。");
+    case QWebEngineCertificateError::CertificateAuthorityInvalid:
+        return QStringLiteral("网站的证书不是由本机信任的机构签发的。");
+    case QWebEngineCertificateError::CertificateRevoked:
+        return QStringLiteral("网站的证书已被吊销。");
+    case QWebEngineCertificateError::CertificateWeakSignatureAlgorithm:
+    case QWebEngineCertificateError::CertificateWeakKey:
+        return QStringLiteral("网站的证书使用的加密方式太弱。");
+    default:
+        return QStringLiteral("网站的证书无效。");
+    }
+}
+
 QWebEngineScript NoWebRtcOnLocalPages()
 {
     QWebEngineScript script;
@@ -73,6 +97,7 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
     , m_page(new CWebPage(m_profile, m_gate, this))
     , m_downloads(new CDownloadSaver(m_profile, downloadsOn, this))
     , m_notice(new CBrowserNotice(this))
+    , m_certificateBundle(QString::fromLatin1(kSystemCertificateBundle))
 {
     setObjectName(QStringLiteral("browser"));
     QWebEngineSettings* settings = m_profile->settings();
@@ -92,9 +117,13 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
     connect(this, &QWebEngineView::loadStarted, this, &CWebBrowser::DownloadBegin);
     connect(this, &QWebEngineView::loadStarted, this, [this] { m_newWindows.NewPage(); });
     connect(this, &QWebEngineView::loadStarted, m_notice, &QWidget::hide);
+    connect(this, &QWebEngineView::loadStarted, this, [this] { m_certificateProblem.clear(); });
     connect(this, &QWebEngineView::loadFinished, this, &CWebBrowser::DownloadComplete);
     // After "Done", so that the line stays.
-    connect(this, &QWebEngineView::loadFinished, this, [this] {
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        if (!ok && !m_certificateProblem.isEmpty())
+            m_notice->Show(QStringLiteral("无法安全地打开此网站"),
+                           m_certificateProblem + QStringLiteral("\n\n为了安全，这个网页不能打开。请告诉老师或学校的信息技术人员。"));
         if (std::exchange(m_bReloadingAfterCrash, false))
             emit StatusLine(QStringLiteral("网页意外终止，已重新载入"));
     });
@@ -117,6 +146,7 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
                 CLoginDialog::Ask(QStringLiteral("代理服务器 %1").arg(proxyHost), authenticator, window());
             });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &CWebBrowser::OnRendererGone);
+    connect(m_page, &QWebEnginePage::certificateError, this, &CWebBrowser::OnCertificateError);
     connect(m_notice, &CBrowserNotice::ButtonClicked, this, &CWebBrowser::reload);
     ReportCommandState(QWebEnginePage::Back, CSC_NAVIGATEBACK);
     ReportCommandState(QWebEnginePage::Forward, CSC_NAVIGATEFORWARD);
@@ -229,6 +259,27 @@ void CWebBrowser::OnRendererGone(QWebEnginePage::RenderProcessTerminationStatus 
     PrintLine(QStringLiteral("The page's renderer ended: %1 is reloaded").arg(LocationURL()).toStdString());
     m_bReloadingAfterCrash = true;
     reload();
+}
+
+void CWebBrowser::OnCertificateError(const QWebEngineCertificateError& reported)
+{
+    QWebEngineCertificateError error = reported;
+    const QString host = error.url().host();
+    if (error.type() == QWebEngineCertificateError::CertificateAuthorityInvalid) {
+        std::vector<std::string> chain;
+        for (const QSslCertificate& certificate : error.certificateChain())
+            chain.push_back(certificate.toDer().toStdString());
+        // The school's own authority, installed the Debian way.
+        if (ChainIsTrusted(chain, host.toStdString(), QFile::encodeName(m_certificateBundle).toStdString())) {
+            error.acceptCertificate();
+            return;
+        }
+    }
+    PrintLine(QStringLiteral("Certificate refused for %1: %2").arg(error.url().toString(), error.description()).toStdString());
+    error.rejectCertificate();
+    // Shown when the load it ends is over; a part of a page only loses that part.
+    if (error.url().host() == url().host() || url().isEmpty())
+        m_certificateProblem = QStringLiteral("%1：%2").arg(host, CertificateProblemText(error.type()));
 }
 
 void CWebBrowser::AskToClose()

@@ -4,11 +4,13 @@
 #include "ui/SchemeGate.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 class QMenu;
+class QWebEngineCertificateError;
 class QWebEngineProfile;
 
 namespace kestrel {
@@ -25,7 +27,10 @@ class CWebPage;
 // data) lives in memory only and ends with it. PDFs show in the engine's
 // viewer, a page element may go fullscreen, logins are asked in a small
 // dialog, and a renderer that dies is brought back once a minute; notices
-// (waiting, a page that keeps dying) are drawn over the page, never loaded.
+// (waiting, a page that keeps dying, a certificate refused) are drawn over
+// the page, never loaded. A certificate from an authority the engine does
+// not know is taken only when the system's store trusts its chain; every
+// other certificate error ends the load, with no way past it.
 class CWebBrowser : public QWebEngineView {
     Q_OBJECT
 
@@ -65,6 +70,8 @@ public:
     // The notice drawn over the page until the next page starts loading.
     void ShowNotice(const QString& title, const QString& text);
     CBrowserNotice* Notice() const { return m_notice; }
+    // The bundle of trusted authorities; the system's unless set.
+    void SetCertificateBundle(const QString& path) { m_certificateBundle = path; }
 
     // Asks the page whether it may close: a page with unsaved work asks the
     // user. CloseAgreed follows unless the user chooses to stay; a page that
@@ -108,6 +115,7 @@ private:
     void PrintRefusedWindows();
     void OnPageClosing();
     void OnRendererGone(QWebEnginePage::RenderProcessTerminationStatus status);
+    void OnCertificateError(const QWebEngineCertificateError& error);
 
     CSchemeGate m_gate;
     QWebEngineProfile* m_profile;
@@ -125,6 +133,9 @@ private:
     // When the renderer was last brought back; -1 for never.
     qint64 m_lastRecoveryMs = -1;
     bool m_bReloadingAfterCrash = false;
+    QString m_certificateBundle;
+    // Why the page now loading had its certificate refused; empty for none.
+    QString m_certificateProblem;
 };
 
 } // namespace kestrel

@@ -5,6 +5,7 @@
 #include "catalogue/HomeUrl.h"
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/ui/PageServer.h"
 #include "tests/ui/PrintedLines.h"
 #include "tests/ui/TestProgram.h"
@@ -27,6 +28,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSslKey>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,6 +226,8 @@ private slots:
     void printKeyOpensThePrintDialog();
     void aKilledRendererComesBackOnceAMinute();
     void theWaitingNoticeShowsUntilTheFirstPage();
+    void onlyTheSystemStoresAuthoritiesAreTrusted_data();
+    void onlyTheSystemStoresAuthoritiesAreTrusted();
 
 private:
     void WaitUntilDone();
@@ -245,6 +249,9 @@ private:
     DesktopRecorder m_desktop;
     // The user's folders: a download folder named the desktop's way.
     QTemporaryDir m_xdg;
+    std::unique_ptr<TestCertificates> m_certificates;
+    // https on 127.0.0.1 with a certificate of the test's own authority.
+    std::unique_ptr<PageServer> m_secureServer;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
 };
@@ -309,6 +316,17 @@ void MainDlgTest::initTestCase()
     dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(DownloadFolder()) + "\"\n");
     dirs.close();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdg.path()));
+
+    QVERIFY(QDir().mkpath(m_xdg.filePath(QStringLiteral("certificates"))));
+    m_certificates = std::make_unique<TestCertificates>(m_xdg.filePath(QStringLiteral("certificates")).toStdString());
+    QVERIFY2(m_certificates->made, "the openssl tool made no certificates");
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(QByteArray::fromStdString(m_certificates->Bytes("server.pem"))));
+    tls.setPrivateKey(QSslKey(QByteArray::fromStdString(m_certificates->Bytes("server.key")), QSsl::Rsa));
+    m_secureServer = std::make_unique<PageServer>(tls);
+    QVERIFY(m_secureServer->IsListening());
+    m_secureServer->AddPage(QStringLiteral("/intranet.html"),
+                            "<html><head><title>intranet</title></head><body>intranet</body></html>");
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_desktop, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_desktop, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_desktop, "Open");
@@ -1015,7 +1033,7 @@ void MainDlgTest::anElementGoesFullscreenAndEscapeReturns()
     const auto clicked = [this] { return Evaluate(QStringLiteral("log")).toString().contains(QStringLiteral("click")); };
     for (int attempt = 0; attempt < 10 && !clicked(); ++attempt) {
         ClickPage();
-        QTest::qWaitFor(clicked, 1000);
+        static_cast<void>(QTest::qWaitFor(clicked, 1000));
     }
     QTRY_VERIFY_WITH_TIMEOUT(m_dlg->isFullScreen(), 10000);
     QVERIFY(!m_dlg->m_wndToolBar->isVisible());
@@ -1169,6 +1187,40 @@ void MainDlgTest::theWaitingNoticeShowsUntilTheFirstPage()
     LoadAndWait(QStringLiteral("/first.html"));
     QVERIFY(!notice->isVisible());
     QCOMPARE(m_dlg->m_browser->history()->count(), 1);
+}
+
+void MainDlgTest::onlyTheSystemStoresAuthoritiesAreTrusted_data()
+{
+    QTest::addColumn<QString>("bundle");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("the school's authority") << QStringLiteral("ca.pem") << true;
+    QTest::newRow("an unknown authority") << QStringLiteral("other-ca.pem") << false;
+}
+
+void MainDlgTest::onlyTheSystemStoresAuthoritiesAreTrusted()
+{
+    QFETCH(QString, bundle);
+    QFETCH(bool, opens);
+    m_dlg->m_browser->SetCertificateBundle(QString::fromStdString(m_certificates->Path(bundle.toStdString())));
+    PrintedLines printed;
+    const int requests = m_secureServer->RequestCount(QStringLiteral("/intranet.html"));
+    QSignalSpy done(m_dlg->m_browser, &CWebBrowser::DownloadComplete);
+    m_dlg->m_browser->Navigate(m_secureServer->Url(QStringLiteral("/intranet.html")).toString());
+    QVERIFY(done.wait(kLoadTimeout));
+    CBrowserNotice* notice = m_dlg->m_browser->Notice();
+    if (opens) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("intranet"), 10000);
+        QVERIFY(!notice->isVisible());
+        QCOMPARE(m_secureServer->RequestCount(QStringLiteral("/intranet.html")), requests + 1);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 10000);
+    QCOMPARE(notice->Title(), QStringLiteral("无法安全地打开此网站"));
+    QVERIFY2(notice->Text().startsWith(QStringLiteral("127.0.0.1：网站的证书不是由本机信任的机构签发的。")), qPrintable(notice->Text()));
+    // Nothing to click through: no button, and the page never came.
+    QVERIFY(!notice->findChild<QPushButton*>()->isVisible());
+    QCOMPARE(m_secureServer->RequestCount(QStringLiteral("/intranet.html")), requests);
+    QCOMPARE(printed.Count(QStringLiteral("Certificate refused for")), 1);
 }
 
 } // namespace kestrel

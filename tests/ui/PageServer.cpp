@@ -1,5 +1,6 @@
 #include "tests/ui/PageServer.h"
 
+#include <QSslServer>
 #include <QTcpSocket>
 
 namespace kestrel {
@@ -18,15 +19,27 @@ QByteArray Response(const QByteArray& status, const QByteArray& body, qsizetype 
 
 } // namespace
 
-PageServer::PageServer()
+PageServer::PageServer(const QSslConfiguration& tls)
+    : m_bTls(!tls.localCertificate().isNull())
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &PageServer::OnNewConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
+    if (m_bTls) {
+        auto* secure = new QSslServer;
+        secure->setSslConfiguration(tls);
+        m_server.reset(secure);
+        connect(secure, &QSslServer::pendingConnectionAvailable, this, &PageServer::OnNewConnection);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+        connect(m_server.get(), &QTcpServer::newConnection, this, &PageServer::OnNewConnection);
+    }
+    m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 QUrl PageServer::Url(const QString& path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                    .arg(m_bTls ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(m_server->serverPort())
+                    .arg(path));
 }
 
 void PageServer::AddPage(const QString& path, const QByteArray& html)
@@ -65,7 +78,7 @@ void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizety
 
 void PageServer::OnNewConnection()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_pending.remove(socket);

@@ -3,8 +3,11 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QUrl>
+
+#include <memory>
 
 class QTcpSocket;
 
@@ -13,14 +16,14 @@ namespace kestrel {
 // A small web server on 127.0.0.1 for the window tests: it serves the pages
 // it was given, counts the requests for each path, and can hold a page
 // that never finishes loading or cut one short, serve any content type and
-// headers, and ask for a login.
+// headers, and ask for a login. Given a TLS configuration, it serves https.
 class PageServer : public QObject {
     Q_OBJECT
 
 public:
-    PageServer();
+    explicit PageServer(const QSslConfiguration& tls = QSslConfiguration());
 
-    bool IsListening() const { return m_server.isListening(); }
+    bool IsListening() const { return m_server->isListening(); }
     QUrl Url(const QString& path) const;
     void AddPage(const QString& path, const QByteArray& html);
     // Serves `body` as `contentType` with `extraHeaders` ("Name: value\r\n" lines).
@@ -46,7 +49,8 @@ private:
     void OnReadyRead(QTcpSocket* socket);
     void Answer(QTcpSocket* socket, const QString& path);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_bTls = false;
     QHash<QString, QByteArray> m_pages;
     QSet<QString> m_endlessPages;
     QHash<QString, qsizetype> m_announcedLengths;
