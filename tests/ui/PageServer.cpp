@@ -105,6 +105,8 @@ void PageServer::OnReadyRead(QTcpSocket* socket)
     for (const QByteArray& line : request.left(headerEnd).split('\n')) {
         if (line.toLower().startsWith("user-agent:"))
             m_userAgents[path] = line.mid(int(sizeof "user-agent:") - 1).trimmed();
+        if (line.toLower().startsWith("accept-language:"))
+            m_acceptLanguages[path] = line.mid(int(sizeof "accept-language:") - 1).trimmed();
         if (line.toLower().startsWith("authorization:")) {
             m_lastAuthorization = line.mid(int(sizeof "authorization:") - 1).trimmed();
             m_authorizations[path].append(m_lastAuthorization);

@@ -43,6 +43,8 @@ public:
     int RequestCount(const QString& path) const { return m_requests.value(path); }
     // The User-Agent of the last request for the path.
     QByteArray UserAgent(const QString& path) const { return m_userAgents.value(path); }
+    // The Accept-Language of the last request for the path.
+    QByteArray AcceptLanguage(const QString& path) const { return m_acceptLanguages.value(path); }
 
 private:
     void OnNewConnection();
@@ -57,6 +59,7 @@ private:
     QHash<QString, QByteArray> m_redirects;
     QHash<QString, int> m_requests;
     QHash<QString, QByteArray> m_userAgents;
+    QHash<QString, QByteArray> m_acceptLanguages;
     QHash<QString, QByteArray> m_contentTypes;
     QHash<QString, QByteArray> m_extraHeaders;
     QHash<QString, QByteArray> m_logins;
