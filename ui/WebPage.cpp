@@ -76,11 +76,12 @@ bool CWebPage::javaScriptConfirm(const QUrl& securityOrigin, const QString& mess
 
 QStringList CWebPage::chooseFiles(FileSelectionMode mode, const QStringList&, const QStringList&)
 {
-    auto* parentWidget = qobject_cast<QWidget*>(parent());
-    if (mode == FileSelectOpenMultiple)
-        return QFileDialog::getOpenFileNames(parentWidget, QStringLiteral("选择要上传的文件"), UploadFolder());
-    const QString file = QFileDialog::getOpenFileName(parentWidget, QStringLiteral("选择要上传的文件"), UploadFolder());
-    return file.isEmpty() ? QStringList() : QStringList(file);
+    QFileDialog chooser(qobject_cast<QWidget*>(parent()), QStringLiteral("选择要上传的文件"), UploadFolder());
+    chooser.setObjectName(QStringLiteral("uploadChooser"));
+    chooser.setFileMode(mode == FileSelectOpenMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (chooser.exec() != QDialog::Accepted)
+        return QStringList();
+    return chooser.selectedFiles();
 }
 
 bool CWebPage::AskWhetherToLeave()

@@ -17,6 +17,7 @@
 #include "ui/WebBrowser.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -226,6 +227,7 @@ private slots:
     void printKeyOpensThePrintDialog();
     void aKilledRendererComesBackOnceAMinute();
     void theWaitingNoticeShowsUntilTheFirstPage();
+    void theUploadChooserOpensInTheDocumentsFolder();
     void onlyTheSystemStoresAuthoritiesAreTrusted_data();
     void onlyTheSystemStoresAuthoritiesAreTrusted();
 
@@ -307,6 +309,9 @@ void MainDlgTest::initTestCase()
                      "</script></body></html>");
     m_server.AddPage(QStringLiteral("/login.html"), "<html><head><title>inside</title></head><body>inside</body></html>");
     m_server.RequireLogin(QStringLiteral("/login.html"), "pupil", "secret");
+    m_server.AddPage(QStringLiteral("/upload.html"),
+                     "<html><body style='margin:0'><input id='file' type='file' "
+                     "style='position:fixed;top:0;left:0;width:100%;height:100%'></body></html>");
     m_server.AddPage(QStringLiteral("/words.html"),
                      "<html><body><p>apple pear apple plum apple</p></body></html>");
     QVERIFY(m_xdg.isValid());
@@ -314,6 +319,8 @@ void MainDlgTest::initTestCase()
     QFile dirs(m_xdg.filePath(QStringLiteral("user-dirs.dirs")));
     QVERIFY(dirs.open(QIODevice::WriteOnly));
     dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(DownloadFolder()) + "\"\n");
+    QVERIFY(QDir().mkpath(m_xdg.filePath(QStringLiteral("documents"))));
+    dirs.write("XDG_DOCUMENTS_DIR=\"" + QFile::encodeName(m_xdg.filePath(QStringLiteral("documents"))) + "\"\n");
     dirs.close();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdg.path()));
 
@@ -1187,6 +1194,26 @@ void MainDlgTest::theWaitingNoticeShowsUntilTheFirstPage()
     LoadAndWait(QStringLiteral("/first.html"));
     QVERIFY(!notice->isVisible());
     QCOMPARE(m_dlg->m_browser->history()->count(), 1);
+}
+
+void MainDlgTest::theUploadChooserOpensInTheDocumentsFolder()
+{
+    LoadAndWait(QStringLiteral("/upload.html"));
+    QString folder;
+    QString title;
+    DialogWatch<QFileDialog> chooser(QStringLiteral("uploadChooser"), [&](QFileDialog* dialog) {
+        folder = dialog->directory().absolutePath();
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    // Clicks that come before the page takes input are lost; a few tries.
+    for (int attempt = 0; attempt < 10 && !chooser.seen; ++attempt) {
+        ClickPage();
+        static_cast<void>(QTest::qWaitFor([&] { return chooser.seen; }, 1000));
+    }
+    QVERIFY(chooser.seen);
+    QCOMPARE(folder, QDir(m_xdg.filePath(QStringLiteral("documents"))).absolutePath());
+    QCOMPARE(title, QStringLiteral("选择要上传的文件"));
 }
 
 void MainDlgTest::onlyTheSystemStoresAuthoritiesAreTrusted_data()
