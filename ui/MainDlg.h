@@ -77,7 +77,8 @@ public slots:
     void OnForward();
     void OnStop();
     void OnRefresh();
-    // The one way the window ends: Escape and every close request come here.
+    // The one way the window ends: Escape, when it has nothing else to
+    // close, and every close request come here.
     // A page with unsaved work is asked first and may keep the window open.
     void OnCancel();
     // Ends the window without asking the page (a session logout, SIGTERM).
