@@ -298,8 +298,6 @@ void MainDlgTest::initTestCase()
                      "Content-Disposition: attachment; filename=\"setup.sh\"\r\n");
     m_server.AddFile(QStringLiteral("/entry"), "application/octet-stream", "[Desktop Entry]\n",
                      "Content-Disposition: attachment; filename=\"game.desktop\"\r\n");
-    m_server.AddFile(QStringLiteral("/climb"), "application/octet-stream", "x",
-                     "Content-Disposition: attachment; filename=\"..\"\r\n");
     m_server.AddPage(QStringLiteral("/video.html"),
                      "<html><body style='margin:0'><div id='video' style='position:fixed;top:0;left:0;width:100%;height:100%;"
                      "background:#123'></div><script>var log = '';"
