@@ -16,7 +16,6 @@
 #include "ui/WebBrowser.h"
 
 #include <QCloseEvent>
-#include <QApplication>
 #include <QDesktopServices>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -353,10 +352,8 @@ void CMainDlg::OnEscape()
         m_findBar->Close();
         return;
     }
-    if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog != this) {
-        dialog->close();
-        return;
-    }
+    // An open dialog (login, print, upload, the leave question) takes
+    // Escape itself, as its cancel button, before the window sees it.
     OnCancel();
 }
 

@@ -84,7 +84,7 @@ public slots:
     // Ends the window without asking the page (a session logout, SIGTERM).
     void EndWithoutAsking();
     // Escape: leaves an element's fullscreen, else closes the find bar,
-    // else an open dialog, else takes the Cancel path.
+    // else takes the Cancel path; an open dialog closes on its own Escape.
     void OnEscape();
     // Ctrl+F and Ctrl+P.
     void OnFind();
