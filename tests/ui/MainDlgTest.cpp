@@ -239,6 +239,9 @@ private:
     QVariant Evaluate(const QString& script);
     QWidget* PageSurface() const { return m_dlg->m_browser->focusProxy(); }
     void ClickPage(Qt::MouseButton button = Qt::LeftButton);
+    // Clicks until `arrived` holds: clicks that come before the page takes
+    // input are lost. A few tries, each checked.
+    void ClickPageUntil(const std::function<bool()>& arrived, Qt::MouseButton button = Qt::LeftButton);
     // Types into the essay page's text field; returns what it then holds.
     QString TypeIntoPage(const QString& text);
     void PressEscape();
@@ -393,6 +396,14 @@ void MainDlgTest::ClickPage(Qt::MouseButton button)
     PageSurface()->setFocus();
     const QPoint middle(PageSurface()->width() / 2, PageSurface()->height() / 2);
     QTest::mouseClick(PageSurface(), button, {}, middle);
+}
+
+void MainDlgTest::ClickPageUntil(const std::function<bool()>& arrived, Qt::MouseButton button)
+{
+    for (int attempt = 0; attempt < 10 && !arrived(); ++attempt) {
+        ClickPage(button);
+        static_cast<void>(QTest::qWaitFor(arrived, 1000));
+    }
 }
 
 void MainDlgTest::PressEscape()
@@ -814,7 +825,7 @@ void MainDlgTest::contextMenuHoldsOnlyWhatWorks()
         return texts;
     };
     LoadAndWait(QStringLiteral("/popups.html"));
-    ClickPage(Qt::RightButton);
+    ClickPageUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }, Qt::RightButton);
     QMenu* menu = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())), 10000);
     QCOMPARE(entries(menu), common + QStringList({QStringLiteral("复制链接地址"), QStringLiteral("在新窗口中打开")}));
@@ -1033,13 +1044,7 @@ void MainDlgTest::refusedDownloadsAreNotSaved()
 void MainDlgTest::anElementGoesFullscreenAndEscapeReturns()
 {
     LoadAndWait(QStringLiteral("/video.html"));
-    // Clicks that come before the page takes input are lost; a few tries,
-    // each checked.
-    const auto clicked = [this] { return Evaluate(QStringLiteral("log")).toString().contains(QStringLiteral("click")); };
-    for (int attempt = 0; attempt < 10 && !clicked(); ++attempt) {
-        ClickPage();
-        static_cast<void>(QTest::qWaitFor(clicked, 1000));
-    }
+    ClickPageUntil([this] { return Evaluate(QStringLiteral("log")).toString().contains(QStringLiteral("click")); });
     QTRY_VERIFY_WITH_TIMEOUT(m_dlg->isFullScreen(), 10000);
     QVERIFY(!m_dlg->m_wndToolBar->isVisible());
     QVERIFY(!m_dlg->m_wndStatusBar->isVisible());
@@ -1211,11 +1216,7 @@ void MainDlgTest::theUploadChooserOpensInTheDocumentsFolder()
         title = dialog->windowTitle();
         dialog->reject();
     });
-    // Clicks that come before the page takes input are lost; a few tries.
-    for (int attempt = 0; attempt < 10 && !chooser.seen; ++attempt) {
-        ClickPage();
-        static_cast<void>(QTest::qWaitFor([&] { return chooser.seen; }, 1000));
-    }
+    ClickPageUntil([&chooser] { return chooser.seen; });
     QVERIFY(chooser.seen);
     QCOMPARE(folder, QDir(m_xdg.filePath(QStringLiteral("documents"))).absolutePath());
     QCOMPARE(title, QStringLiteral("选择要上传的文件"));
