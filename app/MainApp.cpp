@@ -1,5 +1,6 @@
 #include "app/MainApp.h"
 
+#include "app/ChineseLocale.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
 #include "base/ConsoleLine.h"
@@ -61,6 +62,7 @@ int CMainApp::Run()
     // POSIX sockets need no library start-up, so there is no start-up
     // failure to report here.
     AllowWebEngineAsRoot();
+    UseChineseLocale(m_app);
 
     // The settings file lies beside the program; the window reads what it
     // needs from it when it starts.

@@ -12,13 +12,15 @@ struct BrowserSettings {
     // New windows open in the program's own view instead of the desktop's
     // browser.
     bool newWindowsInside = false;
+    // What a page downloads is saved into the user's download folder.
+    bool downloadsOn = true;
 };
 
-// Reads "本地文件目录" and "新窗口" of section "设置" from the settings file at
+// Reads "本地文件目录", "新窗口" and "下载" of section "设置" from the settings file at
 // `settingsPath`; the defaults (no folder, new windows outside) when there is
 // no path, no file, no key or an empty value. The folder, GBK in the file, comes back as
-// UTF-8. A "新窗口" value other than "外部" or "本窗口" keeps the default and
-// prints a line saying so.
+// UTF-8. A "新窗口" value other than "外部" or "本窗口", or a "下载" value
+// other than "开" or "关", keeps the default and prints a line saying so.
 BrowserSettings ReadBrowserSettings(const std::string& settingsPath);
 
 } // namespace kestrel

@@ -22,6 +22,12 @@ inline constexpr std::string_view kNewWindowKey = "\xD0\xC2\xB4\xB0\xBF\xDA";
 inline constexpr std::string_view kNewWindowOutside = "\xCD\xE2\xB2\xBF";
 inline constexpr std::string_view kNewWindowInside = "\xB1\xBE\xB4\xB0\xBF\xDA";
 
+// Section "设置", key "下载": "开" (the default) saves what a page downloads
+// into the user's download folder, "关" saves nothing.
+inline constexpr std::string_view kDownloadsKey = "\xCF\xC2\xD4\xD8";
+inline constexpr std::string_view kDownloadsOn = "\xBF\xAA";
+inline constexpr std::string_view kDownloadsOff = "\xB9\xD8";
+
 // Section "广播绑定IP地址", key "IP地址": the local IPv4 address the channel
 // binds to, in dotted decimal text; empty means any local address.
 inline constexpr std::string_view kBroadcastBindSection = "\xB9\xE3\xB2\xA5\xB0\xF3\xB6\xA8" "IP" "\xB5\xD8\xD6\xB7";

@@ -78,11 +78,13 @@ the teacher's announcer (package kestrel-announce) tells every browser on
 the local network which page to open first and which lessons to offer, and
 each lesson becomes a picture button on the toolbar.")
 # Not found by the library scan: Chinese glyphs, the web engine's data with
-# its zh-CN locale, the window system plug-ins, and xdg-open for the links the
-# window hands to the desktop. The engine's helper process comes with the
+# its zh-CN locale, Qt's own Chinese translations for its dialogs, the
+# system's certificate store a school's own authority is trusted from, the
+# window system plug-ins, and xdg-open for the links the window hands to the
+# desktop. The engine's helper process comes with the
 # engine library's own dependencies.
 set(CPACK_DEBIAN_BROWSER_PACKAGE_DEPENDS
-  "fonts-wqy-microhei | fonts-wqy-zenhei, libqt6webengine6-data, qt6-qpa-plugins, xdg-utils")
+  "fonts-wqy-microhei | fonts-wqy-zenhei, libqt6webengine6-data, qt6-translations-l10n, ca-certificates, qt6-qpa-plugins, xdg-utils")
 set(CPACK_DEBIAN_BROWSER_PACKAGE_CONTROL_EXTRA
   ${KESTREL_PACKAGING}/debian/kestrel/conffiles
   ${KESTREL_PACKAGING}/debian/kestrel/preinst

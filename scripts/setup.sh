@@ -10,6 +10,9 @@ packages=(
   libcurl4-openssl-dev
   # Ed25519 signatures of announcements (channel and kestrel-announce)
   libsodium-dev
+  # certificate chains checked against the system store (libcrypto); the
+  # window tests make their own certificate authority with the openssl tool
+  libssl-dev openssl
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
@@ -19,6 +22,8 @@ packages=(
   # dependencies, so that apt installs it without the network
   lintian desktop-file-utils appstream systemd man-db
   libqt6webengine6-data qt6-qpa-plugins xdg-utils
+  # Qt's dialogs in Chinese, and the certificate bundle the browser trusts
+  qt6-translations-l10n ca-certificates
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3

@@ -7,7 +7,9 @@
 #include "config/BrowserSettings.h"
 #include "config/ChannelSettings.h"
 #include "ui/ButtonPicture.h"
+#include "ui/BrowserNotice.h"
 #include "ui/ClockText.h"
+#include "ui/FindBar.h"
 #include "ui/LinkPictures.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
@@ -16,6 +18,8 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QScreen>
 #include <QShortcut>
 #include <QSocketNotifier>
@@ -32,6 +36,8 @@ namespace {
 const char kTitle[] = "Larkspur-资源浏览器(V2.01)";
 constexpr int kFirstTick = 100;
 constexpr int kTick = 1000;
+// How long the waiting notice stays short before it says what to check.
+constexpr int kWaitingHintMs = 10000;
 
 struct NavigationButton {
     CMainDlg::Command command;
@@ -70,7 +76,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWi
 CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
                    QWidget* parent)
     : QMainWindow(parent)
-    , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), this))
+    , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), browserSettings.downloadsOn, this))
     , m_receiver(receiver)
     , m_pictures([this](const std::string& url) { OnPictureEnded(url); })
     , m_bNewWindowsInside(browserSettings.newWindowsInside)
@@ -87,8 +93,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     if (const QScreen* screen = this->screen())
         resize(screen->availableSize() * 2 / 3);
 
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &CMainDlg::OnCancel);
+    CreateShortcuts();
     connect(m_browser, &CWebBrowser::CloseAgreed, this, &CMainDlg::EndNow);
     connect(m_browser, &CWebBrowser::BackCommand, this, &CMainDlg::OnBack);
     connect(m_browser, &CWebBrowser::ForwardCommand, this, &CMainDlg::OnForward);
@@ -112,6 +117,13 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     ChannelSettings channel;
     if (ReadChannelSettings(settingsPath, channel)) {
         m_receiver.RequireSignatures(channel.trustedKeysPath, UserStateFolder());
+        m_port = channel.port;
+        ShowWaitingNotice(false);
+        m_waitingHintTimer.setSingleShot(true);
+        connect(&m_waitingHintTimer, &QTimer::timeout, this, [this] { ShowWaitingNotice(true); });
+        // The notice goes with the first page; so does its hint.
+        connect(m_browser, &QWebEngineView::loadStarted, &m_waitingHintTimer, &QTimer::stop);
+        m_waitingHintTimer.start(kWaitingHintMs);
         m_receiver.Start(channel.bindAddress, channel.port, this, channel.multicastGroup);
     }
     connect(&m_channelRetryTimer, &QTimer::timeout, this, &CMainDlg::OnChannelRetryTimer);
@@ -150,6 +162,44 @@ void CMainDlg::CreateBars()
     }
 }
 
+void CMainDlg::CreateShortcuts()
+{
+    const auto bind = [this](const QKeySequence& keys, auto handler) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
+    };
+    // Keys act as the buttons do, and only while the button could be pressed.
+    const auto asButton = [this](Command command, void (CMainDlg::*handler)()) {
+        return [this, command, handler] {
+            if (m_wndToolBar && m_wndToolBar->IsButtonEnabled(command))
+                (this->*handler)();
+        };
+    };
+    bind(QKeySequence(Qt::Key_Escape), &CMainDlg::OnEscape);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { m_browser->ZoomIn(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { m_browser->ZoomIn(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { m_browser->ZoomOut(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { m_browser->ResetZoom(); });
+    bind(QKeySequence(Qt::Key_F5), asButton(ID_NAV_REFRESH, &CMainDlg::OnRefresh));
+    bind(QKeySequence(Qt::CTRL | Qt::Key_R), asButton(ID_NAV_REFRESH, &CMainDlg::OnRefresh));
+    bind(QKeySequence(Qt::ALT | Qt::Key_Left), asButton(ID_NAV_BACK, &CMainDlg::OnBack));
+    bind(QKeySequence(Qt::ALT | Qt::Key_Right), asButton(ID_NAV_FORWARD, &CMainDlg::OnForward));
+    bind(QKeySequence(Qt::CTRL | Qt::Key_F), &CMainDlg::OnFind);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_P), &CMainDlg::OnPrint);
+}
+
+void CMainDlg::ShowWaitingNotice(bool withChecks)
+{
+    QString text = QStringLiteral("本机正在 UDP 端口 %1 上等待教师机发来的课堂链接，收到后会自动打开。").arg(m_port);
+    if (withChecks)
+        text += QStringLiteral("\n\n如果一直没有出现，请检查：教师机上的广播程序是否已经启动；"
+                               "本机和教师机是否连在同一个网络；两边设置的端口是否都是 %1；"
+                               "本机的防火墙是否允许这个 UDP 端口。")
+                    .arg(m_port);
+    // Only while no page has started: the notice is gone for good after that.
+    if (m_browser->url().isEmpty())
+        m_browser->ShowNotice(QStringLiteral("正在等待课堂链接"), text);
+}
+
 void CMainDlg::ConnectBrowserEvents()
 {
     connect(m_browser, &CWebBrowser::DownloadBegin, this, &CMainDlg::OnDownloadBegin);
@@ -157,6 +207,11 @@ void CMainDlg::ConnectBrowserEvents()
     connect(m_browser, &CWebBrowser::ProgressChange, this, &CMainDlg::OnProgressChange);
     connect(m_browser, &CWebBrowser::CommandStateChange, this, &CMainDlg::OnCommandStateChange);
     connect(m_browser, &CWebBrowser::NewWindow2, this, &CMainDlg::OnNewWindow2);
+    connect(m_browser, &CWebBrowser::DownloadProgress, this, &CMainDlg::OnDownloadProgress);
+    connect(m_browser, &CWebBrowser::StatusLine, this, &CMainDlg::OnStatusLine);
+    connect(m_browser, &CWebBrowser::FullScreenChanged, this, &CMainDlg::OnFullScreenChanged);
+    m_findBar = new CFindBar(m_browser, this);
+    addToolBar(Qt::BottomToolBarArea, m_findBar);
 }
 
 void CMainDlg::NavigateHome()
@@ -346,6 +401,41 @@ void CMainDlg::OnCancel()
     m_browser->AskToClose();
 }
 
+void CMainDlg::OnEscape()
+{
+    if (m_browser->LeaveFullScreen())
+        return;
+    if (m_findBar && m_findBar->isVisible()) {
+        m_findBar->Close();
+        return;
+    }
+    // An open dialog (login, print, upload, the leave question) takes
+    // Escape itself, as its cancel button, before the window sees it.
+    OnCancel();
+}
+
+void CMainDlg::OnFind()
+{
+    if (m_findBar)
+        m_findBar->Open();
+}
+
+void CMainDlg::OnPrint()
+{
+    // One print at a time: the engine prints into the printer after the dialog.
+    if (m_printer)
+        return;
+    m_printer = std::make_unique<QPrinter>();
+    QPrintDialog dialog(m_printer.get(), this);
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    if (dialog.exec() != QDialog::Accepted) {
+        m_printer.reset();
+        return;
+    }
+    connect(m_browser, &QWebEngineView::printFinished, this, [this] { m_printer.reset(); }, Qt::SingleShotConnection);
+    m_browser->print(m_printer.get());
+}
+
 void CMainDlg::EndWithoutAsking()
 {
     m_browser->DismissPageQuestions();
@@ -379,6 +469,31 @@ void CMainDlg::OnProgressChange(long progress, long progressMax)
     m_wndStatusBar->SetPaneText(0, m_browser->LocationURL());
     m_wndStatusBar->SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(progress),
                                                      static_cast<unsigned long>(progressMax)));
+}
+
+void CMainDlg::OnDownloadProgress(qint64 received, qint64 total)
+{
+    // As page loads show theirs; an unannounced size counts as what came.
+    const qint64 max = total > 0 ? total : received;
+    m_wndStatusBar->SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(received),
+                                                     static_cast<unsigned long>(max)));
+}
+
+void CMainDlg::OnStatusLine(const QString& text)
+{
+    m_wndStatusBar->SetPaneText(0, text);
+}
+
+void CMainDlg::OnFullScreenChanged(bool on)
+{
+    for (QWidget* bar : {static_cast<QWidget*>(m_wndToolBar), static_cast<QWidget*>(m_wndStatusBar)})
+        bar->setVisible(!on);
+    if (on) {
+        m_findBar->hide();
+        showFullScreen();
+    } else {
+        showMaximized();
+    }
 }
 
 void CMainDlg::OnCommandStateChange(long command, bool enable)

@@ -7,11 +7,15 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <memory>
+
+class QPrinter;
 class QSocketNotifier;
 
 namespace kestrel {
 
 struct BrowserSettings;
+class CFindBar;
 class CLinkReceiver;
 class CStatusBar;
 class CToolBar;
@@ -21,8 +25,10 @@ class CWebBrowser;
 // the three-pane status bar at the bottom. It keeps the clock, runs the
 // catalogue merge every second, shows what the merge reports, reads the
 // channel through the link receiver and ends the program on Escape or any
-// close request. Nothing in it waits for the network: pictures arrive in
-// the background and are shown as they come.
+// close request, once the page agrees. Nothing in it waits for the network:
+// pictures arrive in the background and are shown as they come. Until the
+// first page starts it says what it waits for; the keys of every browser
+// zoom, reload, go back and forward, find and print.
 class CMainDlg : public QMainWindow, public CSocketOwner {
     Q_OBJECT
 
@@ -62,6 +68,7 @@ public:
     CWebBrowser* const m_browser;
     CToolBar* m_wndToolBar = nullptr;     // none in the bare window
     CStatusBar* m_wndStatusBar = nullptr; // none in the bare window
+    CFindBar* m_findBar = nullptr;
     // Set once the user went back, forward or refreshed: from then on new
     // links no longer open by themselves.
     bool m_bNavigated = false;
@@ -74,11 +81,18 @@ public slots:
     void OnForward();
     void OnStop();
     void OnRefresh();
-    // The one way the window ends: Escape and every close request come here.
+    // The one way the window ends: Escape, when it has nothing else to
+    // close, and every close request come here.
     // A page with unsaved work is asked first and may keep the window open.
     void OnCancel();
     // Ends the window without asking the page (a session logout, SIGTERM).
     void EndWithoutAsking();
+    // Escape: leaves an element's fullscreen, else closes the find bar,
+    // else takes the Cancel path; an open dialog closes on its own Escape.
+    void OnEscape();
+    // Ctrl+F and Ctrl+P.
+    void OnFind();
+    void OnPrint();
     // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
     void OnLinkCommand(int command);
     void OpenLink(const QString& url);
@@ -91,6 +105,9 @@ public slots:
     void OnProgressChange(long progress, long progressMax);
     void OnCommandStateChange(long command, bool enable);
     void OnNewWindow2(const QUrl& url);
+    void OnDownloadProgress(qint64 received, qint64 total);
+    void OnStatusLine(const QString& text);
+    void OnFullScreenChanged(bool on);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +126,9 @@ private:
              QWidget* parent);
     void EndNow();
     void CreateBars();
+    void CreateShortcuts();
+    // The notice until the first page starts; `withChecks` adds what to check.
+    void ShowWaitingNotice(bool withChecks);
     void ConnectBrowserEvents();
     void OnClockTimer();
     void OnMergeTimer();
@@ -127,6 +147,9 @@ private:
     QTimer m_mergeTimer;
     // Runs only while the channel waits for its card or its group.
     QTimer m_channelRetryTimer;
+    QTimer m_waitingHintTimer;
+    int m_port = 0;
+    std::unique_ptr<QPrinter> m_printer;
     // "新窗口=本窗口": new windows open in the window's own browser.
     bool m_bNewWindowsInside = false;
     bool m_bEnding = false;

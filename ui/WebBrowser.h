@@ -4,15 +4,19 @@
 #include "ui/SchemeGate.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 class QMenu;
+class QWebEngineCertificateError;
 class QWebEngineProfile;
 
 namespace kestrel {
 
+class CBrowserNotice;
+class CDownloadSaver;
 class CLocalFileGuard;
 class CWebPage;
 
@@ -20,7 +24,13 @@ class CWebPage;
 // program drives it by and reports the engine's events under the names the
 // window handles them by. There is no start page: it shows nothing until
 // the first navigation. Its browsing data (cookies, cache, logins, form
-// data) lives in memory only and ends with it.
+// data) lives in memory only and ends with it. PDFs show in the engine's
+// viewer, a page element may go fullscreen, logins are asked in a small
+// dialog, and a renderer that dies is brought back once a minute; notices
+// (waiting, a page that keeps dying, a certificate refused) are drawn over
+// the page, never loaded. A certificate from an authority the engine does
+// not know is taken only when the system's store trusts its chain; every
+// other certificate error ends the load, with no way past it.
 class CWebBrowser : public QWebEngineView {
     Q_OBJECT
 
@@ -33,9 +43,13 @@ public:
     };
     // How long a page may take to answer whether it may close.
     static constexpr int kCloseAnswerMs = 3000;
+    // A renderer that dies again this soon after the last reload stays down.
+    static constexpr qint64 kCrashRepeatMs = 60000;
+    static constexpr double kZoomStep = 0.1;
 
     // `localFolder`: the one folder whose files may be shown; empty for none.
-    explicit CWebBrowser(const QString& localFolder = QString(), QWidget* parent = nullptr);
+    // `downloadsOn`: downloads are saved into the download folder.
+    explicit CWebBrowser(const QString& localFolder = QString(), bool downloadsOn = true, QWidget* parent = nullptr);
     ~CWebBrowser() override;
 
     void GoBack();
@@ -45,6 +59,19 @@ public:
     void Stop();
     void Refresh();
     QString LocationURL() const;
+
+    // Ctrl+plus, Ctrl+minus and Ctrl+0.
+    void ZoomIn();
+    void ZoomOut();
+    void ResetZoom();
+    // Leaves an element's fullscreen; false when none is fullscreen.
+    bool LeaveFullScreen();
+
+    // The notice drawn over the page until the next page starts loading.
+    void ShowNotice(const QString& title, const QString& text);
+    CBrowserNotice* Notice() const { return m_notice; }
+    // The bundle of trusted authorities; the system's unless set.
+    void SetCertificateBundle(const QString& path) { m_certificateBundle = path; }
 
     // Asks the page whether it may close: a page with unsaved work asks the
     // user. CloseAgreed follows unless the user chooses to stay; a page that
@@ -67,6 +94,13 @@ signals:
     // let it through.
     void NewWindow2(const QUrl& url);
     void CloseAgreed();
+    // A saved download's bytes so far and its size (0 while unknown).
+    void DownloadProgress(qint64 received, qint64 total);
+    // A short Chinese line for the status bar: a download's outcome, a
+    // renderer brought back.
+    void StatusLine(const QString& text);
+    // A page element entered or left fullscreen.
+    void FullScreenChanged(bool on);
     // The context menu's navigation entries, handled as the toolbar's.
     void BackCommand();
     void ForwardCommand();
@@ -80,17 +114,28 @@ private:
     void RequestNewWindow(const QUrl& url, bool userInitiated);
     void PrintRefusedWindows();
     void OnPageClosing();
+    void OnRendererGone(QWebEnginePage::RenderProcessTerminationStatus status);
+    void OnCertificateError(const QWebEngineCertificateError& error);
 
     CSchemeGate m_gate;
     QWebEngineProfile* m_profile;
     CLocalFileGuard* m_guard;
     CWebPage* m_page;
+    CDownloadSaver* m_downloads;
+    CBrowserNotice* m_notice;
     CNewWindowLimit m_newWindows;
     QElapsedTimer m_clock;
     QTimer m_refusalSummary;
     qint64 m_firstUnreportedMs = 0;
     QTimer m_closeAnswer;
     bool m_bAskingToClose = false;
+    bool m_bFullScreen = false;
+    // When the renderer was last brought back; -1 for never.
+    qint64 m_lastRecoveryMs = -1;
+    bool m_bReloadingAfterCrash = false;
+    QString m_certificateBundle;
+    // Why the page now loading had its certificate refused; empty for none.
+    QString m_certificateProblem;
 };
 
 } // namespace kestrel

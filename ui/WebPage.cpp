@@ -3,6 +3,9 @@
 #include "base/ConsoleLine.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWebEngineFileSystemAccessRequest>
@@ -18,6 +21,13 @@ QString EngineLeaveQuestion()
 {
     return QCoreApplication::translate("QWebEnginePage",
                                        "Are you sure you want to leave this page? Changes that you made may not be saved.");
+}
+
+// Where pupils keep their work; the program's own folder means nothing to them.
+QString UploadFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
 }
 
 } // namespace
@@ -62,6 +72,16 @@ bool CWebPage::javaScriptConfirm(const QUrl& securityOrigin, const QString& mess
     const bool leave = AskWhetherToLeave();
     emit LeaveQuestionAnswered(leave);
     return leave;
+}
+
+QStringList CWebPage::chooseFiles(FileSelectionMode mode, const QStringList&, const QStringList&)
+{
+    QFileDialog chooser(qobject_cast<QWidget*>(parent()), QStringLiteral("选择要上传的文件"), UploadFolder());
+    chooser.setObjectName(QStringLiteral("uploadChooser"));
+    chooser.setFileMode(mode == FileSelectOpenMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (chooser.exec() != QDialog::Accepted)
+        return QStringList();
+    return chooser.selectedFiles();
 }
 
 bool CWebPage::AskWhetherToLeave()

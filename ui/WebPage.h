@@ -14,6 +14,8 @@ namespace kestrel {
 // form); a local page cannot navigate to the network by itself. Requests for
 // camera, microphone, location, notifications and the rest are refused at
 // once, and the page's question whether to leave it is asked in Chinese.
+// An upload's file chooser opens in the user's documents or home folder,
+// never in the program's own.
 class CWebPage : public QWebEnginePage {
     Q_OBJECT
 
@@ -30,6 +32,7 @@ signals:
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     bool javaScriptConfirm(const QUrl& securityOrigin, const QString& message) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& acceptedMimeTypes) override;
 
 private:
     bool AskWhetherToLeave();

@@ -12,6 +12,7 @@ namespace {
 const std::string kSection(kSettingsSection);
 const std::string kFolderKey(kLocalFolderKey);
 const std::string kWindowKey(kNewWindowKey);
+const std::string kDownloadKey(kDownloadsKey);
 
 class BrowserSettingsTest : public SettingsTestDir {};
 
@@ -21,6 +22,7 @@ TEST_F(BrowserSettingsTest, WithoutFileOrKeysNoFolderAndWindowsOutside)
         const BrowserSettings settings = ReadBrowserSettings(path);
         EXPECT_EQ(settings.localFolder, "");
         EXPECT_FALSE(settings.newWindowsInside);
+        EXPECT_TRUE(settings.downloadsOn);
     }
 }
 
@@ -44,6 +46,25 @@ INSTANTIATE_TEST_SUITE_P(Values, NewWindowValueTest,
                                            NewWindowCase{std::string(kNewWindowInside), true},
                                            NewWindowCase{"", false},
                                            NewWindowCase{"inside", false}));
+
+struct DownloadsCase {
+    std::string value; // GBK
+    bool on;
+};
+
+class DownloadsValueTest : public SettingsTestDir, public ::testing::WithParamInterface<DownloadsCase> {};
+
+TEST_P(DownloadsValueTest, OnlyOffTurnsDownloadsOff)
+{
+    PutBytes(PathOf("kestrel.INI"), "[" + kSection + "]\r\n" + kDownloadKey + "=" + GetParam().value + "\r\n");
+    EXPECT_EQ(ReadBrowserSettings(PathOf("kestrel.INI")).downloadsOn, GetParam().on);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DownloadsValueTest,
+                         ::testing::Values(DownloadsCase{std::string(kDownloadsOff), false},
+                                           DownloadsCase{std::string(kDownloadsOn), true},
+                                           DownloadsCase{"", true},
+                                           DownloadsCase{"off", true}));
 
 TEST_F(BrowserSettingsTest, GbkFolderComesBackAsUtf8AndIsNeverWritten)
 {

@@ -5,28 +5,41 @@
 #include "catalogue/HomeUrl.h"
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/ui/PageServer.h"
 #include "tests/ui/PrintedLines.h"
 #include "tests/ui/TestProgram.h"
+#include "ui/BrowserNotice.h"
+#include "ui/FindBar.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
 #include "ui/WebBrowser.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QWebEngineHistory>
+#include <QWebEngineProfile>
 #include <QDir>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSslKey>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTcpServer>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QToolButton>
 #include <QWebEngineView>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +56,31 @@ constexpr int kSettleTime = 1500;
 const int kNavigationCommands[] = {CMainDlg::ID_NAV_BACK, CMainDlg::ID_NAV_FORWARD, CMainDlg::ID_NAV_STOP,
                                    CMainDlg::ID_NAV_REFRESH};
 
+// A one-page PDF whose page is one solid blue.
+QByteArray SolidBluePdf()
+{
+    const QByteArray content = "0 0 1 rg 0 0 200 200 re f";
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+        QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 // Stands in for the desktop's browser: records what the program hands to it.
 class DesktopRecorder : public QObject {
     Q_OBJECT
@@ -54,15 +92,17 @@ public slots:
     void Open(const QUrl& url) { opened.append(url); }
 };
 
-// Does `act` with the page's leave question as soon as it shows; the
-// question waits in a loop of its own, so the test can act on it only from
-// inside that loop.
-class LeaveQuestionWatch : public QObject {
+// Does `act` with the dialog named `name` as soon as it shows; a dialog
+// waits in a loop of its own, so the test can act on it only from inside
+// that loop.
+template <typename Dialog>
+class DialogWatch : public QObject {
 public:
-    explicit LeaveQuestionWatch(std::function<void(QMessageBox*)> act)
-        : m_act(std::move(act))
+    DialogWatch(const QString& name, std::function<void(Dialog*)> act)
+        : m_name(name)
+        , m_act(std::move(act))
     {
-        connect(&m_poll, &QTimer::timeout, this, &LeaveQuestionWatch::Poll);
+        connect(&m_poll, &QTimer::timeout, this, &DialogWatch::Poll);
         m_poll.start(50);
     }
     bool seen = false;
@@ -70,16 +110,26 @@ public:
 private:
     void Poll()
     {
-        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!question || question->objectName() != QLatin1String("leaveQuestion"))
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != m_name)
             return;
         m_poll.stop();
         seen = true;
-        m_act(question);
+        m_act(dialog);
     }
 
-    std::function<void(QMessageBox*)> m_act;
+    QString m_name;
+    std::function<void(Dialog*)> m_act;
     QTimer m_poll;
+};
+
+// Does `act` with the page's leave question as soon as it shows.
+class LeaveQuestionWatch : public DialogWatch<QMessageBox> {
+public:
+    explicit LeaveQuestionWatch(std::function<void(QMessageBox*)> act)
+        : DialogWatch(QStringLiteral("leaveQuestion"), std::move(act))
+    {
+    }
 };
 
 // Answers the leave question with the button named `answer`, noting what
@@ -165,6 +215,21 @@ private slots:
     void closeRequestsTakeTheCancelPath();
     void comeForwardRestoresAMinimisedWindow();
     void withoutProgramPathTheWindowStaysBare();
+    void aPdfShowsInTheWindow();
+    void downloadsLandInTheDownloadFolderUnderTheirOwnNames();
+    void refusedDownloadsAreNotSaved_data();
+    void refusedDownloadsAreNotSaved();
+    void anElementGoesFullscreenAndEscapeReturns();
+    void aLoginPageOpensAfterTheDialog();
+    void zoomKeysZoomAndReset();
+    void reloadAndHistoryKeysActAsTheButtons();
+    void findBarFindsAndEscapeClosesItFirst();
+    void printKeyOpensThePrintDialog();
+    void aKilledRendererComesBackOnceAMinute();
+    void theWaitingNoticeShowsUntilTheFirstPage();
+    void theUploadChooserOpensInTheDocumentsFolder();
+    void onlyTheSystemStoresAuthoritiesAreTrusted_data();
+    void onlyTheSystemStoresAuthoritiesAreTrusted();
 
 private:
     void WaitUntilDone();
@@ -174,14 +239,24 @@ private:
     QVariant Evaluate(const QString& script);
     QWidget* PageSurface() const { return m_dlg->m_browser->focusProxy(); }
     void ClickPage(Qt::MouseButton button = Qt::LeftButton);
+    // Clicks until `arrived` holds: clicks that come before the page takes
+    // input are lost. A few tries, each checked.
+    void ClickPageUntil(const std::function<bool()>& arrived, Qt::MouseButton button = Qt::LeftButton);
     // Types into the essay page's text field; returns what it then holds.
     QString TypeIntoPage(const QString& text);
     void PressEscape();
     QString Pane(int pane) const { return m_dlg->m_wndStatusBar->GetPaneText(pane); }
+    QString DownloadFolder() const { return m_xdg.filePath(QStringLiteral("downloads")); }
+    void KeyClick(QKeySequence keys);
     bool Enabled(int command) const { return m_dlg->m_wndToolBar->IsButtonEnabled(command); }
 
     PageServer m_server;
     DesktopRecorder m_desktop;
+    // The user's folders: a download folder named the desktop's way.
+    QTemporaryDir m_xdg;
+    std::unique_ptr<TestCertificates> m_certificates;
+    // https on 127.0.0.1 with a certificate of the test's own authority.
+    std::unique_ptr<PageServer> m_secureServer;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
 };
@@ -217,6 +292,49 @@ void MainDlgTest::initTestCase()
                      "function (v) { answer = 'granted ' + v; }, function (e) { answer = 'denied ' + e.name; })"
                      ".finally(function () { answer += ' ' + Math.round(performance.now() - t0); }); }"
                      "</script></body></html>");
+    m_server.AddFile(QStringLiteral("/worksheet.pdf"), "application/pdf", SolidBluePdf());
+    m_server.AddPage(QStringLiteral("/attachments.html"),
+                     "<html><body><a id='notes' href='/notes'>notes</a></body></html>");
+    m_server.AddFile(QStringLiteral("/notes"), "application/octet-stream", QByteArray("lesson\0notes\r\n", 15),
+                     "Content-Disposition: attachment; filename=\"notes.txt\"\r\n");
+    m_server.AddFile(QStringLiteral("/setup"), "application/octet-stream", "#!/bin/sh\ntouch /tmp/kestrel-ran\n",
+                     "Content-Disposition: attachment; filename=\"setup.sh\"\r\n");
+    m_server.AddFile(QStringLiteral("/entry"), "application/octet-stream", "[Desktop Entry]\n",
+                     "Content-Disposition: attachment; filename=\"game.desktop\"\r\n");
+    m_server.AddPage(QStringLiteral("/video.html"),
+                     "<html><body style='margin:0'><div id='video' style='position:fixed;top:0;left:0;width:100%;height:100%;"
+                     "background:#123'></div><script>var log = '';"
+                     "['mousedown', 'mouseup', 'click'].forEach(function (n) { document.addEventListener(n, function () { log += n + ' '; }); });"
+                     "document.getElementById('video').addEventListener('click', function () {"
+                     " this.requestFullscreen().then(function () { log += 'ok'; }, function (e) { log += e.message; }); });"
+                     "</script></body></html>");
+    m_server.AddPage(QStringLiteral("/login.html"), "<html><head><title>inside</title></head><body>inside</body></html>");
+    m_server.RequireLogin(QStringLiteral("/login.html"), "pupil", "secret");
+    m_server.AddPage(QStringLiteral("/upload.html"),
+                     "<html><body style='margin:0'><input id='file' type='file' "
+                     "style='position:fixed;top:0;left:0;width:100%;height:100%'></body></html>");
+    m_server.AddPage(QStringLiteral("/words.html"),
+                     "<html><body><p>apple pear apple plum apple</p></body></html>");
+    QVERIFY(m_xdg.isValid());
+    QVERIFY(QDir().mkpath(DownloadFolder()));
+    QFile dirs(m_xdg.filePath(QStringLiteral("user-dirs.dirs")));
+    QVERIFY(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(DownloadFolder()) + "\"\n");
+    QVERIFY(QDir().mkpath(m_xdg.filePath(QStringLiteral("documents"))));
+    dirs.write("XDG_DOCUMENTS_DIR=\"" + QFile::encodeName(m_xdg.filePath(QStringLiteral("documents"))) + "\"\n");
+    dirs.close();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdg.path()));
+
+    QVERIFY(QDir().mkpath(m_xdg.filePath(QStringLiteral("certificates"))));
+    m_certificates = std::make_unique<TestCertificates>(m_xdg.filePath(QStringLiteral("certificates")).toStdString());
+    QVERIFY2(m_certificates->made, "the openssl tool made no certificates");
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(QByteArray::fromStdString(m_certificates->Bytes("server.pem"))));
+    tls.setPrivateKey(QSslKey(QByteArray::fromStdString(m_certificates->Bytes("server.key")), QSsl::Rsa));
+    m_secureServer = std::make_unique<PageServer>(tls);
+    QVERIFY(m_secureServer->IsListening());
+    m_secureServer->AddPage(QStringLiteral("/intranet.html"),
+                            "<html><head><title>intranet</title></head><body>intranet</body></html>");
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_desktop, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_desktop, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_desktop, "Open");
@@ -280,6 +398,14 @@ void MainDlgTest::ClickPage(Qt::MouseButton button)
     QTest::mouseClick(PageSurface(), button, {}, middle);
 }
 
+void MainDlgTest::ClickPageUntil(const std::function<bool()>& arrived, Qt::MouseButton button)
+{
+    for (int attempt = 0; attempt < 10 && !arrived(); ++attempt) {
+        ClickPage(button);
+        static_cast<void>(QTest::qWaitFor(arrived, 1000));
+    }
+}
+
 void MainDlgTest::PressEscape()
 {
     // The window is the active one again once a question has gone.
@@ -302,6 +428,13 @@ QString MainDlgTest::TypeIntoPage(const QString& text)
     if (typed.isEmpty())
         qWarning("nothing arrived in the page");
     return typed;
+}
+
+void MainDlgTest::KeyClick(QKeySequence keys)
+{
+    m_dlg->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+    QTest::keySequence(m_dlg.get(), keys);
 }
 
 void MainDlgTest::startsMaximisedWithTitleAndDisabledNavigation()
@@ -692,7 +825,7 @@ void MainDlgTest::contextMenuHoldsOnlyWhatWorks()
         return texts;
     };
     LoadAndWait(QStringLiteral("/popups.html"));
-    ClickPage(Qt::RightButton);
+    ClickPageUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }, Qt::RightButton);
     QMenu* menu = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())), 10000);
     QCOMPARE(entries(menu), common + QStringList({QStringLiteral("复制链接地址"), QStringLiteral("在新窗口中打开")}));
@@ -837,6 +970,290 @@ void MainDlgTest::withoutProgramPathTheWindowStaysBare()
     QCOMPARE(m_dlg->centralWidget(), m_dlg->m_browser);
     QTest::qWait(kSettleTime);
     QVERIFY(m_dlg->findChildren<QToolBar*>().isEmpty());
+}
+
+void MainDlgTest::aPdfShowsInTheWindow()
+{
+    LoadAndWait(QStringLiteral("/worksheet.pdf"));
+    // Without a screen the engine draws nothing to look at; the page it
+    // shows is the viewer's, holding the PDF.
+    QTRY_COMPARE_WITH_TIMEOUT(Evaluate(QStringLiteral("document.contentType + ' ' + document.embeds.length + ' ' + "
+                                                      "(document.embeds[0] && document.embeds[0].type)"))
+                                  .toString(),
+                              QStringLiteral("application/pdf 1 application/pdf"), 10000);
+    QCOMPARE(m_server.RequestCount(QStringLiteral("/worksheet.pdf")), 1);
+    QTest::qWait(kSettleTime);
+    QVERIFY(!QDir(DownloadFolder()).exists() || QDir(DownloadFolder()).isEmpty());
+    QVERIFY(Pane(0) == QStringLiteral("Done"));
+}
+
+void MainDlgTest::downloadsLandInTheDownloadFolderUnderTheirOwnNames()
+{
+    QDir(DownloadFolder()).removeRecursively();
+    const QByteArray bytes("lesson\0notes\r\n", 15);
+    PrintedLines printed;
+    LoadAndWait(QStringLiteral("/attachments.html"));
+    const QStringList expected = {QStringLiteral("notes.txt"), QStringLiteral("notes (2).txt")};
+    for (int i = 0; i < expected.size(); ++i) {
+        Evaluate(QStringLiteral("document.getElementById('notes').click()"));
+        const QString path = QDir(DownloadFolder()).filePath(expected[i]);
+        QTRY_COMPARE_WITH_TIMEOUT(Pane(0), QStringLiteral("已保存到下载文件夹：%1").arg(expected[i]), kLoadTimeout);
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), bytes);
+        const QFile::Permissions executable = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther | QFile::ExeUser;
+        QCOMPARE(saved.permissions() & executable, QFile::Permissions());
+        QCOMPARE(Pane(1), QStringLiteral("15/15"));
+    }
+    QCOMPARE(QDir(DownloadFolder()).entryList(QDir::Files).size(), 2);
+    // Saved, not started: nothing went to the desktop, the page stayed.
+    QVERIFY(m_desktop.opened.isEmpty());
+    QCOMPARE(m_dlg->m_browser->LocationURL(), m_server.Url(QStringLiteral("/attachments.html")).toString());
+    QCOMPARE(printed.Count(QStringLiteral("Download saved: %1").arg(QDir(DownloadFolder()).filePath(expected[1]))), 1);
+}
+
+void MainDlgTest::refusedDownloadsAreNotSaved_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("off");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("script") << QStringLiteral("/setup") << QString() << QStringLiteral("未保存：不允许下载程序或安装包：setup.sh");
+    QTest::newRow("desktop entry") << QStringLiteral("/entry") << QString()
+                                   << QStringLiteral("未保存：不允许下载程序或安装包：game.desktop");
+    QTest::newRow("downloads off") << QStringLiteral("/notes") << QStringLiteral("关")
+                                   << QStringLiteral("下载已关闭，未保存：notes.txt");
+}
+
+void MainDlgTest::refusedDownloadsAreNotSaved()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, off);
+    QFETCH(QString, line);
+    QDir(DownloadFolder()).removeRecursively();
+    if (!off.isEmpty())
+        RestartWithSetting(kDownloadsKey, off);
+    PrintedLines printed;
+    m_dlg->m_browser->Navigate(m_server.Url(path).toString());
+    QTRY_COMPARE_WITH_TIMEOUT(Pane(0), line, kLoadTimeout);
+    QTest::qWait(kSettleTime);
+    QVERIFY(!QDir(DownloadFolder()).exists() || QDir(DownloadFolder()).isEmpty());
+    QCOMPARE(printed.Count(QStringLiteral("Download not saved")), 1);
+    QVERIFY(m_desktop.opened.isEmpty());
+}
+
+void MainDlgTest::anElementGoesFullscreenAndEscapeReturns()
+{
+    LoadAndWait(QStringLiteral("/video.html"));
+    ClickPageUntil([this] { return Evaluate(QStringLiteral("log")).toString().contains(QStringLiteral("click")); });
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->isFullScreen(), 10000);
+    QVERIFY(!m_dlg->m_wndToolBar->isVisible());
+    QVERIFY(!m_dlg->m_wndStatusBar->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(Evaluate(QStringLiteral("log")).toString(), QStringLiteral("mousedown mouseup click ok"), 10000);
+    QCOMPARE(Evaluate(QStringLiteral("document.fullscreenElement.id")).toString(), QStringLiteral("video"));
+
+    PressEscape();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->isFullScreen(), 10000);
+    QVERIFY(m_dlg->m_wndToolBar->isVisible());
+    QVERIFY(m_dlg->m_wndStatusBar->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(Evaluate(QStringLiteral("document.fullscreenElement === null")).toBool(), 10000);
+    // The first Escape only left fullscreen.
+    QTest::qWait(kSettleTime);
+    QVERIFY(m_dlg->isVisible());
+}
+
+void MainDlgTest::aLoginPageOpensAfterTheDialog()
+{
+    QString title;
+    DialogWatch<QDialog> login(QStringLiteral("loginDialog"), [&title](QDialog* dialog) {
+        title = dialog->windowTitle();
+        dialog->findChild<QLineEdit*>(QStringLiteral("loginUser"))->setText(QStringLiteral("pupil"));
+        dialog->findChild<QLineEdit*>(QStringLiteral("loginPassword"))->setText(QStringLiteral("secret"));
+        dialog->accept();
+    });
+    LoadAndWait(QStringLiteral("/login.html"));
+    QVERIFY(login.seen);
+    QCOMPARE(title, QStringLiteral("需要登录"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("inside"), 10000);
+    const QList<QByteArray> sent = m_server.Authorizations(QStringLiteral("/login.html"));
+    QCOMPARE(sent, QList<QByteArray>{"Basic " + QByteArray("pupil:secret").toBase64()});
+}
+
+void MainDlgTest::zoomKeysZoomAndReset()
+{
+    LoadAndWait(QStringLiteral("/first.html"));
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_Plus));
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    QVERIFY(qFuzzyCompare(m_dlg->m_browser->zoomFactor(), 1.2));
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    QVERIFY(qFuzzyCompare(m_dlg->m_browser->zoomFactor(), 1.1));
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_0));
+    QVERIFY(qFuzzyCompare(m_dlg->m_browser->zoomFactor(), 1.0));
+}
+
+void MainDlgTest::reloadAndHistoryKeysActAsTheButtons()
+{
+    // Before anything loaded the keys do nothing, as the buttons can't.
+    KeyClick(QKeySequence(Qt::Key_F5));
+    QVERIFY(!m_dlg->m_bNavigated);
+
+    LoadAndWait(QStringLiteral("/first.html"));
+    LoadAndWait(QStringLiteral("/second.html"));
+    QTRY_VERIFY_WITH_TIMEOUT(Enabled(CMainDlg::ID_NAV_BACK), 10000);
+    // What the first link record does.
+    m_dlg->m_wndToolBar->EnableButton(CMainDlg::ID_NAV_REFRESH, true);
+    QVERIFY(!m_dlg->m_bNavigated);
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}) {
+        const int before = m_server.RequestCount(QStringLiteral("/second.html"));
+        KeyClick(keys);
+        QVERIFY(m_dlg->m_bNavigated);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.RequestCount(QStringLiteral("/second.html")) > before, kLoadTimeout);
+        WaitUntilDone();
+    }
+    KeyClick(QKeySequence(Qt::ALT | Qt::Key_Left));
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->LocationURL(), m_server.Url(QStringLiteral("/first.html")).toString(),
+                              kLoadTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Enabled(CMainDlg::ID_NAV_FORWARD), 10000);
+    KeyClick(QKeySequence(Qt::ALT | Qt::Key_Right));
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->LocationURL(), m_server.Url(QStringLiteral("/second.html")).toString(),
+                              kLoadTimeout);
+}
+
+void MainDlgTest::findBarFindsAndEscapeClosesItFirst()
+{
+    LoadAndWait(QStringLiteral("/words.html"));
+    QVERIFY(!m_dlg->m_findBar->isVisible());
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_F));
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->m_findBar->isVisible(), 10000);
+    auto* text = m_dlg->m_findBar->findChild<QLineEdit*>(QStringLiteral("findText"));
+    QVERIFY(text->hasFocus());
+    QTest::keyClicks(text, QStringLiteral("apple"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_findBar->MatchText(), QStringLiteral("1/3"), 10000);
+    QTest::keyClick(text, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_findBar->MatchText(), QStringLiteral("2/3"), 10000);
+
+    PressEscape();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_findBar->isVisible(), 10000);
+    QTest::qWait(kSettleTime);
+    QVERIFY(m_dlg->isVisible());
+    PressEscape();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->isVisible(), 10000);
+}
+
+void MainDlgTest::printKeyOpensThePrintDialog()
+{
+    LoadAndWait(QStringLiteral("/first.html"));
+    // Escape closes the dialog, and only the dialog.
+    bool closed = false;
+    DialogWatch<QPrintDialog> print(QStringLiteral("printDialog"), [&closed](QPrintDialog* dialog) {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        closed = !dialog->isVisible();
+    });
+    KeyClick(QKeySequence(Qt::CTRL | Qt::Key_P));
+    QTRY_VERIFY_WITH_TIMEOUT(print.seen, 10000);
+    QVERIFY(closed);
+    QTest::qWait(kSettleTime);
+    QVERIFY(m_dlg->isVisible());
+}
+
+void MainDlgTest::aKilledRendererComesBackOnceAMinute()
+{
+    LoadAndWait(QStringLiteral("/first.html"));
+    QWebEnginePage* page = m_dlg->m_browser->page();
+    const qint64 first = page->renderProcessPid();
+    QVERIFY(first > 0);
+    ::kill(static_cast<pid_t>(first), SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(Pane(0), QStringLiteral("网页意外终止，已重新载入"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->renderProcessPid() > 0 && page->renderProcessPid() != first, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(Evaluate(QStringLiteral("document.title")).toString(), QStringLiteral("first"), 3000);
+    QVERIFY(!m_dlg->m_browser->Notice()->isVisible());
+
+    const int requests = m_server.RequestCount(QStringLiteral("/first.html"));
+    ::kill(static_cast<pid_t>(page->renderProcessPid()), SIGKILL);
+    CBrowserNotice* notice = m_dlg->m_browser->Notice();
+    QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 10000);
+    QCOMPARE(notice->Title(), QStringLiteral("此网页无法显示"));
+    QTest::qWait(kSettleTime);
+    QCOMPARE(m_server.RequestCount(QStringLiteral("/first.html")), requests);
+
+    auto* reload = notice->findChild<QPushButton*>();
+    QCOMPARE(reload->text(), QStringLiteral("重新载入"));
+    reload->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.RequestCount(QStringLiteral("/first.html")), requests + 1, kLoadTimeout);
+}
+
+void MainDlgTest::theWaitingNoticeShowsUntilTheFirstPage()
+{
+    // A real port, free for now, so that the notice names it.
+    QUdpSocket probe;
+    QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(probe.localPort());
+    probe.close();
+    RestartWithSetting(kMainChannelPortKey, port);
+    CBrowserNotice* notice = m_dlg->m_browser->Notice();
+    QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 10000);
+    QCOMPARE(notice->Title(), QStringLiteral("正在等待课堂链接"));
+    QVERIFY2(notice->Text().contains(QStringLiteral("UDP 端口 %1 ").arg(port)), qPrintable(notice->Text()));
+    QVERIFY(!notice->Text().contains(QStringLiteral("请检查")));
+    QCOMPARE(notice->geometry(), m_dlg->m_browser->rect());
+    // Drawn by the window: no page, no history.
+    QCOMPARE(m_dlg->m_browser->LocationURL(), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(notice->Text().contains(QStringLiteral("请检查")), 20000);
+    QCOMPARE(Pane(0), QStringLiteral("Ready"));
+
+    LoadAndWait(QStringLiteral("/first.html"));
+    QVERIFY(!notice->isVisible());
+    QCOMPARE(m_dlg->m_browser->history()->count(), 1);
+}
+
+void MainDlgTest::theUploadChooserOpensInTheDocumentsFolder()
+{
+    LoadAndWait(QStringLiteral("/upload.html"));
+    QString folder;
+    QString title;
+    DialogWatch<QFileDialog> chooser(QStringLiteral("uploadChooser"), [&](QFileDialog* dialog) {
+        folder = dialog->directory().absolutePath();
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    ClickPageUntil([&chooser] { return chooser.seen; });
+    QVERIFY(chooser.seen);
+    QCOMPARE(folder, QDir(m_xdg.filePath(QStringLiteral("documents"))).absolutePath());
+    QCOMPARE(title, QStringLiteral("选择要上传的文件"));
+}
+
+void MainDlgTest::onlyTheSystemStoresAuthoritiesAreTrusted_data()
+{
+    QTest::addColumn<QString>("bundle");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("the school's authority") << QStringLiteral("ca.pem") << true;
+    QTest::newRow("an unknown authority") << QStringLiteral("other-ca.pem") << false;
+}
+
+void MainDlgTest::onlyTheSystemStoresAuthoritiesAreTrusted()
+{
+    QFETCH(QString, bundle);
+    QFETCH(bool, opens);
+    m_dlg->m_browser->SetCertificateBundle(QString::fromStdString(m_certificates->Path(bundle.toStdString())));
+    PrintedLines printed;
+    const int requests = m_secureServer->RequestCount(QStringLiteral("/intranet.html"));
+    QSignalSpy done(m_dlg->m_browser, &CWebBrowser::DownloadComplete);
+    m_dlg->m_browser->Navigate(m_secureServer->Url(QStringLiteral("/intranet.html")).toString());
+    QVERIFY(done.wait(kLoadTimeout));
+    CBrowserNotice* notice = m_dlg->m_browser->Notice();
+    if (opens) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("intranet"), 10000);
+        QVERIFY(!notice->isVisible());
+        QCOMPARE(m_secureServer->RequestCount(QStringLiteral("/intranet.html")), requests + 1);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 10000);
+    QCOMPARE(notice->Title(), QStringLiteral("无法安全地打开此网站"));
+    QVERIFY2(notice->Text().startsWith(QStringLiteral("127.0.0.1：网站的证书不是由本机信任的机构签发的。")), qPrintable(notice->Text()));
+    // Nothing to click through: no button, and the page never came.
+    QVERIFY(!notice->findChild<QPushButton*>()->isVisible());
+    QCOMPARE(m_secureServer->RequestCount(QStringLiteral("/intranet.html")), requests);
+    QCOMPARE(printed.Count(QStringLiteral("Certificate refused for")), 1);
 }
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #include "tests/ui/PageServer.h"
 
+#include <QSslServer>
 #include <QTcpSocket>
 
 namespace kestrel {
@@ -8,18 +9,29 @@ namespace {
 
 constexpr int kMaxRequestSize = 16 * 1024;
 
-QByteArray Response(const QByteArray& status, const QByteArray& body, qsizetype announcedLength)
+QByteArray Response(const QByteArray& status, const QByteArray& body, qsizetype announcedLength,
+                    const QByteArray& contentType = "text/html; charset=utf-8", const QByteArray& extraHeaders = QByteArray())
 {
-    return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-        QByteArray::number(announcedLength) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
+        QByteArray::number(announcedLength) + "\r\n" + extraHeaders +
+        "Cache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
 }
 
 } // namespace
 
-PageServer::PageServer()
+PageServer::PageServer(const QSslConfiguration& tls)
+    : m_bTls(!tls.localCertificate().isNull())
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &PageServer::OnNewConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
+    if (m_bTls) {
+        auto* secure = new QSslServer;
+        secure->setSslConfiguration(tls);
+        m_server.reset(secure);
+        connect(secure, &QSslServer::pendingConnectionAvailable, this, &PageServer::OnNewConnection);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+        connect(m_server.get(), &QTcpServer::newConnection, this, &PageServer::OnNewConnection);
+    }
+    m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 PageServer::~PageServer()
@@ -27,18 +39,34 @@ PageServer::~PageServer()
     // Connections still open (a silent or endless page) belong to the
     // listening server and close with it, after this object's own members
     // are gone: they must not report to it any more.
-    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+    for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>())
         disconnect(socket, nullptr, this, nullptr);
 }
 
 QUrl PageServer::Url(const QString& path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                    .arg(m_bTls ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(m_server->serverPort())
+                    .arg(path));
 }
 
 void PageServer::AddPage(const QString& path, const QByteArray& html)
 {
     m_pages.insert(path, html);
+}
+
+void PageServer::AddFile(const QString& path, const QByteArray& contentType, const QByteArray& body,
+                         const QByteArray& extraHeaders)
+{
+    m_pages.insert(path, body);
+    m_contentTypes.insert(path, contentType);
+    m_extraHeaders.insert(path, extraHeaders);
+}
+
+void PageServer::RequireLogin(const QString& path, const QByteArray& user, const QByteArray& password)
+{
+    m_logins.insert(path, "Basic " + (user + ':' + password).toBase64());
 }
 
 void PageServer::AddEndlessPage(const QString& path)
@@ -64,7 +92,7 @@ void PageServer::AddCutPage(const QString& path, const QByteArray& body, qsizety
 
 void PageServer::OnNewConnection()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_pending.remove(socket);
@@ -87,9 +115,16 @@ void PageServer::OnReadyRead(QTcpSocket* socket)
     // "GET /path HTTP/1.1"
     const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
     const QString path = requestLine.size() >= 2 ? QUrl(QString::fromLatin1(requestLine[1])).path() : QString();
+    m_lastAuthorization.clear();
     for (const QByteArray& line : request.left(headerEnd).split('\n')) {
         if (line.toLower().startsWith("user-agent:"))
             m_userAgents[path] = line.mid(int(sizeof "user-agent:") - 1).trimmed();
+        if (line.toLower().startsWith("accept-language:"))
+            m_acceptLanguages[path] = line.mid(int(sizeof "accept-language:") - 1).trimmed();
+        if (line.toLower().startsWith("authorization:")) {
+            m_lastAuthorization = line.mid(int(sizeof "authorization:") - 1).trimmed();
+            m_authorizations[path].append(m_lastAuthorization);
+        }
     }
     request.clear();
     ++m_requests[path];
@@ -115,8 +150,15 @@ void PageServer::Answer(QTcpSocket* socket, const QString& path)
         socket->disconnectFromHost();
         return;
     }
+    if (m_logins.contains(path) && m_lastAuthorization != m_logins.value(path)) {
+        socket->write(Response("401 Unauthorized", "login", 5, "text/plain",
+                               "WWW-Authenticate: Basic realm=\"lessons\"\r\n"));
+        socket->disconnectFromHost();
+        return;
+    }
     const QByteArray& page = m_pages.value(path);
-    socket->write(Response("200 OK", page, m_announcedLengths.value(path, page.size())));
+    socket->write(Response("200 OK", page, m_announcedLengths.value(path, page.size()),
+                           m_contentTypes.value(path, "text/html; charset=utf-8"), m_extraHeaders.value(path)));
     socket->disconnectFromHost();
 }
 
