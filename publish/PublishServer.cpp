@@ -48,24 +48,19 @@ std::string SessionCookie(const httplib::Request& request)
 }
 
 // The edit as the page sends it: "home", then name, caption, url and
-// picture once for each link, in toolbar order.
+// picture of each link numbered from 0 in toolbar order ("name0", ...).
+// Numbered, as the form reader keeps only one of two equal fields.
 bool ReadEditForm(const httplib::Request& request, CatalogueEdit& edit, std::string& problem)
 {
     edit.home = request.get_param_value("home");
-    const std::size_t count = request.get_param_value_count("name");
-    if (count > kMostFormLinks) {
-        problem = "表单太大";
-        return false;
-    }
-    for (const char* key : {"caption", "url", "picture"}) {
-        if (request.get_param_value_count(key) != count) {
-            problem = "表单不完整";
+    for (std::size_t i = 0; request.has_param("name" + std::to_string(i)); ++i) {
+        if (i == kMostFormLinks) {
+            problem = "表单太大";
             return false;
         }
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        edit.links.push_back({request.get_param_value("name", i), request.get_param_value("caption", i),
-            request.get_param_value("url", i), request.get_param_value("picture", i)});
+        const std::string number = std::to_string(i);
+        edit.links.push_back({request.get_param_value("name" + number), request.get_param_value("caption" + number),
+            request.get_param_value("url" + number), request.get_param_value("picture" + number)});
     }
     return true;
 }

@@ -73,9 +73,9 @@ function localProblem() {
 function editForm() {
   const form = new URLSearchParams();
   form.append('home', $('home').value.trim());
-  for (const link of links) {
-    for (const key of ['name', 'caption', 'url', 'picture']) form.append(key, link[key].trim());
-  }
+  links.forEach((link, i) => {
+    for (const key of ['name', 'caption', 'url', 'picture']) form.append(key + i, link[key].trim());
+  });
   return form;
 }
 

@@ -103,7 +103,7 @@ TEST_F(PublishServerTest, APostWithoutTokenOrFromAnotherOriginIsRefused)
 {
     OpenSession();
     ASSERT_EQ(SignIn(kPassword), 200);
-    const httplib::Params edit{{"home", "http://school/"}, {"name", "x"}, {"caption", ""}, {"url", ""}, {"picture", ""}};
+    const httplib::Params edit{{"home", "http://school/"}, {"name0", "x"}, {"caption0", ""}, {"url0", ""}, {"picture0", ""}};
     EXPECT_EQ(m_client.Post("/api/publish", Headers(false), edit)->status, 403);
     httplib::Headers wrongToken = Headers(false);
     wrongToken.emplace("X-CSRF-Token", std::string(64, '0'));
@@ -131,7 +131,7 @@ TEST_F(PublishServerTest, TheSixthQuickSignInIsHeldBackEvenWithTheRightPassword)
 TEST_F(PublishServerTest, NothingChangesWithoutSigningInAndSigningOutEndsTheSession)
 {
     OpenSession();
-    const httplib::Params edit{{"name", "x"}, {"caption", ""}, {"url", ""}, {"picture", ""}};
+    const httplib::Params edit{{"name0", "x"}, {"caption0", ""}, {"url0", ""}, {"picture0", ""}};
     EXPECT_EQ(m_client.Post("/api/publish", Headers(), edit)->status, 401);
     const std::string before = m_session;
     ASSERT_EQ(SignIn(kPassword), 200);
@@ -174,8 +174,8 @@ TEST_F(PublishServerTest, TextsComeBackEscaped)
     OpenSession();
     ASSERT_EQ(SignIn(kPassword), 200);
     const httplib::Result result = m_client.Post("/api/publish", Headers(),
-        httplib::Params{{"home", ""}, {"name", "x"}, {"caption", "<script>alert(\"x\")</script>"}, {"url", ""},
-            {"picture", ""}});
+        httplib::Params{{"home", ""}, {"name0", "x"}, {"caption0", "<script>alert(\"x\")</script>"}, {"url0", ""},
+            {"picture0", ""}});
     ASSERT_EQ(result->status, 200) << result->body;
     EXPECT_EQ(result->body.find("<script>"), std::string::npos);
     EXPECT_NE(result->body.find("\\u003cscript\\u003ealert(\\\"x\\\")"), std::string::npos) << result->body;
