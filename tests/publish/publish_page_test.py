@@ -3,7 +3,7 @@
 the real announcer publishing what the page writes and a listener hearing
 it; every address is 127.0.0.1.
 
-  publish_page_test.py PUBLISH ANNOUNCER [BROWSER]
+  publish_page_test.py PUBLISH ANNOUNCER [BROWSER [TEST...]]
 
 With BROWSER (the built kestrel), the end-to-end case runs too: a publish
 from the page puts the new button on the browser's toolbar, on a private X
@@ -71,7 +71,7 @@ class Programs:
     """The publishing page, the announcer announcing its folder and serving
     its pictures, and a listener printing what is on the air."""
 
-    def __init__(self, work, interval="0.5"):
+    def __init__(self, work, listen, interval="0.5"):
         self.work = work
         self.state = os.path.join(work, "state")
         self.users = os.path.join(work, "users")
@@ -91,8 +91,10 @@ class Programs:
             ANNOUNCER, "--to", "127.0.0.1", "--port", str(self.channel), "--interval", interval,
             "--serve", os.path.join(self.state, "pictures"), "--http-address", "127.0.0.1",
             "--http-port", str(self.picture_port), "--published", os.path.join(self.state, "catalogue.ini")])
-        self.listen_log = self.start("listen", [ANNOUNCER, "--listen", "--from", "127.0.0.1",
-                                                "--port", str(self.channel)])
+        # The channel port is the listener's or the browser's, not both.
+        if listen:
+            self.listen_log = self.start("listen", [ANNOUNCER, "--listen", "--from", "127.0.0.1",
+                                                    "--port", str(self.channel)])
 
     def start(self, name, arguments):
         log = os.path.join(self.work, name + ".log")
@@ -132,11 +134,13 @@ def start_chromium():
 
 
 class PageCase(unittest.TestCase):
+    listens = True
+
     def setUp(self):
         if not shutil.which("chromedriver") or not os.path.exists("/usr/bin/chromium"):
             self.skipTest("chromium and chromium-driver are not installed")
         self.work = tempfile.mkdtemp(prefix="kestrel-publish-page-")
-        self.programs = Programs(self.work)
+        self.programs = Programs(self.work, self.listens)
         self.browser = start_chromium()
         self.browser.get(self.programs.origin + "/")
 
@@ -348,6 +352,7 @@ def colour_pixels(display, colour):
 @unittest.skipUnless(BROWSER, "no browser program given")
 class BrowserShowsPublishTest(PageCase):
     """The built browser hears the publish and shows the new button."""
+    listens = False
 
     def test_a_publish_shows_the_new_button_within_5_seconds(self):
         for tool in ("Xvfb", "import", "iconv"):
@@ -372,7 +377,15 @@ class BrowserShowsPublishTest(PageCase):
             self.assertEqual(colour_pixels(display, "#1E46C8"), 0)
             started = time.monotonic()
             self.find("#publish").click()
-            wait_for("the new button on the toolbar", lambda: colour_pixels(display, "#1E46C8") >= 128, 5)
+            try:
+                wait_for("the new button on the toolbar", lambda: colour_pixels(display, "#1E46C8") >= 128, 5)
+            except AssertionError:
+                subprocess.run(["import", "-display", display, "-window", "root",
+                                os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png")], timeout=WAIT)
+                raise AssertionError("the new button was not on the toolbar 5 s after 发布 (screenshot "
+                                     + os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png") + "); browser:\n"
+                                     + Programs.read(os.path.join(self.work, "browser.log"))[-3000:]
+                                     + "\nannouncer:\n" + Programs.read(self.programs.announce_log)[-2000:])
             elapsed = time.monotonic() - started
             print("publish_page: the new button showed %.2f s after 发布 was clicked" % elapsed)
         finally:
@@ -400,4 +413,4 @@ class BrowserShowsPublishTest(PageCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:])
