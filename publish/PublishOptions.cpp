@@ -1,8 +1,8 @@
 #include "publish/PublishOptions.h"
 
+#include "tools/WholeNumber.h"
+
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdlib>
 #include <string_view>
 
 namespace kestrel {
@@ -38,14 +38,6 @@ Options:
 )";
 
 namespace {
-
-bool ReadWholeNumber(const std::string& text, long lowest, long highest, long& number)
-{
-    char* end = nullptr;
-    errno = 0;
-    number = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0 && number >= lowest && number <= highest;
-}
 
 bool IsValueOption(std::string_view option)
 {

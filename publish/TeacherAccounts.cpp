@@ -62,27 +62,19 @@ std::string CTeacherAccounts::SetPassword(const std::string& name, const std::st
     if (crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
             crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         return "out of memory while hashing the password";
-    std::string text;
-    std::string error;
-    if (!Read(text, error))
-        return error;
-    std::size_t start = 0;
-    std::size_t end = 0;
-    if (FindLine(text, name, start, end))
-        text.erase(start, end - start);
-    if (!text.empty() && text.back() != '\n')
-        text += '\n';
-    text += name + ":" + hash + "\n";
     // A new file is private to its owner and group (the service's).
     const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
     if (fd >= 0)
         ::close(fd);
-    if (const int failure = ReplaceWholeFile(m_path, text))
-        return m_path + " cannot be written: " + std::strerror(failure);
-    return "";
+    return ReplaceLine(name, name + ":" + hash + "\n");
 }
 
 std::string CTeacherAccounts::Remove(const std::string& name)
+{
+    return ReplaceLine(name, "");
+}
+
+std::string CTeacherAccounts::ReplaceLine(const std::string& name, const std::string& line)
 {
     std::string text;
     std::string error;
@@ -90,10 +82,13 @@ std::string CTeacherAccounts::Remove(const std::string& name)
         return error;
     std::size_t start = 0;
     std::size_t end = 0;
-    if (!IsValidName(name) || !FindLine(text, name, start, end))
+    if (IsValidName(name) && FindLine(text, name, start, end))
+        text.erase(start, end - start);
+    else if (line.empty())
         return "there is no teacher \"" + name + "\" in " + m_path;
-    text.erase(start, end - start);
-    if (const int failure = ReplaceWholeFile(m_path, text))
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    if (const int failure = ReplaceWholeFile(m_path, text + line))
         return m_path + " cannot be written: " + std::strerror(failure);
     return "";
 }

@@ -25,6 +25,9 @@ public:
 
 private:
     bool Read(std::string& text, std::string& error) const;
+    // Drops the teacher's line, if any, and adds `line` (empty: none; then
+    // the teacher must have been there).
+    std::string ReplaceLine(const std::string& name, const std::string& line);
 
     std::string m_path;
 };

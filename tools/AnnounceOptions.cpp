@@ -1,9 +1,9 @@
 #include "tools/AnnounceOptions.h"
 
 #include "channel/MulticastGroup.h"
+#include "tools/WholeNumber.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -62,15 +62,6 @@ Catalogue (UTF-8 text; # or ; starts a comment):
 )";
 
 namespace {
-
-bool ReadWholeNumber(std::string_view text, long lowest, long highest, long& number)
-{
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    number = std::strtol(copy.c_str(), &end, 10);
-    return !copy.empty() && *end == '\0' && errno == 0 && number >= lowest && number <= highest;
-}
 
 bool IsIpv4Address(const std::string& text)
 {

@@ -180,6 +180,18 @@ class PageCase(unittest.TestCase):
         field.send_keys(url)
         return row
 
+    def upload(self, row, picture):
+        """Uploads the picture bytes from the row's file field and waits
+        until the row holds the re-encoded picture's address."""
+        path = os.path.join(self.work, "upload-%d.png" % len(os.listdir(self.work)))
+        with open(path, "wb") as f:
+            f.write(picture)
+        index = self.all("#links .link").index(row)  # the rows are drawn anew
+        row.find_element(By.CSS_SELECTOR, ".link-file").send_keys(path)
+        # Read in one step, as the rows may be drawn anew meanwhile.
+        wait_for("the picture is re-encoded", lambda: self.browser.execute_script(
+            "return document.querySelectorAll('.link-picture')[arguments[0]].value", index).endswith(".bmp"))
+
     def publish(self):
         self.find("#publish").click()
         WebDriverWait(self.browser, WAIT).until(lambda b: self.text_of("#published") == "已发布"
@@ -261,12 +273,7 @@ class PublishTest(PageCase):
         self.signed_in()
         self.add_link("数学", "第一课", "http://127.0.0.1/shuxue")
         row = self.add_link("语文", "第二课", "http://127.0.0.1/yuwen")
-        picture = os.path.join(self.work, "yuwen.png")
-        with open(picture, "wb") as f:
-            f.write(png(60, 40, (200, 30, 30, 255)))
-        row.find_element(By.CSS_SELECTOR, ".link-file").send_keys(picture)
-        WebDriverWait(self.browser, WAIT).until(
-            lambda b: self.all(".link-picture")[1].get_attribute("value").endswith(".bmp"))
+        self.upload(row, png(60, 40, (200, 30, 30, 255)))
         self.add_link("英语", "", "http://127.0.0.1/yingyu")
         # 语文 up by its button, then 英语 dragged onto 数学's place.
         self.all("#links .link")[1].find_element(By.CSS_SELECTOR, ".up").click()
@@ -368,12 +375,7 @@ class BrowserShowsPublishTest(PageCase):
             program = self.start_browser(display)
             time.sleep(8)  # the window is up and has its first catalogue
             row = self.add_link("新课", "", "http://127.0.0.1/new")
-            picture = os.path.join(self.work, "new.png")
-            with open(picture, "wb") as f:
-                f.write(png(24, 24, (0x1E, 0x46, 0xC8, 255)))
-            row.find_element(By.CSS_SELECTOR, ".link-file").send_keys(picture)
-            WebDriverWait(self.browser, WAIT).until(
-                lambda b: self.all(".link-picture")[-1].get_attribute("value").endswith(".bmp"))
+            self.upload(row, png(24, 24, (0x1E, 0x46, 0xC8, 255)))
             self.assertEqual(colour_pixels(display, "#1E46C8"), 0)
             started = time.monotonic()
             self.find("#publish").click()
