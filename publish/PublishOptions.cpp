@@ -88,11 +88,8 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.usersPath = value;
     } else if (option == "--cert") {
         options.certificatePath = value;
-    } else if (option == "--cert-key") {
-        options.certificateKeyPath = value;
     } else {
-        error = "unknown option " + std::string(option);
-        return false;
+        options.certificateKeyPath = value;
     }
     return true;
 }
@@ -115,6 +112,10 @@ bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::st
         if (inlineValue) {
             value = std::string(argument.substr(equals + 1));
             argument = argument.substr(0, equals);
+        }
+        if (!IsValueOption(argument) && argument != "--help" && argument != "--version") {
+            error = "unknown option " + std::string(argument);
+            return false;
         }
         if (!IsValueOption(argument) && inlineValue) {
             error = std::string(argument) + " takes no value";
