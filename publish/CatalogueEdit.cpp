@@ -35,6 +35,48 @@ std::string WhereLineIs(const CatalogueEdit& edit, int line)
     return "";
 }
 
+const char* FieldName(const std::string& text)
+{
+    for (const auto& [key, name] : {std::pair{"cool-picture", "图片"}, std::pair{"caption", "说明"},
+             std::pair{"picture", "图片"}, std::pair{"name", "名称"}, std::pair{"url", "地址"}}) {
+        if (text.rfind(key, 0) == 0)
+            return name;
+    }
+    return "文字";
+}
+
+// The catalogue reader's problem in the teacher's language. The reader
+// keeps the rules; this only says its findings again in Chinese.
+std::string InChinese(const std::string& text)
+{
+    const std::size_t quote = text.find('"');
+    const std::size_t close = quote == std::string::npos ? quote : text.find('"', quote + 1);
+    const std::string quoted = close == std::string::npos ? "" : text.substr(quote + 1, close - quote - 1);
+    if (text.find("has no GBK form") != std::string::npos)
+        return std::string(FieldName(text)) + "中的“" + quoted + "”没有 GBK 编码，学生的浏览器无法显示，请换一个字";
+    if (text.find("not valid UTF-8") != std::string::npos)
+        return std::string(FieldName(text)) + "不是有效的文字";
+    const std::size_t bytes = text.find(" bytes in GBK; at most ");
+    if (bytes != std::string::npos) {
+        const std::size_t is = text.find(" is ");
+        return std::string(FieldName(text)) + "太长：" + text.substr(is + 4, bytes - is - 4) + " 字节，最多 "
+            + text.substr(bytes + 23, text.find(' ', bytes + 23) - bytes - 23) + " 字节（汉字每个 2 字节）";
+    }
+    if (text.find("is already used") != std::string::npos)
+        return "名称“" + quoted + "”重复了";
+    if (text.find("kept for the [home] section") != std::string::npos)
+        return "名称“home”留给首页";
+    if (text.find("more than 20 links") != std::string::npos)
+        return "链接太多：工具栏最多放 20 个";
+    if (text.find("name is empty") != std::string::npos || text.find("has no name") != std::string::npos)
+        return "名称不能为空";
+    if (text.find("control character") != std::string::npos)
+        return std::string(FieldName(text)) + "不能含控制字符";
+    if (text.find("nothing to announce") != std::string::npos)
+        return "目录是空的：至少要有首页或一个链接";
+    return text;
+}
+
 } // namespace
 
 std::string CatalogueEditText(const CatalogueEdit& edit)
@@ -77,8 +119,8 @@ std::string CheckCatalogueEdit(const CatalogueEdit& edit)
     if (parser.Parse(CatalogueEditText(edit), records, problem))
         return "";
     if (problem.line == 0)
-        return "目录有误：" + problem.text;
-    return WhereLineIs(edit, problem.line) + problem.text;
+        return InChinese(problem.text);
+    return WhereLineIs(edit, problem.line) + InChinese(problem.text);
 }
 
 bool ReadCatalogueEdit(const std::string& text, CatalogueEdit& edit)
