@@ -2,6 +2,7 @@
 
 #include <gd.h>
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +14,8 @@ enum class Format { Unknown, Png, Jpeg, Gif, Bmp };
 // Pictures of more pixels than this are refused before decoding, so a small
 // file that claims a huge picture cannot take the server's memory.
 constexpr long long kMostPixels = 4096LL * 4096LL;
+// Either side alone, so that the product of the two cannot overflow.
+constexpr long long kLongestSide = 1 << 16;
 
 unsigned Byte(std::string_view bytes, std::size_t i)
 {
@@ -131,10 +134,15 @@ std::string WriteBmp(gdImagePtr square)
     return bmp;
 }
 
+// libgd's own complaints about a damaged file would go to standard error;
+// the teacher is told in the problem instead.
+void IgnoreDecoderMessage(int, const char*, va_list) {}
+
 } // namespace
 
 bool EncodeButtonPicture(std::string_view upload, std::string& bmp, std::string& problem)
 {
+    gdSetErrorMethod(IgnoreDecoderMessage);
     if (upload.size() > kLargestUpload) {
         problem = "图片太大：最多 2 MB";
         return false;
@@ -146,7 +154,8 @@ bool EncodeButtonPicture(std::string_view upload, std::string& bmp, std::string&
     }
     long long width = 0;
     long long height = 0;
-    if (!StatedSize(upload, format, width, height) || width <= 0 || height <= 0 || width * height > kMostPixels) {
+    if (!StatedSize(upload, format, width, height) || width <= 0 || height <= 0 || width > kLongestSide
+        || height > kLongestSide || width * height > kMostPixels) {
         problem = "图片无法读取，或超过 4096 × 4096 像素";
         return false;
     }

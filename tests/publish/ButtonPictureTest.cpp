@@ -112,7 +112,12 @@ TEST(ButtonPicture, RefusesWhatIsNotOneOfTheFourFormatsOrTooLarge)
     hugePng[19] = '\x60';
     hugePng[22] = '\xEA';
     hugePng[23] = '\x60';
+    // Both sides 4294967295: their product must not overflow past the bound.
+    std::string widePng = png;
+    for (int i = 16; i < 24; ++i)
+        widePng[i] = '\xFF';
     const std::string cases[] = {
+        widePng,
         "",
         "<svg xmlns='http://www.w3.org/2000/svg'/>",
         "<html><script>alert(1)</script></html>",
