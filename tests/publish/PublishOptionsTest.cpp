@@ -1,5 +1,7 @@
 #include "publish/PublishOptions.h"
 
+#include "tests/support/CommandLine.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,13 +13,10 @@ class PublishOptionsTest : public ::testing::Test {
 protected:
     bool Parse(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), "kestrel-publish");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
+        test::CommandLine line("kestrel-publish", std::move(arguments));
         m_options = PublishOptions();
         m_error.clear();
-        return ParsePublishOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_error);
+        return ParsePublishOptions(line.Count(), line.Arguments(), m_options, m_error);
     }
 
     PublishOptions m_options;

@@ -1,6 +1,6 @@
 #include "publish/PublishServer.h"
 
-#include "tests/publish/TempFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gd.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ class PublishServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_users = new test::TempFolder;
+        s_users = new test::TemporaryFolder;
         ASSERT_EQ(CTeacherAccounts(s_users->Path() + "/users").SetPassword("anna", kPassword), "");
     }
     static void TearDownTestSuite() { delete s_users; }
@@ -64,8 +64,8 @@ protected:
         return result ? result->status : -1;
     }
 
-    static test::TempFolder* s_users;
-    test::TempFolder m_state;
+    static test::TemporaryFolder* s_users;
+    test::TemporaryFolder m_state;
     PublishOptions m_options;
     CPublishStore m_store{m_state.Path()};
     CTeacherAccounts m_accounts{s_users->Path() + "/users"};
@@ -76,7 +76,7 @@ protected:
     std::string m_csrf;
 };
 
-test::TempFolder* PublishServerTest::s_users = nullptr;
+test::TemporaryFolder* PublishServerTest::s_users = nullptr;
 
 TEST_F(PublishServerTest, AForeignHostHeaderIsRefused)
 {

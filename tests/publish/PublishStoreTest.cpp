@@ -1,7 +1,7 @@
 #include "publish/PublishStore.h"
 
 #include "base/WholeFile.h"
-#include "tests/publish/TempFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tools/CatalogueParser.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ protected:
         return records;
     }
 
-    test::TempFolder m_folder;
+    test::TemporaryFolder m_folder;
     CPublishStore m_store{m_folder.Path() + "/state"};
 };
 

@@ -1,7 +1,7 @@
 #include "publish/TeacherAccounts.h"
 
 #include "base/WholeFile.h"
-#include "tests/publish/TempFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@ namespace {
 
 class TeacherAccountsTest : public ::testing::Test {
 protected:
-    test::TempFolder m_folder;
+    test::TemporaryFolder m_folder;
     std::string m_path = m_folder.Path() + "/publish-users";
     CTeacherAccounts m_accounts{m_path};
 };

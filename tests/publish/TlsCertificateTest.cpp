@@ -1,7 +1,7 @@
 #include "publish/PublishServer.h"
 #include "publish/TlsCertificate.h"
 
-#include "tests/publish/TempFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -13,7 +13,7 @@ namespace {
 
 TEST(TlsCertificate, IsMadeOnceWithAPrivateKeyAndKeepsItsFingerprint)
 {
-    test::TempFolder folder;
+    test::TemporaryFolder folder;
     std::string certificate;
     std::string key;
     ASSERT_EQ(EnsureCertificate(folder.Path(), "announcer.school.lan", certificate, key), "");
@@ -29,7 +29,7 @@ TEST(TlsCertificate, IsMadeOnceWithAPrivateKeyAndKeepsItsFingerprint)
 
 TEST(TlsCertificate, ThePageServesOverHttpsWithASecureCookie)
 {
-    test::TempFolder folder;
+    test::TemporaryFolder folder;
     std::string certificate;
     std::string key;
     ASSERT_EQ(EnsureCertificate(folder.Path(), "127.0.0.1", certificate, key), "");

@@ -1,5 +1,7 @@
 #include "tools/AnnounceOptions.h"
 
+#include "tests/support/CommandLine.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,13 +13,10 @@ class AnnounceOptionsTest : public ::testing::Test {
 protected:
     bool Parse(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), "kestrel-announce");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
+        test::CommandLine line("kestrel-announce", std::move(arguments));
         m_options = AnnounceOptions();
         m_error.clear();
-        return ParseAnnounceOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_error);
+        return ParseAnnounceOptions(line.Count(), line.Arguments(), m_options, m_error);
     }
 
     AnnounceOptions m_options;
