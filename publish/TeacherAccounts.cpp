@@ -1,6 +1,7 @@
 #include "publish/TeacherAccounts.h"
 
 #include "base/WholeFile.h"
+#include "publish/TeacherSessions.h"
 
 #include <cerrno>
 #include <cstring>
@@ -95,17 +96,26 @@ std::string CTeacherAccounts::ReplaceLine(const std::string& name, const std::st
 
 bool CTeacherAccounts::Verify(const std::string& name, const std::string& password) const
 {
+    if (password.size() > kLongestPassword || sodium_init() < 0)
+        return false;
+    // An unknown name costs the same check as a known one, so the time of
+    // the answer does not tell which names are teachers'.
+    static const std::string s_unknownHash = [] {
+        char hash[crypto_pwhash_STRBYTES] = {};
+        const std::string random = RandomToken();
+        crypto_pwhash_str(hash, random.data(), random.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+            crypto_pwhash_MEMLIMIT_INTERACTIVE);
+        return std::string(hash);
+    }();
     std::string text;
     std::string error;
     std::size_t start = 0;
     std::size_t end = 0;
-    if (!IsValidName(name) || password.size() > kLongestPassword || !Read(text, error)
-        || !FindLine(text, name, start, end) || sodium_init() < 0)
-        return false;
-    std::string hash = text.substr(start + name.size() + 1, end - start - name.size() - 1);
+    const bool known = IsValidName(name) && Read(text, error) && FindLine(text, name, start, end);
+    std::string hash = known ? text.substr(start + name.size() + 1, end - start - name.size() - 1) : s_unknownHash;
     if (!hash.empty() && hash.back() == '\n')
         hash.pop_back();
-    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && known;
 }
 
 } // namespace kestrel
