@@ -27,7 +27,8 @@ std::string WhereLineIs(const CatalogueEdit& edit, int line)
         return "首页：";
     for (std::size_t i = 0; i < edit.links.size(); ++i) {
         const CatalogueEdit::Link& link = edit.links[i];
-        const int next = sectionLine + 2 + !link.caption.empty() + !link.url.empty() + !link.picture.empty();
+        const int next = sectionLine + 2 + !link.caption.empty() + !link.url.empty() + !link.picture.empty()
+            + !link.coolPicture.empty();
         if (line < next)
             return "第 " + std::to_string(i + 1) + " 个链接：";
         sectionLine = next;
@@ -92,6 +93,8 @@ std::string CatalogueEditText(const CatalogueEdit& edit)
             text += "url = " + link.url + "\n";
         if (!link.picture.empty())
             text += "picture = " + link.picture + "\n";
+        if (!link.coolPicture.empty())
+            text += "cool-picture = " + link.coolPicture + "\n";
     }
     return text;
 }
@@ -106,11 +109,12 @@ std::string CheckCatalogueEdit(const CatalogueEdit& edit)
         const CatalogueEdit::Link& link = edit.links[i];
         const std::string where = "第 " + std::to_string(i + 1) + " 个链接：";
         if (HoldsLineBreak(link.name) || HoldsLineBreak(link.caption) || HoldsLineBreak(link.url)
-            || HoldsLineBreak(link.picture))
+            || HoldsLineBreak(link.picture) || HoldsLineBreak(link.coolPicture))
             return where + "文字不能换行";
         if (link.name.empty())
             return where + "名称不能为空";
-        if ((!link.url.empty() && !IsWebAddress(link.url)) || (!link.picture.empty() && !IsWebAddress(link.picture)))
+        if ((!link.url.empty() && !IsWebAddress(link.url)) || (!link.picture.empty() && !IsWebAddress(link.picture))
+            || (!link.coolPicture.empty() && !IsWebAddress(link.coolPicture)))
             return where + "地址必须以 http:// 或 https:// 开头";
     }
     AnnouncedRecords records;
@@ -138,7 +142,8 @@ bool ReadCatalogueEdit(const std::string& text, CatalogueEdit& edit)
             continue;
         }
         edit.links.push_back({GbkToUtf8(FieldText(record.name)), GbkToUtf8(FieldText(record.caption)),
-            GbkToUtf8(FieldText(record.url)), GbkToUtf8(FieldText(record.hotPicture))});
+            GbkToUtf8(FieldText(record.url)), GbkToUtf8(FieldText(record.hotPicture)),
+            GbkToUtf8(FieldText(record.coolPicture))});
     }
     return true;
 }

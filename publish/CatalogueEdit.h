@@ -12,6 +12,9 @@ struct CatalogueEdit {
         std::string caption;
         std::string url;
         std::string picture;
+        // Kept as it came from a catalogue file; the page clears it when a
+        // new picture is uploaded.
+        std::string coolPicture;
     };
     std::string home;
     std::vector<Link> links;

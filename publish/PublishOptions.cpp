@@ -24,6 +24,8 @@ Options:
                        (default: the --address); other Host headers are refused
   --state DIR          folder shared with the announcer (default /var/lib/kestrel)
   --users FILE         the teachers' accounts (default /etc/kestrel/publish-users)
+  --catalogue FILE     the catalogue on the air before the first publish, which
+                       the page starts from (default /etc/kestrel/catalogue.ini)
   --picture-url URL    where pupils fetch the uploaded pictures: the announcer's
                        --serve of DIR/pictures (default http://HOSTNAME:8080/)
   --cert FILE          HTTPS certificate (PEM); without it one is made in
@@ -42,7 +44,7 @@ namespace {
 bool IsValueOption(std::string_view option)
 {
     return option == "--address" || option == "--port" || option == "--host-name" || option == "--state"
-        || option == "--users" || option == "--picture-url" || option == "--cert" || option == "--cert-key"
+        || option == "--users" || option == "--catalogue" || option == "--picture-url" || option == "--cert" || option == "--cert-key"
         || option == "--idle-minutes" || option == "--add-user" || option == "--remove-user";
 }
 
@@ -86,6 +88,8 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.stateFolder = value;
     } else if (option == "--users") {
         options.usersPath = value;
+    } else if (option == "--catalogue") {
+        options.cataloguePath = value;
     } else if (option == "--cert") {
         options.certificatePath = value;
     } else {

@@ -21,6 +21,9 @@ struct PublishOptions {
     // Shared with the announcer: the published catalogue and its pictures.
     std::string stateFolder = "/var/lib/kestrel";
     std::string usersPath = "/etc/kestrel/publish-users";
+    // IT staff's catalogue, on the air until the first publish: the page
+    // starts from it, so a first publish does not lose its links.
+    std::string cataloguePath = "/etc/kestrel/catalogue.ini";
     // Where pupils' browsers fetch the uploaded pictures: the announcer's
     // --serve of the pictures folder. Empty: http://HOSTNAME:8080/.
     std::string pictureUrl;

@@ -48,7 +48,8 @@ std::string SessionCookie(const httplib::Request& request)
 }
 
 // The edit as the page sends it: "home", then name, caption, url and
-// picture of each link numbered from 0 in toolbar order ("name0", ...).
+// picture (and cool-picture) of each link numbered from 0 in toolbar order
+// ("name0", ...).
 // Numbered, as the form reader keeps only one of two equal fields.
 bool ReadEditForm(const httplib::Request& request, CatalogueEdit& edit, std::string& problem)
 {
@@ -60,7 +61,8 @@ bool ReadEditForm(const httplib::Request& request, CatalogueEdit& edit, std::str
         }
         const std::string number = std::to_string(i);
         edit.links.push_back({request.get_param_value("name" + number), request.get_param_value("caption" + number),
-            request.get_param_value("url" + number), request.get_param_value("picture" + number)});
+            request.get_param_value("url" + number), request.get_param_value("picture" + number),
+            request.get_param_value("coolPicture" + number)});
     }
     return true;
 }
@@ -72,7 +74,7 @@ std::string EditJson(const CatalogueEdit& edit)
         const CatalogueEdit::Link& link = edit.links[i];
         json += std::string(i ? "," : "") + "{\"name\":" + JsonString(link.name) + ",\"caption\":"
             + JsonString(link.caption) + ",\"url\":" + JsonString(link.url) + ",\"picture\":"
-            + JsonString(link.picture) + "}";
+            + JsonString(link.picture) + ",\"coolPicture\":" + JsonString(link.coolPicture) + "}";
     }
     return json + "]}";
 }

@@ -155,7 +155,8 @@ std::string CPublishStore::SavePicture(const std::string& bmp, std::string& file
 CatalogueEdit CPublishStore::Published() const
 {
     CatalogueEdit edit;
-    ReadCatalogueEdit(ReadInFolder(m_cataloguePath), edit);
+    if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), edit))
+        ReadCatalogueEdit(ReadInFolder(m_onAirPath), edit);
     return edit;
 }
 

@@ -26,7 +26,11 @@ public:
         CatalogueEdit edit;
     };
 
-    explicit CPublishStore(std::string folder) : m_folder(std::move(folder)) {}
+    // `onAirPath`: the catalogue announced until the first publish.
+    CPublishStore(std::string folder, std::string onAirPath)
+        : m_folder(std::move(folder)), m_onAirPath(std::move(onAirPath))
+    {
+    }
 
     // Makes the folders. Returns "" or why not.
     std::string Open();
@@ -41,6 +45,7 @@ public:
     // Keeps the BMP under a name made from its bytes; returns the file name.
     std::string SavePicture(const std::string& bmp, std::string& fileName);
 
+    // What is on the air: the last publish, else the catalogue before it.
     CatalogueEdit Published() const;
     std::vector<Publish> History() const;
     std::vector<LessonSet> Sets() const;
@@ -51,6 +56,7 @@ private:
     std::string PublishText(const std::string& text, const std::string& user);
 
     std::string m_folder;
+    std::string m_onAirPath;
     std::string m_cataloguePath = m_folder + "/catalogue.ini";
     mutable std::mutex m_mutex;
 };

@@ -82,7 +82,7 @@ int Serve(PublishOptions options)
     CStopSignals stop;
     if (options.pictureUrl.empty())
         options.pictureUrl = DefaultPictureUrl();
-    CPublishStore store(options.stateFolder);
+    CPublishStore store(options.stateFolder, options.cataloguePath);
     std::string problem = store.Open();
     if (!problem.empty()) {
         PrintLine(problem);

@@ -74,7 +74,7 @@ function editForm() {
   const form = new URLSearchParams();
   form.append('home', $('home').value.trim());
   links.forEach((link, i) => {
-    for (const key of ['name', 'caption', 'url', 'picture']) form.append(key + i, link[key].trim());
+    for (const key of ['name', 'caption', 'url', 'picture', 'coolPicture']) form.append(key + i, link[key].trim());
   });
   return form;
 }
@@ -144,6 +144,7 @@ function upload(index, file) {
   $('problem').textContent = '正在上传图片……';
   post('/api/picture', form).then((data) => {
     links[index].picture = data.picture;
+    links[index].coolPicture = '';
     renderLinks();
   }, (error) => { $('problem').textContent = error.message; });
 }
@@ -244,7 +245,7 @@ function start() {
   $('signout').addEventListener('click', () => post('/api/sign-out', new URLSearchParams()).then(show));
   $('home').addEventListener('input', changed);
   $('add').addEventListener('click', () => {
-    links.push({ name: '', caption: '', url: 'http://', picture: '' });
+    links.push({ name: '', caption: '', url: 'http://', picture: '', coolPicture: '' });
     renderLinks();
   });
   $('publish').addEventListener('click', () => {

@@ -8,8 +8,8 @@ namespace {
 
 CatalogueEdit TwoLinks()
 {
-    return {"http://school/", {{"语文", "古诗两首", "http://school/yuwen", "http://school/yuwen.bmp"},
-                                  {"Maths", "", "https://school/maths", ""}}};
+    return {"http://school/", {{"语文", "古诗两首", "http://school/yuwen", "http://school/yuwen.bmp", ""},
+                                  {"Maths", "", "https://school/maths", "", ""}}};
 }
 
 TEST(CatalogueEdit, AValidEditReadsBackAsItWasWritten)
@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, CatalogueEditProblems,
         EditProblem{"TwentyOneLinks", [](CatalogueEdit& e) {
             e.links.clear();
             for (int i = 0; i < 21; ++i)
-                e.links.push_back({"link" + std::to_string(i), "", "http://school/", ""});
+                e.links.push_back({"link" + std::to_string(i), "", "http://school/", "", ""});
         }, "第 21 个链接", "工具栏最多放 20 个"},
         EditProblem{"NameUsedTwiceInAnotherCase", [](CatalogueEdit& e) { e.links[0].name = "maths"; e.links[1].name = "MATHS"; }, "第 2 个链接", "名称“MATHS”重复了"},
         EditProblem{"NameHome", [](CatalogueEdit& e) { e.links[1].name = "HOME"; }, "第 2 个链接", "留给首页"},

@@ -67,7 +67,7 @@ protected:
     static test::TemporaryFolder* s_users;
     test::TemporaryFolder m_state;
     PublishOptions m_options;
-    CPublishStore m_store{m_state.Path()};
+    CPublishStore m_store{m_state.Path(), ""};
     CTeacherAccounts m_accounts{s_users->Path() + "/users"};
     std::unique_ptr<CPublishServer> m_server;
     httplib::Client m_client{"127.0.0.1", 20000 + ::getpid() % 20000};

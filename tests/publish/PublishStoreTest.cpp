@@ -16,7 +16,7 @@ protected:
 
     static CatalogueEdit Lesson(const std::string& first, const std::string& second)
     {
-        return {"http://school/", {{first, "", "http://school/" + first, ""}, {second, "", "http://school/" + second, ""}}};
+        return {"http://school/", {{first, "", "http://school/" + first, "", ""}, {second, "", "http://school/" + second, "", ""}}};
     }
 
     // What the announcer would announce from the state folder.
@@ -31,7 +31,8 @@ protected:
     }
 
     test::TemporaryFolder m_folder;
-    CPublishStore m_store{m_folder.Path() + "/state"};
+    std::string m_onAirPath = m_folder.Path() + "/catalogue.ini";
+    CPublishStore m_store{m_folder.Path() + "/state", m_onAirPath};
 };
 
 TEST_F(PublishStoreTest, APublishIsWhatTheAnnouncerReadsAndIsKeptWithItsTeacher)
@@ -45,6 +46,23 @@ TEST_F(PublishStoreTest, APublishIsWhatTheAnnouncerReadsAndIsKeptWithItsTeacher)
     ASSERT_EQ(history.size(), 1u);
     EXPECT_EQ(history[0].user, "anna");
     EXPECT_EQ(m_store.Published().links.size(), 2u);
+}
+
+TEST_F(PublishStoreTest, BeforeTheFirstPublishTheEditStartsFromTheCatalogueOnTheAir)
+{
+    m_folder.Write(m_onAirPath, "[home]\nurl = http://school/\n[link]\nname = 语文\npicture = http://school/hot.bmp\n"
+                                "cool-picture = http://school/cool.bmp\n");
+    CatalogueEdit edit = m_store.Published();
+    EXPECT_EQ(edit.home, "http://school/");
+    ASSERT_EQ(edit.links.size(), 1u);
+    EXPECT_EQ(edit.links[0].coolPicture, "http://school/cool.bmp");
+    edit.links.push_back({"数学", "", "http://school/maths", "", ""});
+    ASSERT_EQ(m_store.PublishEdit(edit, "anna"), "");
+    const AnnouncedRecords records = Announced();
+    ASSERT_EQ(records.count, 3);
+    EXPECT_EQ(FieldText(records.records[1].coolPicture), "http://school/cool.bmp");
+    m_folder.Write(m_onAirPath, "[link]\nname = other\n");
+    EXPECT_EQ(m_store.Published().links.size(), 2u) << "once published, the publish is what is on the air";
 }
 
 TEST_F(PublishStoreTest, ARefusedEditLeavesThePublishedCatalogueAsItWas)

@@ -36,7 +36,7 @@ TEST(TlsCertificate, ThePageServesOverHttpsWithASecureCookie)
     PublishOptions options;
     options.port = 20000 + (::getpid() + 7) % 20000;
     options.hostName = options.address;
-    CPublishStore store(folder.Path() + "/state");
+    CPublishStore store(folder.Path() + "/state", "");
     ASSERT_EQ(store.Open(), "");
     CTeacherAccounts accounts(folder.Path() + "/users");
     CPublishServer server(options, store, accounts);

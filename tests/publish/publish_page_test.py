@@ -83,7 +83,9 @@ class Programs:
         subprocess.run([PUBLISH, "--add-user", "anna", "--users", self.users], input=PASSWORD + "\n",
                        text=True, check=True, stdout=subprocess.DEVNULL)
         self.publish_log = self.start("publish", [PUBLISH, "--port", str(self.port), "--state", self.state,
-                                                  "--users", self.users, "--picture-url",
+                                                  "--users", self.users,
+                                                  "--catalogue", os.path.join(work, "nothing-on-air.ini"),
+                                                  "--picture-url",
                                                   "http://127.0.0.1:%d/" % self.picture_port])
         wait_for("the page listens", lambda: "publishing page on" in self.read(self.publish_log))
         os.makedirs(os.path.join(self.state, "pictures"), exist_ok=True)
