@@ -1,6 +1,7 @@
-# Two Debian packages from the one tree: kestrel, the browser for every
-# pupil machine, and kestrel-announce, the announcer and its service for the
-# one machine that announces. Neither needs the other.
+# Three Debian packages from the one tree: kestrel, the browser for every
+# pupil machine; kestrel-announce, the announcer and its service for the
+# one machine that announces; and kestrel-publish, the teachers' publishing
+# page beside it. The browser and the announcer need neither other.
 set(KESTREL_PACKAGING ${CMAKE_CURRENT_LIST_DIR})
 set(KESTREL_PACKAGING_BINARY ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${KESTREL_PACKAGING_BINARY})
@@ -10,7 +11,7 @@ file(MAKE_DIRECTORY ${KESTREL_PACKAGING_BINARY})
 find_program(KESTREL_SCDOC scdoc REQUIRED)
 find_program(KESTREL_GZIP gzip REQUIRED)
 set(KESTREL_PACKAGE_DOCUMENTS)
-foreach(page kestrel.1 kestrel-announce.1 kestrel-catalogue.5)
+foreach(page kestrel.1 kestrel-announce.1 kestrel-publish.1 kestrel-catalogue.5)
   set(source ${KESTREL_PACKAGING}/man/${page}.scd)
   set(page_gz ${KESTREL_PACKAGING_BINARY}/${page}.gz)
   add_custom_command(OUTPUT ${page_gz}
@@ -52,14 +53,22 @@ install(FILES ${KESTREL_PACKAGING}/catalogue.ini DESTINATION /etc/kestrel COMPON
 install(FILES ${KESTREL_PACKAGING_BINARY}/kestrel-announce.1.gz DESTINATION share/man/man1 COMPONENT announce)
 install(FILES ${KESTREL_PACKAGING_BINARY}/kestrel-catalogue.5.gz DESTINATION share/man/man5 COMPONENT announce)
 
+install(TARGETS kestrel-publish RUNTIME DESTINATION bin COMPONENT publish)
+install(FILES ${KESTREL_PACKAGING}/kestrel-publish.service DESTINATION /lib/systemd/system COMPONENT publish)
+install(FILES ${KESTREL_PACKAGING}/kestrel-publish.default
+  DESTINATION /etc/default RENAME kestrel-publish COMPONENT publish)
+install(FILES ${KESTREL_PACKAGING_BINARY}/kestrel-publish.1.gz DESTINATION share/man/man1 COMPONENT publish)
+
 install(FILES ${KESTREL_PACKAGING}/debian/copyright ${KESTREL_CHANGELOG_GZ}
   DESTINATION share/doc/kestrel COMPONENT browser)
 install(FILES ${KESTREL_PACKAGING}/debian/copyright ${KESTREL_CHANGELOG_GZ}
   DESTINATION share/doc/kestrel-announce COMPONENT announce)
+install(FILES ${KESTREL_PACKAGING}/debian/copyright ${KESTREL_CHANGELOG_GZ}
+  DESTINATION share/doc/kestrel-publish COMPONENT publish)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL browser announce)
+set(CPACK_COMPONENTS_ALL browser announce publish)
 set(CPACK_PACKAGE_NAME kestrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrel maintainers <maintainers@users.noreply.c-seed-87aafe22.example>")
@@ -106,4 +115,20 @@ set(CPACK_DEBIAN_ANNOUNCE_PACKAGE_CONTROL_EXTRA
   ${KESTREL_PACKAGING}/debian/kestrel-announce/postinst
   ${KESTREL_PACKAGING}/debian/kestrel-announce/prerm
   ${KESTREL_PACKAGING}/debian/kestrel-announce/postrm)
+
+set(CPACK_DEBIAN_PUBLISH_PACKAGE_NAME kestrel-publish)
+set(CPACK_DEBIAN_PUBLISH_DESCRIPTION "publishing page for the Kestrel link announcer
+A small web server with one page, in Chinese, on which teachers sign in,
+edit the links of the pupils' toolbar, upload their pictures and publish
+them; the announcer sends the published links to the classroom within
+seconds. Keeps saved lesson sets and a history of publishes. Comes with a
+systemd service, off until enabled, listening on this machine only unless
+opened to the network over HTTPS.")
+# The announcer announces what the page publishes.
+set(CPACK_DEBIAN_PUBLISH_PACKAGE_DEPENDS "kestrel-announce (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PUBLISH_PACKAGE_CONTROL_EXTRA
+  ${KESTREL_PACKAGING}/debian/kestrel-publish/conffiles
+  ${KESTREL_PACKAGING}/debian/kestrel-publish/postinst
+  ${KESTREL_PACKAGING}/debian/kestrel-publish/prerm
+  ${KESTREL_PACKAGING}/debian/kestrel-publish/postrm)
 include(CPack)

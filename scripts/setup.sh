@@ -15,6 +15,9 @@ packages=(
   libssl-dev openssl
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
+  # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
+  # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
+  libssl-dev libgd-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
   file scdoc
   # the package tests: lintian, the desktop entries, the metainfo, the service's
@@ -27,6 +30,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   python3
+  # the publishing page's tests drive it in Debian's Chromium
+  chromium chromium-driver python3-selenium
   # Qt's platform interface, to queue input as the window system does in window tests and benchmarks
   qt6-base-private-dev
   # a real web server for the window tests' faulty picture servers

@@ -1,9 +1,9 @@
 #include "tools/AnnounceOptions.h"
 
 #include "channel/MulticastGroup.h"
+#include "tools/WholeNumber.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -28,6 +28,8 @@ Options:
   --port N             channel port (default 9000)
   --interval S         seconds between two announcements (default 2)
   --once               announce once and exit
+  --published FILE     announce FILE instead of CATALOGUE whenever it exists
+                       (the catalogue kestrel-publish writes)
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
@@ -60,15 +62,6 @@ Catalogue (UTF-8 text; # or ; starts a comment):
 )";
 
 namespace {
-
-bool ReadWholeNumber(std::string_view text, long lowest, long highest, long& number)
-{
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    number = std::strtol(copy.c_str(), &end, 10);
-    return !copy.empty() && *end == '\0' && errno == 0 && number >= lowest && number <= highest;
-}
 
 bool IsIpv4Address(const std::string& text)
 {
@@ -110,7 +103,8 @@ bool IsValueOption(std::string_view option)
 {
     return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
         || option == "--group" || option == "--serve" || option == "--http-port" || option == "--http-address"
-        || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust";
+        || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust"
+        || option == "--published";
 }
 
 bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
@@ -163,12 +157,16 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
     } else if (option == "--gen-key") {
         options.mode = AnnounceOptions::Mode::GenerateKey;
         options.newKeyPath = value;
-    } else if (option == "--key" || option == "--state" || option == "--trust") {
+    } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published") {
         if (value.empty()) {
             error = std::string(option) + " needs a file name";
             return false;
         }
-        (option == "--key" ? options.keyPath : option == "--state" ? options.statePath : options.trustPath) = value;
+        (option == "--key"         ? options.keyPath
+                : option == "--state" ? options.statePath
+                : option == "--trust" ? options.trustPath
+                                      : options.publishedPath)
+            = value;
     } else {
         error = "unknown option " + std::string(option);
         return false;
@@ -191,14 +189,15 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     }
     if (options.mode == AnnounceOptions::Mode::Listen) {
         if (!options.cataloguePath.empty() || !options.serveDirectory.empty() || options.once
-            || !options.keyPath.empty()) {
-            error = "--listen only listens: it takes no catalogue, --serve, --once or --key";
+            || !options.keyPath.empty() || !options.publishedPath.empty()) {
+            error = "--listen only listens: it takes no catalogue, --serve, --once, --key or --published";
             return false;
         }
     } else if (!options.group.empty()) {
         error = "--group is for --listen; an announcer sends to a group with --to";
         return false;
-    } else if (options.mode == AnnounceOptions::Mode::Announce && options.cataloguePath.empty()) {
+    } else if (options.mode == AnnounceOptions::Mode::Announce && options.cataloguePath.empty()
+        && options.publishedPath.empty()) {
         if (options.serveDirectory.empty() || options.once) {
             error = "which catalogue file should be announced?";
             return false;

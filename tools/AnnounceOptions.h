@@ -10,6 +10,9 @@ struct AnnounceOptions {
 
     Mode mode = Mode::Announce;
     std::string cataloguePath;
+    // The catalogue the teachers' publishing page writes: announced instead
+    // of cataloguePath whenever it exists.
+    std::string publishedPath;
     // Real classrooms hear the limited broadcast on the browser's default
     // channel port.
     std::string toAddress = "255.255.255.255";

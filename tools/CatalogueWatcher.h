@@ -3,6 +3,7 @@
 #include "tools/AnnouncedRecords.h"
 #include "tools/CatalogueParser.h"
 
+#include <cerrno>
 #include <ctime>
 #include <string>
 #include <sys/types.h>
@@ -25,6 +26,8 @@ public:
     Change Poll();
 
     bool HasCatalogue() const { return m_hasCatalogue; }
+    // Whether the last poll found a file at the path at all.
+    bool FileExists() const { return m_looked && m_stamp.error != ENOENT; }
     // The last valid catalogue.
     const AnnouncedRecords& Catalogue() const { return m_catalogue; }
     // Why the last changed file was refused, naming the file and line.

@@ -37,6 +37,27 @@ void ReportLoaded(const std::string& path, const AnnouncedRecords& records)
         + (home ? " and the home page" : ""));
 }
 
+// A published catalogue that is missing is not a fault: nothing has been
+// published yet, or IT staff took it away to go back to their own file.
+void PollAndReport(CCatalogueWatcher& watcher, const std::string& path, bool missingIsQuiet)
+{
+    const CCatalogueWatcher::Change change = watcher.Poll();
+    if (missingIsQuiet && !watcher.FileExists())
+        return;
+    switch (change) {
+    case CCatalogueWatcher::Change::Loaded:
+        ReportLoaded(path, watcher.Catalogue());
+        break;
+    case CCatalogueWatcher::Change::Refused:
+        PrintLine(watcher.Problem());
+        PrintLine(watcher.HasCatalogue() ? "still announcing the last valid catalogue"
+                                         : "nothing is announced until the catalogue is valid");
+        break;
+    case CCatalogueWatcher::Change::None:
+        break;
+    }
+}
+
 // Announces the catalogue at every interval, following the file's edits,
 // until stopped (or once). Nothing goes out before the file is valid.
 int Announce(const AnnounceOptions& options, CStopSignals& stop)
@@ -63,28 +84,24 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
         PrintLine("signing with key " + KeyIdText(key.id) + "; counter kept in " + statePath);
     }
     CCatalogueWatcher watcher(options.cataloguePath);
+    CCatalogueWatcher published(options.publishedPath);
     std::string lastSendError;
     bool sent = false;
     do {
-        switch (watcher.Poll()) {
-        case CCatalogueWatcher::Change::Loaded:
-            ReportLoaded(options.cataloguePath, watcher.Catalogue());
-            break;
-        case CCatalogueWatcher::Change::Refused:
-            PrintLine(watcher.Problem());
-            PrintLine(watcher.HasCatalogue() ? "still announcing the last valid catalogue"
-                                             : "nothing is announced until the catalogue is valid");
-            break;
-        case CCatalogueWatcher::Change::None:
-            break;
-        }
-        if (!watcher.HasCatalogue()) {
+        if (!options.cataloguePath.empty())
+            PollAndReport(watcher, options.cataloguePath, false);
+        if (!options.publishedPath.empty())
+            PollAndReport(published, options.publishedPath, true);
+        // The teachers' publish, while there is one, stands in for the file
+        // IT staff keep.
+        const CCatalogueWatcher& source = published.FileExists() && published.HasCatalogue() ? published : watcher;
+        if (!source.HasCatalogue()) {
             if (options.once)
                 return kExitFailure;
             continue;
         }
         std::string sendError;
-        sent = broadcaster.Broadcast(watcher.Catalogue(), sendError);
+        sent = broadcaster.Broadcast(source.Catalogue(), sendError);
         // A network that is down would repeat its error at every interval.
         if (sendError != lastSendError)
             PrintLine(sendError.empty() ? "sending again" : sendError);
@@ -168,7 +185,7 @@ int Run(int argc, char** argv)
         PrintLine("serving " + options.serveDirectory + " on http://" + options.httpAddress + ":"
             + std::to_string(options.httpPort) + "/");
     }
-    if (options.cataloguePath.empty()) {
+    if (options.cataloguePath.empty() && options.publishedPath.empty()) {
         while (!stop.WaitForStop(3600)) {
         }
         return 0;

@@ -1,5 +1,7 @@
 #include "tools/AnnounceOptions.h"
 
+#include "tests/support/CommandLine.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,13 +13,10 @@ class AnnounceOptionsTest : public ::testing::Test {
 protected:
     bool Parse(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), "kestrel-announce");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
+        test::CommandLine line("kestrel-announce", std::move(arguments));
         m_options = AnnounceOptions();
         m_error.clear();
-        return ParseAnnounceOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_error);
+        return ParseAnnounceOptions(line.Count(), line.Arguments(), m_options, m_error);
     }
 
     AnnounceOptions m_options;
@@ -69,6 +68,16 @@ TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
     EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
 }
 
+TEST_F(AnnounceOptionsTest, APublishedCatalogueStandsWithOrWithoutTheOwnFile)
+{
+    ASSERT_TRUE(Parse({"--published", "/var/lib/kestrel/catalogue.ini"})) << m_error;
+    EXPECT_EQ(m_options.publishedPath, "/var/lib/kestrel/catalogue.ini");
+    EXPECT_TRUE(m_options.cataloguePath.empty());
+    ASSERT_TRUE(Parse({"--published=p.ini", "/etc/kestrel/catalogue.ini"})) << m_error;
+    EXPECT_EQ(m_options.publishedPath, "p.ini");
+    EXPECT_EQ(m_options.cataloguePath, "/etc/kestrel/catalogue.ini");
+}
+
 TEST_F(AnnounceOptionsTest, SigningOptionsNameTheirFiles)
 {
     ASSERT_TRUE(Parse({"--key", "/etc/k.key", "--state=/var/lib/c", "links.ini"})) << m_error;
@@ -105,6 +114,8 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--trust", "keys", "c.ini"}, "--trust goes with --listen"},
         {{"--key=", "c.ini"}, "--key needs a file name"},
         {{"--gen-key"}, "--gen-key needs a value"},
+        {{"--listen", "--published", "p.ini"}, "--listen only listens"},
+        {{"--published="}, "--published needs a file name"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

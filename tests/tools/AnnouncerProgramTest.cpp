@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
@@ -170,6 +171,27 @@ TEST_F(AnnouncerProgramTest, EditsArePickedUpAndABrokenEditKeepsTheLastCatalogue
         ASSERT_TRUE(ReceiveRecord(record, 2s));
         EXPECT_EQ(FieldText(record.name), "second");
     }
+    EXPECT_EQ(announcer.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, APublishedCatalogueIsAnnouncedWhileItExists)
+{
+    const std::string publishedPath = m_folder.Path() + "/published.ini";
+    m_folder.Write(m_cataloguePath, "[link]\nname = staff\n");
+    test::ChildProcess announcer(SendingToProbe({"--interval", "0.1", "--published", publishedPath}));
+    ASSERT_TRUE(ReceiveUntilNamed("staff")) << announcer.Output();
+    EXPECT_EQ(announcer.Output().find("published.ini"), std::string::npos) << "no file published yet is no fault";
+
+    m_folder.Write(publishedPath, "[link]\nname = teacher\n");
+    ASSERT_TRUE(ReceiveUntilNamed("teacher")) << announcer.Output();
+    LinkRecord record;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(ReceiveRecord(record, 2s));
+        EXPECT_EQ(FieldText(record.name), "teacher");
+    }
+    // Taken away, IT staff's own catalogue is back on the air.
+    ASSERT_EQ(std::remove(publishedPath.c_str()), 0);
+    ASSERT_TRUE(ReceiveUntilNamed("staff")) << announcer.Output();
     EXPECT_EQ(announcer.Stop(), 0);
 }
 

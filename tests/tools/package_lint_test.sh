@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the two Debian packages with cpack and holds them to Debian's
+# Builds the three Debian packages with cpack and holds them to Debian's
 # checks: lintian (no error, no warning beyond the overrides the packages
 # carry), the desktop entries, the AppStream metainfo and the announcer
-# service's exposure; and the manual pages to the programs: every option the
-# announcer's --help names and every key of the default settings file.
+# and publishing services' exposure; and the manual pages to the programs:
+# every option the announcer's and the publishing page's --help name and
+# every key of the default settings file.
 #   package_lint_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -24,12 +25,16 @@ desktop-file-validate "$packaging/kestrel.desktop" "$packaging/kestrel-autostart
 echo "== appstreamcli validate"
 appstreamcli validate --no-net "$packaging/kestrel.metainfo.xml" || fail "appstreamcli validate"
 echo "== systemd-analyze security"
-systemd-analyze security --offline=true --threshold=20 "$packaging/kestrel-announce.service" | tail -1 \
-  || fail "the announcer service is exposed more than 2.0"
+for unit in kestrel-announce kestrel-publish; do
+  systemd-analyze security --offline=true --threshold=20 "$packaging/$unit.service" | tail -1 \
+    || fail "the $unit service is exposed more than 2.0"
+done
 echo "== manual pages"
-announce_page=$packaging/man/kestrel-announce.1.scd
-for option in $("$build/tools/kestrel-announce" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
-  grep -qF -- "*$option*" "$announce_page" || fail "kestrel-announce(1) does not describe $option"
+for program in tools/kestrel-announce publish/kestrel-publish; do
+  name=${program#*/}
+  for option in $("$build/$program" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qF -- "*$option*" "$packaging/man/$name.1.scd" || fail "$name(1) does not describe $option"
+  done
 done
 browser_page=$packaging/man/kestrel.1.scd
 while IFS= read -r name; do

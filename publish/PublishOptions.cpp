@@ -1,0 +1,147 @@
+#include "publish/PublishOptions.h"
+
+#include "tools/WholeNumber.h"
+
+#include <arpa/inet.h>
+#include <string_view>
+
+namespace kestrel {
+
+const char* const kPublishUsage = R"(Usage: kestrel-publish [options]
+       kestrel-publish --add-user NAME [--users FILE]
+       kestrel-publish --remove-user NAME [--users FILE]
+
+Serves the teachers' publishing page: they sign in, edit the home page and
+the links of the toolbar, and publish them; the announcer then announces the
+published catalogue instead of its own. The signing key stays with the
+announcer: this program never reads it.
+
+Options:
+  --address ADDR       local IPv4 address to listen on (default 127.0.0.1,
+                       this machine only); any other address serves HTTPS only
+  --port N             port of the page (default 8443)
+  --host-name NAME     the name or address browsers use to reach the page
+                       (default: the --address); other Host headers are refused
+  --state DIR          folder shared with the announcer (default /var/lib/kestrel)
+  --users FILE         the teachers' accounts (default /etc/kestrel/publish-users)
+  --catalogue FILE     the catalogue on the air before the first publish, which
+                       the page starts from (default /etc/kestrel/catalogue.ini)
+  --picture-url URL    where pupils fetch the uploaded pictures: the announcer's
+                       --serve of DIR/pictures (default http://HOSTNAME:8080/)
+  --cert FILE          HTTPS certificate (PEM); without it one is made in
+                       DIR/tls on first start and its fingerprint printed
+  --cert-key FILE      the certificate's private key (PEM)
+  --idle-minutes N     sign a teacher out after N idle minutes (default 30)
+  --add-user NAME      add a teacher (or set a new password), reading the
+                       password from standard input
+  --remove-user NAME   remove a teacher
+  --help               print this text
+  --version            print the version
+)";
+
+namespace {
+
+bool IsValueOption(std::string_view option)
+{
+    return option == "--address" || option == "--port" || option == "--host-name" || option == "--state"
+        || option == "--users" || option == "--catalogue" || option == "--picture-url" || option == "--cert" || option == "--cert-key"
+        || option == "--idle-minutes" || option == "--add-user" || option == "--remove-user";
+}
+
+bool ApplyOption(std::string_view option, const std::string& value, PublishOptions& options, std::string& error)
+{
+    long number = 0;
+    if (option == "--help") {
+        options.mode = PublishOptions::Mode::Help;
+    } else if (option == "--version") {
+        options.mode = PublishOptions::Mode::Version;
+    } else if (option == "--address") {
+        in_addr address;
+        if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
+            error = "--address needs an IPv4 address like 192.168.1.10, not \"" + value + "\"";
+            return false;
+        }
+        options.address = value;
+    } else if (option == "--port" || option == "--idle-minutes") {
+        const bool port = option == "--port";
+        if (!ReadWholeNumber(value, 1, port ? 65535 : 1440, number)) {
+            error = std::string(option) + (port ? " needs a port from 1 to 65535" : " needs minutes from 1 to 1440")
+                + ", not \"" + value + "\"";
+            return false;
+        }
+        (port ? options.port : options.idleMinutes) = static_cast<int>(number);
+    } else if (option == "--picture-url") {
+        if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
+            error = "--picture-url needs an http:// or https:// address, not \"" + value + "\"";
+            return false;
+        }
+        options.pictureUrl = value.back() == '/' ? value : value + "/";
+    } else if (option == "--add-user" || option == "--remove-user") {
+        options.mode = option == "--add-user" ? PublishOptions::Mode::AddUser : PublishOptions::Mode::RemoveUser;
+        options.userName = value;
+    } else if (value.empty()) {
+        error = std::string(option) + " needs a value";
+        return false;
+    } else if (option == "--host-name") {
+        options.hostName = value;
+    } else if (option == "--state") {
+        options.stateFolder = value;
+    } else if (option == "--users") {
+        options.usersPath = value;
+    } else if (option == "--catalogue") {
+        options.cataloguePath = value;
+    } else if (option == "--cert") {
+        options.certificatePath = value;
+    } else {
+        options.certificateKeyPath = value;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsLoopbackAddress(const std::string& address)
+{
+    in_addr parsed;
+    return inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
+bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::string& error)
+{
+    for (int next = 1; next < argc; ++next) {
+        std::string_view argument = argv[next];
+        std::string value;
+        const std::size_t equals = argument.find('=');
+        const bool inlineValue = argument.substr(0, 2) == "--" && equals != std::string_view::npos;
+        if (inlineValue) {
+            value = std::string(argument.substr(equals + 1));
+            argument = argument.substr(0, equals);
+        }
+        if (!IsValueOption(argument) && argument != "--help" && argument != "--version") {
+            error = "unknown option " + std::string(argument);
+            return false;
+        }
+        if (!IsValueOption(argument) && inlineValue) {
+            error = std::string(argument) + " takes no value";
+            return false;
+        }
+        if (IsValueOption(argument) && !inlineValue) {
+            if (next + 1 >= argc) {
+                error = std::string(argument) + " needs a value";
+                return false;
+            }
+            value = argv[++next];
+        }
+        if (!ApplyOption(argument, value, options, error))
+            return false;
+    }
+    if ((options.certificatePath.empty()) != (options.certificateKeyPath.empty())) {
+        error = "--cert and --cert-key go together";
+        return false;
+    }
+    if (options.hostName.empty())
+        options.hostName = options.address;
+    return true;
+}
+
+} // namespace kestrel

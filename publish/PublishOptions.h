@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+// What one run of the publishing page is asked to do.
+struct PublishOptions {
+    enum class Mode { Serve, AddUser, RemoveUser, Help, Version };
+
+    Mode mode = Mode::Serve;
+    // The account that --add-user or --remove-user concerns.
+    std::string userName;
+    // Only this machine reaches the page unless IT staff open it.
+    std::string address = "127.0.0.1";
+    int port = 8443;
+    // The name (or address) browsers use to reach the page; every request
+    // must carry it as its Host, so a foreign name that resolves here
+    // (DNS rebinding) is refused. Empty: the listening address.
+    std::string hostName;
+    // Shared with the announcer: the published catalogue and its pictures.
+    std::string stateFolder = "/var/lib/kestrel";
+    std::string usersPath = "/etc/kestrel/publish-users";
+    // IT staff's catalogue, on the air until the first publish: the page
+    // starts from it, so a first publish does not lose its links.
+    std::string cataloguePath = "/etc/kestrel/catalogue.ini";
+    // Where pupils' browsers fetch the uploaded pictures: the announcer's
+    // --serve of the pictures folder. Empty: http://HOSTNAME:8080/.
+    std::string pictureUrl;
+    // The certificate and its private key for HTTPS; when the page is open
+    // to the network and these are not given, a certificate is made in the
+    // state folder on first start.
+    std::string certificatePath;
+    std::string certificateKeyPath;
+    int idleMinutes = 30;
+};
+
+extern const char* const kPublishUsage;
+
+// Reads the command line. False with `error` set when it makes no sense.
+bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::string& error);
+
+// Loopback addresses keep the page on this machine, where plain HTTP is safe.
+bool IsLoopbackAddress(const std::string& address);
+
+} // namespace kestrel

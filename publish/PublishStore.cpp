@@ -1,0 +1,195 @@
+#include "publish/PublishStore.h"
+
+#include "base/StateFolder.h"
+#include "base/WholeFile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
+#include <sodium.h>
+
+namespace kestrel {
+namespace {
+
+constexpr std::size_t kLargestCatalogue = 1 << 20;
+constexpr std::size_t kHistoryShown = 100;
+constexpr std::size_t kLongestSetName = 64;
+
+std::vector<std::string> FileNames(const std::string& folder, const std::string& ending)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+                names.push_back(name.substr(0, name.size() - ending.size()));
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    std::string hex(bytes.size() * 2 + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    hex.pop_back();
+    return hex;
+}
+
+std::string FromHex(const std::string& hex)
+{
+    std::string bytes(hex.size() / 2, '\0');
+    std::size_t length = 0;
+    if (sodium_hex2bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), hex.data(), hex.size(), nullptr,
+            &length, nullptr) != 0)
+        return "";
+    bytes.resize(length);
+    return bytes;
+}
+
+// History ids are "<milliseconds>-<teacher>"; anything else names no file.
+bool IsHistoryId(const std::string& id)
+{
+    const std::size_t dash = id.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 19)
+        return false;
+    for (std::size_t i = 0; i < dash; ++i) {
+        if (id[i] < '0' || id[i] > '9')
+            return false;
+    }
+    for (std::size_t i = dash + 1; i < id.size(); ++i) {
+        const char c = id[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+            return false;
+    }
+    return id.size() > dash + 1;
+}
+
+std::string WriteProblem(int error)
+{
+    return std::string("无法写入状态文件夹：") + std::strerror(error);
+}
+
+} // namespace
+
+std::string CPublishStore::Open()
+{
+    for (const char* sub : {"", "/pictures", "/history", "/sets"}) {
+        if (const int error = MakeFolders(m_folder + sub))
+            return "cannot make " + m_folder + sub + ": " + std::strerror(error);
+    }
+    return "";
+}
+
+std::string CPublishStore::ReadInFolder(const std::string& path) const
+{
+    std::string text;
+    ReadWholeFile(path, kLargestCatalogue, text);
+    return text;
+}
+
+std::string CPublishStore::PublishText(const std::string& text, const std::string& user)
+{
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The history first: a publish that is announced is always in it.
+    if (const int error = ReplaceWholeFile(m_folder + "/history/" + std::to_string(now) + "-" + user + ".ini", text))
+        return WriteProblem(error);
+    if (const int error = ReplaceWholeFile(m_cataloguePath, text))
+        return WriteProblem(error);
+    return "";
+}
+
+std::string CPublishStore::PublishEdit(const CatalogueEdit& edit, const std::string& user)
+{
+    const std::string problem = CheckCatalogueEdit(edit);
+    return problem.empty() ? PublishText(CatalogueEditText(edit), user) : problem;
+}
+
+std::string CPublishStore::Republish(const std::string& id, const std::string& user)
+{
+    CatalogueEdit edit;
+    if (!IsHistoryId(id) || !ReadCatalogueEdit(ReadInFolder(m_folder + "/history/" + id + ".ini"), edit))
+        return "历史中没有这个版本";
+    return PublishEdit(edit, user);
+}
+
+std::string CPublishStore::SaveSet(const std::string& name, const CatalogueEdit& edit)
+{
+    if (name.empty() || name.size() > kLongestSetName || name.find_first_of("\r\n\t") != std::string::npos)
+        return "课程名称须为 1 到 64 字节，不能换行";
+    const std::string problem = CheckCatalogueEdit(edit);
+    if (!problem.empty())
+        return problem;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const int error = ReplaceWholeFile(m_folder + "/sets/" + Hex(name) + ".ini", CatalogueEditText(edit)))
+        return WriteProblem(error);
+    return "";
+}
+
+std::string CPublishStore::PublishSet(const std::string& name, const std::string& user)
+{
+    CatalogueEdit edit;
+    if (name.empty() || name.size() > kLongestSetName
+        || !ReadCatalogueEdit(ReadInFolder(m_folder + "/sets/" + Hex(name) + ".ini"), edit))
+        return "没有这个课程";
+    return PublishEdit(edit, user);
+}
+
+std::string CPublishStore::SavePicture(const std::string& bmp, std::string& fileName)
+{
+    unsigned char digest[16];
+    crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(bmp.data()), bmp.size(), nullptr,
+        0);
+    fileName = Hex(std::string(reinterpret_cast<const char*>(digest), sizeof digest)) + ".bmp";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const int error = ReplaceWholeFile(PicturesFolder() + "/" + fileName, bmp))
+        return WriteProblem(error);
+    return "";
+}
+
+CatalogueEdit CPublishStore::Published() const
+{
+    CatalogueEdit edit;
+    if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), edit))
+        ReadCatalogueEdit(ReadInFolder(m_onAirPath), edit);
+    return edit;
+}
+
+std::vector<CPublishStore::Publish> CPublishStore::History() const
+{
+    std::vector<Publish> history;
+    std::vector<std::string> ids = FileNames(m_folder + "/history", ".ini");
+    // Newest first; equal-length millisecond stamps sort as numbers.
+    std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
+        const std::size_t da = a.find('-');
+        const std::size_t db = b.find('-');
+        return da != db ? da > db : a > b;
+    });
+    for (const std::string& id : ids) {
+        if (history.size() == kHistoryShown)
+            break;
+        if (!IsHistoryId(id))
+            continue;
+        const std::size_t dash = id.find('-');
+        history.push_back({id, id.substr(dash + 1), std::stoll(id.substr(0, dash))});
+    }
+    return history;
+}
+
+std::vector<CPublishStore::LessonSet> CPublishStore::Sets() const
+{
+    std::vector<LessonSet> sets;
+    for (const std::string& hex : FileNames(m_folder + "/sets", ".ini")) {
+        LessonSet set{FromHex(hex), {}};
+        if (!set.name.empty() && ReadCatalogueEdit(ReadInFolder(m_folder + "/sets/" + hex + ".ini"), set.edit))
+            sets.push_back(std::move(set));
+    }
+    return sets;
+}
+
+} // namespace kestrel

@@ -1,0 +1,154 @@
+// kestrel-publish: the teachers' publishing page. Teachers sign in, edit the
+// toolbar's links and publish them into the folder the announcer announces
+// from; IT staff manage the accounts on the command line.
+
+#include "base/ConsoleLine.h"
+#include "publish/PublishOptions.h"
+#include "publish/PublishServer.h"
+#include "publish/PublishStore.h"
+#include "publish/TeacherAccounts.h"
+#include "publish/TlsCertificate.h"
+#include "tools/StopSignals.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kestrel {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// One line of standard input, unechoed on a terminal.
+bool ReadPassword(const char* prompt, std::string& password)
+{
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stdout);
+        std::fflush(stdout);
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool read = static_cast<bool>(std::getline(std::cin, password));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stdout);
+    }
+    return read;
+}
+
+int AddUser(const PublishOptions& options)
+{
+    std::string password;
+    std::string again;
+    if (!ReadPassword("password: ", password)) {
+        PrintLine("no password on standard input");
+        return kExitFailure;
+    }
+    if (::isatty(STDIN_FILENO) == 1 && (!ReadPassword("again: ", again) || again != password)) {
+        PrintLine("the two passwords differ; nothing changed");
+        return kExitFailure;
+    }
+    const std::string problem = CTeacherAccounts(options.usersPath).SetPassword(options.userName, password);
+    PrintLine(problem.empty() ? "teacher " + options.userName + " can sign in; accounts in " + options.usersPath
+                              : problem);
+    return problem.empty() ? 0 : kExitFailure;
+}
+
+int RemoveUser(const PublishOptions& options)
+{
+    const std::string problem = CTeacherAccounts(options.usersPath).Remove(options.userName);
+    PrintLine(problem.empty() ? "teacher " + options.userName + " removed" : problem);
+    return problem.empty() ? 0 : kExitFailure;
+}
+
+std::string DefaultPictureUrl()
+{
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return "http://" + std::string(host) + ":8080/";
+}
+
+int Serve(PublishOptions options)
+{
+    // Before any thread exists, so that the stop signals reach only this one.
+    CStopSignals stop;
+    if (options.pictureUrl.empty())
+        options.pictureUrl = DefaultPictureUrl();
+    CPublishStore store(options.stateFolder, options.cataloguePath);
+    std::string problem = store.Open();
+    if (!problem.empty()) {
+        PrintLine(problem);
+        return kExitFailure;
+    }
+    // Beyond this machine the password and the session cookie travel only
+    // encrypted.
+    if (!IsLoopbackAddress(options.address) && options.certificatePath.empty()) {
+        problem = EnsureCertificate(options.stateFolder, options.hostName, options.certificatePath,
+            options.certificateKeyPath);
+        if (!problem.empty()) {
+            PrintLine(problem);
+            return kExitFailure;
+        }
+    }
+    const bool tls = !options.certificatePath.empty();
+    if (tls) {
+        PrintLine("HTTPS certificate " + options.certificatePath + ", SHA-256 fingerprint "
+            + CertificateFingerprint(options.certificatePath));
+    }
+    CTeacherAccounts accounts(options.usersPath);
+    CPublishServer server(options, store, accounts);
+    if (!server.Start(options.certificatePath, options.certificateKeyPath, problem)) {
+        PrintLine(problem);
+        return kExitFailure;
+    }
+    PrintLine(std::string("publishing page on ") + (tls ? "https://" : "http://") + options.hostName + ":"
+        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath());
+    while (!stop.WaitForStop(3600)) {
+    }
+    server.Stop();
+    return 0;
+}
+
+int Run(int argc, char** argv)
+{
+    PublishOptions options;
+    std::string error;
+    if (!ParsePublishOptions(argc, argv, options, error)) {
+        PrintLine("kestrel-publish: " + error);
+        PrintLine("Try \"kestrel-publish --help\".");
+        return kExitUsage;
+    }
+    // The state folder's files are for the service's own user and group.
+    ::umask(027);
+    switch (options.mode) {
+    case PublishOptions::Mode::Help:
+        std::fputs(kPublishUsage, stdout);
+        return 0;
+    case PublishOptions::Mode::Version:
+        PrintLine("kestrel-publish " KESTREL_VERSION);
+        return 0;
+    case PublishOptions::Mode::AddUser:
+        return AddUser(options);
+    case PublishOptions::Mode::RemoveUser:
+        return RemoveUser(options);
+    case PublishOptions::Mode::Serve:
+        break;
+    }
+    return Serve(options);
+}
+
+} // namespace
+} // namespace kestrel
+
+int main(int argc, char** argv)
+{
+    return kestrel::Run(argc, argv);
+}

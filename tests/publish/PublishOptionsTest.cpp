@@ -1,0 +1,76 @@
+#include "publish/PublishOptions.h"
+
+#include "tests/support/CommandLine.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+class PublishOptionsTest : public ::testing::Test {
+protected:
+    bool Parse(std::vector<std::string> arguments)
+    {
+        test::CommandLine line("kestrel-publish", std::move(arguments));
+        m_options = PublishOptions();
+        m_error.clear();
+        return ParsePublishOptions(line.Count(), line.Arguments(), m_options, m_error);
+    }
+
+    PublishOptions m_options;
+    std::string m_error;
+};
+
+TEST_F(PublishOptionsTest, ByDefaultOnlyThisMachineReachesThePage)
+{
+    ASSERT_TRUE(Parse({})) << m_error;
+    EXPECT_EQ(m_options.mode, PublishOptions::Mode::Serve);
+    EXPECT_EQ(m_options.address, "127.0.0.1");
+    EXPECT_TRUE(IsLoopbackAddress(m_options.address));
+    EXPECT_EQ(m_options.hostName, "127.0.0.1");
+    EXPECT_EQ(m_options.port, 8443);
+    EXPECT_EQ(m_options.stateFolder, "/var/lib/kestrel");
+    EXPECT_EQ(m_options.usersPath, "/etc/kestrel/publish-users");
+    EXPECT_TRUE(m_options.certificatePath.empty());
+}
+
+TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
+{
+    ASSERT_TRUE(Parse({"--address", "192.168.1.10", "--host-name=announcer.school.lan", "--cert", "c.pem",
+        "--cert-key", "k.pem", "--picture-url", "http://192.168.1.10:8080", "--idle-minutes", "10"}))
+        << m_error;
+    EXPECT_FALSE(IsLoopbackAddress(m_options.address));
+    EXPECT_EQ(m_options.hostName, "announcer.school.lan");
+    EXPECT_EQ(m_options.certificatePath, "c.pem");
+    EXPECT_EQ(m_options.certificateKeyPath, "k.pem");
+    EXPECT_EQ(m_options.pictureUrl, "http://192.168.1.10:8080/");
+    EXPECT_EQ(m_options.idleMinutes, 10);
+    ASSERT_TRUE(Parse({"--add-user", "anna", "--users", "u"})) << m_error;
+    EXPECT_EQ(m_options.mode, PublishOptions::Mode::AddUser);
+    EXPECT_EQ(m_options.userName, "anna");
+}
+
+TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--port", "0"}, "--port needs a port"},
+        {{"--address", "school"}, "--address needs an IPv4 address"},
+        {{"--cert", "c.pem"}, "--cert and --cert-key go together"},
+        {{"--picture-url", "ftp://school/"}, "--picture-url needs an http:// or https:// address"},
+        {{"--idle-minutes", "0"}, "--idle-minutes needs minutes"},
+        {{"--state="}, "--state needs a value"},
+        {{"--help=yes"}, "--help takes no value"},
+        {{"--users"}, "--users needs a value"},
+        {{"--loud"}, "unknown option --loud"},
+        {{"links.ini"}, "unknown option links.ini"},
+    };
+    for (const auto& [arguments, words] : cases) {
+        EXPECT_FALSE(Parse(arguments)) << words;
+        EXPECT_NE(m_error.find(words), std::string::npos) << m_error;
+    }
+}
+
+} // namespace
+} // namespace kestrel

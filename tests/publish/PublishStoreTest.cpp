@@ -1,0 +1,108 @@
+#include "publish/PublishStore.h"
+
+#include "base/WholeFile.h"
+#include "tests/support/TemporaryFolder.h"
+#include "tools/CatalogueParser.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace kestrel {
+namespace {
+
+class PublishStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(m_store.Open(), ""); }
+
+    static CatalogueEdit Lesson(const std::string& first, const std::string& second)
+    {
+        return {"http://school/", {{first, "", "http://school/" + first, "", ""}, {second, "", "http://school/" + second, "", ""}}};
+    }
+
+    // What the announcer would announce from the state folder.
+    AnnouncedRecords Announced()
+    {
+        std::string text;
+        EXPECT_EQ(ReadWholeFile(m_store.CataloguePath(), 1 << 20, text).state, WholeFileRead::State::Loaded);
+        AnnouncedRecords records;
+        CatalogueProblem problem;
+        EXPECT_TRUE(CCatalogueParser().Parse(text, records, problem)) << problem.text;
+        return records;
+    }
+
+    test::TemporaryFolder m_folder;
+    std::string m_onAirPath = m_folder.Path() + "/catalogue.ini";
+    CPublishStore m_store{m_folder.Path() + "/state", m_onAirPath};
+};
+
+TEST_F(PublishStoreTest, APublishIsWhatTheAnnouncerReadsAndIsKeptWithItsTeacher)
+{
+    ASSERT_EQ(m_store.PublishEdit(Lesson("a", "b"), "anna"), "");
+    const AnnouncedRecords records = Announced();
+    ASSERT_EQ(records.count, 3);
+    EXPECT_EQ(FieldText(records.records[1].name), "a");
+    EXPECT_EQ(FieldText(records.records[2].name), "b");
+    const auto history = m_store.History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].user, "anna");
+    EXPECT_EQ(m_store.Published().links.size(), 2u);
+}
+
+TEST_F(PublishStoreTest, BeforeTheFirstPublishTheEditStartsFromTheCatalogueOnTheAir)
+{
+    m_folder.Write(m_onAirPath, "[home]\nurl = http://school/\n[link]\nname = 语文\npicture = http://school/hot.bmp\n"
+                                "cool-picture = http://school/cool.bmp\n");
+    CatalogueEdit edit = m_store.Published();
+    EXPECT_EQ(edit.home, "http://school/");
+    ASSERT_EQ(edit.links.size(), 1u);
+    EXPECT_EQ(edit.links[0].coolPicture, "http://school/cool.bmp");
+    edit.links.push_back({"数学", "", "http://school/maths", "", ""});
+    ASSERT_EQ(m_store.PublishEdit(edit, "anna"), "");
+    const AnnouncedRecords records = Announced();
+    ASSERT_EQ(records.count, 3);
+    EXPECT_EQ(FieldText(records.records[1].coolPicture), "http://school/cool.bmp");
+    m_folder.Write(m_onAirPath, "[link]\nname = other\n");
+    EXPECT_EQ(m_store.Published().links.size(), 2u) << "once published, the publish is what is on the air";
+}
+
+TEST_F(PublishStoreTest, ARefusedEditLeavesThePublishedCatalogueAsItWas)
+{
+    ASSERT_EQ(m_store.PublishEdit(Lesson("a", "b"), "anna"), "");
+    EXPECT_NE(m_store.PublishEdit(Lesson("a", "A"), "anna"), "");
+    EXPECT_EQ(FieldText(Announced().records[2].name), "b");
+    EXPECT_EQ(m_store.History().size(), 1u);
+}
+
+TEST_F(PublishStoreTest, AnEarlierVersionIsPublishedAgainNewestFirst)
+{
+    ASSERT_EQ(m_store.PublishEdit(Lesson("a", "b"), "anna"), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(m_store.PublishEdit(Lesson("c", "d"), "bo"), "");
+    auto history = m_store.History();
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].user, "bo");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(m_store.Republish(history[1].id, "carl"), "");
+    EXPECT_EQ(FieldText(Announced().records[1].name), "a");
+    history = m_store.History();
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[0].user, "carl");
+    for (const char* id : {"../catalogue", "1-../../x", "", "abc-anna"})
+        EXPECT_NE(m_store.Republish(id, "carl"), "") << id;
+}
+
+TEST_F(PublishStoreTest, LessonSetsAreSavedByNameAndPublishedInOneStep)
+{
+    ASSERT_EQ(m_store.SaveSet("三年级 语文/第1课", Lesson("x", "y")), "");
+    ASSERT_EQ(m_store.SaveSet("数学", Lesson("m", "n")), "");
+    const auto sets = m_store.Sets();
+    ASSERT_EQ(sets.size(), 2u);
+    ASSERT_EQ(m_store.PublishSet("三年级 语文/第1课", "anna"), "");
+    EXPECT_EQ(FieldText(Announced().records[1].name), "x");
+    EXPECT_NE(m_store.PublishSet("英语", "anna"), "");
+    EXPECT_NE(m_store.SaveSet("", Lesson("x", "y")), "");
+    EXPECT_NE(m_store.SaveSet("bad", Lesson("x", "X")), "");
+}
+
+} // namespace
+} // namespace kestrel
