@@ -103,8 +103,10 @@ bool CTeacherAccounts::Verify(const std::string& name, const std::string& passwo
     static const std::string s_unknownHash = [] {
         char hash[crypto_pwhash_STRBYTES] = {};
         const std::string random = RandomToken();
-        crypto_pwhash_str(hash, random.data(), random.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-            crypto_pwhash_MEMLIMIT_INTERACTIVE);
+        // Without the memory for it, no hash: then an unknown name is simply refused.
+        if (crypto_pwhash_str(hash, random.data(), random.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+            return std::string();
         return std::string(hash);
     }();
     std::string text;
