@@ -16,6 +16,8 @@
 
 #include "DelayedPictureServer.h"
 
+#include "bench/WindowBenchMain.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -119,13 +121,5 @@ BENCHMARK(BM_InputDuringChurnWithSilentPictures)->Iterations(1)->UseManualTime()
 
 int main(int argc, char** argv)
 {
-    // The real window and engine, without a screen, a sandbox or a GPU.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-dev-shm-usage");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kestrel::bench::RunWindowBenchmarks(argc, argv);
 }

@@ -10,6 +10,8 @@
 #include "config/SettingsPath.h"
 #include "ui/MainDlg.h"
 
+#include "bench/WindowBenchMain.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -148,12 +150,5 @@ BENCHMARK(BM_WindowToFirstPageRequest)->UseManualTime()->Unit(benchmark::kMillis
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-dev-shm-usage");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kestrel::bench::RunWindowBenchmarks(argc, argv);
 }
