@@ -51,6 +51,21 @@ TEST_F(TeacherAccountsTest, ANewPasswordReplacesTheOldAndRemovalEndsSignIn)
     EXPECT_NE(m_accounts.Remove("anna"), "");
 }
 
+TEST_F(TeacherAccountsTest, NamesThatArePrefixesOfOneAnotherAreKeptApart)
+{
+    ASSERT_EQ(m_accounts.SetPassword("anna", "anna's password"), "");
+    ASSERT_EQ(m_accounts.SetPassword("ann", "ann's password"), "");
+    ASSERT_EQ(m_accounts.SetPassword("an", "an's password"), "");
+    ASSERT_EQ(m_accounts.SetPassword("ann", "ann's new password"), "");
+    ASSERT_EQ(m_accounts.Remove("an"), "");
+    EXPECT_TRUE(m_accounts.Verify("anna", "anna's password"));
+    EXPECT_TRUE(m_accounts.Verify("ann", "ann's new password"));
+    EXPECT_FALSE(m_accounts.Verify("an", "an's password"));
+    ASSERT_EQ(m_accounts.Remove("anna"), "");
+    EXPECT_TRUE(m_accounts.Verify("ann", "ann's new password"));
+    EXPECT_NE(m_accounts.Remove("an"), "");
+}
+
 TEST_F(TeacherAccountsTest, RefusesNamesAndPasswordsThatCannotBeKeptSafely)
 {
     for (const char* name : {"", "Anna", "-anna", "an:na", "an na", "../etc", "a23456789012345678901234567890123"})
