@@ -81,7 +81,7 @@ std::string DefaultPictureUrl()
 void RemoveKeyFromStateFolder(const PublishOptions& options)
 {
     const std::string old = options.stateFolder + "/tls";
-    if (options.keyFolder == old)
+    if (options.keyFolder == old || options.certificateKeyPath.rfind(old + "/", 0) == 0)
         return;
     if (::unlink((old + "/publish.key").c_str()) == 0)
         PrintLine("removed the HTTPS key from " + old + "; it is kept in " + options.keyFolder + " now");
