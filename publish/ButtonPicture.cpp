@@ -54,6 +54,21 @@ long long Little32(std::string_view bytes, std::size_t i)
     return static_cast<std::int32_t>(Little16(bytes, i) | (Little16(bytes, i + 2) << 16));
 }
 
+// libjpeg reads any number of scans, each over the whole picture: a few
+// thousand tiny ones keep its decoder busy for minutes. Far more than any
+// encoder writes.
+constexpr std::size_t kMostJpegScans = 100;
+
+// Every scan starts with the bytes FF DA, which coded data never holds (an
+// FF there is followed by 00), so this count is never short.
+std::size_t JpegScans(std::string_view bytes)
+{
+    std::size_t scans = 0;
+    for (std::size_t at = bytes.find("\xFF\xDA"); at != std::string_view::npos; at = bytes.find("\xFF\xDA", at + 2))
+        ++scans;
+    return scans;
+}
+
 // libjpeg's faults leave through this jump instead of exit(), and its
 // messages are dropped instead of printed.
 struct JpegErrors {
@@ -145,7 +160,7 @@ bool SizeFits(std::string_view bytes, Format format)
             return bytes.size() >= 26 && FitsTheBound(Little16(bytes, 18), Little16(bytes, 20));
         return bytes.size() >= 26 && FitsTheBound(Little32(bytes, 18), std::llabs(Little32(bytes, 22)));
     case Format::Jpeg:
-        return JpegFits(bytes);
+        return JpegScans(bytes) <= kMostJpegScans && JpegFits(bytes);
     case Format::Unknown:
         break;
     }

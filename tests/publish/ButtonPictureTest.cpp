@@ -80,6 +80,12 @@ void* SaveJpeg(gdImagePtr image, int* size)
     return gdImageJpegPtr(image, size, 95);
 }
 
+void* SaveProgressiveJpeg(gdImagePtr image, int* size)
+{
+    gdImageInterlace(image, 1);
+    return SaveJpeg(image, size);
+}
+
 void* SaveBmp(gdImagePtr image, int* size)
 {
     return gdImageBmpPtr(image, size, 0);
@@ -127,7 +133,7 @@ TEST_P(ButtonPictureFormats, BecomeA24By24BmpWithMagentaWhereTransparent)
 INSTANTIATE_TEST_SUITE_P(Uploads, ButtonPictureFormats,
     ::testing::Values(UploadCase{"png", [](gdImagePtr i, int* s) { return gdImagePngPtr(i, s); }, false, true},
         UploadCase{"gif", [](gdImagePtr i, int* s) { return gdImageGifPtr(i, s); }, true, true},
-        UploadCase{"jpeg", SaveJpeg, false, false},
+        UploadCase{"jpeg", SaveJpeg, false, false}, UploadCase{"jpegProgressive", SaveProgressiveJpeg, false, false},
         UploadCase{"bmp", SaveBmp, false, false}, UploadCase{"bmpTopDown", SaveBmp, false, false, true}),
     [](const ::testing::TestParamInfo<UploadCase>& info) { return std::string(info.param.format); });
 
@@ -175,6 +181,18 @@ std::string JpegBehindAFakeFrame(const char* realHeightAndWidth)
     return jpeg.substr(0, 2) + std::string("\xFF\xFF\xFE\xFF\xFF", 5) + comment + jpeg.substr(2);
 }
 
+// A progressive JPEG whose last scan is repeated: each one more pass over
+// the whole picture for the decoder.
+std::string JpegOfManyScans()
+{
+    std::string jpeg = MakePicture(SaveProgressiveJpeg, false);
+    const std::size_t last = jpeg.rfind("\xFF\xDA");
+    const std::string scan = jpeg.substr(last, jpeg.size() - 2 - last);
+    for (int i = 0; i < 100; ++i)
+        jpeg.insert(last, scan);
+    return jpeg;
+}
+
 TEST(ButtonPicture, APictureIsMeasuredAsItsDecoderWillSeeItBeforeDecoding)
 {
     std::string bmp;
@@ -183,7 +201,8 @@ TEST(ButtonPicture, APictureIsMeasuredAsItsDecoderWillSeeItBeforeDecoding)
     // 1 x 1 on the screen, its one frame 60000 x 60000.
     static const char kGif[] = "GIF89a\x01\x00\x01\x00\x00\x00\x00\x21\xFE\x01\x41\x00"
                                "\x2C\x00\x00\x00\x00\x60\xEA\x60\xEA\x00\x02\x02\x4C\x01\x00\x3B";
-    for (const std::string& upload : {JpegBehindAFakeFrame("\x7D\x00\x7D\x00"), std::string(kGif, sizeof kGif - 1)}) {
+    for (const std::string& upload :
+        {JpegBehindAFakeFrame("\x7D\x00\x7D\x00"), std::string(kGif, sizeof kGif - 1), JpegOfManyScans()}) {
         EXPECT_FALSE(EncodeButtonPicture(upload, bmp, problem));
         EXPECT_NE(problem.find("超过 4096 × 4096 像素"), std::string::npos) << problem;
     }
