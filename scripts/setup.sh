@@ -18,6 +18,9 @@ packages=(
   # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
   # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
   libssl-dev libgd-dev
+  # kestrel-publish: a JPEG's size from libjpeg-turbo's own header reader, before
+  # libgd decodes any pixel (a size walk of our own can be fooled by fill bytes)
+  libjpeg62-turbo-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
   file scdoc
   # the package tests: lintian, the desktop entries, the metainfo, the service's
