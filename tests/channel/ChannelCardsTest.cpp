@@ -177,6 +177,16 @@ TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfThe
     EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
 }
 
+TEST_F(ChannelCardsTest, ACardsSubnetBroadcastAddressHearsThatCardAndNothingOfTheOtherCard)
+{
+    GivePupilItsAddresses();
+    ASSERT_EQ(OpenOnPupil("10.12.1.255"), "");
+    ASSERT_TRUE(m_opened);
+    SendFrom(m_teacher, "10.12.2.1", {{"10.12.2.255", 1}, {"255.255.255.255", 2}, {"10.12.2.2", 3}});
+    SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 4}, {"255.255.255.255", 5}, {"10.12.1.2", 6}});
+    EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
+}
+
 TEST_F(ChannelCardsTest, TheMachinesOwnDatagramsToTheNamedCardAreHeard)
 {
     // A teacher's machine may run a browser beside the announcer.
