@@ -61,18 +61,23 @@ bool CSignatureBudget::Take(std::uint32_t source, std::int64_t nowMs)
     const std::int64_t second = nowMs / 1000;
     if (second != m_second)
         StartSecond(second);
-    int askingVerified = 0;
+    // One pass: whether any source is verified, which one asks now, and
+    // how many others asked lately and share with it.
+    VerifiedSource* asker = nullptr;
     bool anyVerified = false;
-    for (const VerifiedSource& verified : m_verified) {
-        anyVerified = anyVerified || verified.slot.used;
-        askingVerified += verified.slot.used && second - verified.slot.lastSecond <= kSourceMemorySeconds;
+    int othersAsking = 0;
+    for (VerifiedSource& verified : m_verified) {
+        if (!verified.slot.used)
+            continue;
+        anyVerified = true;
+        if (verified.slot.address == source)
+            asker = &verified;
+        else
+            othersAsking += second - verified.slot.lastSecond <= kSourceMemorySeconds;
     }
-    if (VerifiedSource* verified = VerifiedFor(source)) {
-        Slot& slot = verified->slot;
-        // It asks now, so it counts among those that share.
-        askingVerified += second - slot.lastSecond > kSourceMemorySeconds;
-        slot.lastSecond = second;
-        return Grant(slot, kChecksPerSecond / askingVerified, m_verifiedChecks, kChecksPerSecond);
+    if (asker != nullptr) {
+        asker->slot.lastSecond = second;
+        return Grant(asker->slot, kChecksPerSecond / (othersAsking + 1), m_verifiedChecks, kChecksPerSecond);
     }
     Slot& slot = SlotFor(source);
     slot.used = true;
