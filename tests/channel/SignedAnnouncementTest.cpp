@@ -346,8 +346,8 @@ TEST_F(SignedReceiverTest, CountersThatAreNoCounterAreIgnoredAndCurrentFramesTak
 {
     const std::string keys = KeysFile(TrustedKeyLine(m_key.publicKey, "") + "\n");
     const std::string id = KeyIdText(m_key.id);
+    ASSERT_EQ(MakeFolders(m_state), 0);
     for (const char* value : {"-1", "-99999999999999999999", "12abc", "abc", "", "99999999999999999999999"}) {
-        ASSERT_EQ(MakeFolders(m_state), 0);
         std::ofstream(m_state + "/announcement-counters") << id << " " << value << "\n";
         CLinkReceiver restarted;
         restarted.RequireSignatures(keys, m_state);
