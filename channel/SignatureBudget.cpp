@@ -7,7 +7,6 @@ void CSignatureBudget::StartSecond(std::int64_t second)
     m_second = second;
     m_checks = 0;
     m_newChecks = 0;
-    m_verifiedChecks = 0;
     for (Slot& slot : m_slots) {
         slot.checks = 0;
         if (slot.used && second - slot.lastSecond > kSourceMemorySeconds)
@@ -46,12 +45,11 @@ CSignatureBudget::VerifiedSource* CSignatureBudget::VerifiedFor(std::uint32_t so
     return nullptr;
 }
 
-bool CSignatureBudget::Grant(Slot& slot, int share, int& kindChecks, int kindLimit)
+bool CSignatureBudget::Grant(Slot& slot, int share)
 {
-    if (m_checks >= kChecksPerSecond || kindChecks >= kindLimit || slot.checks >= share)
+    if (m_checks >= kChecksPerSecond || slot.checks >= share)
         return false;
     ++slot.checks;
-    ++kindChecks;
     ++m_checks;
     return true;
 }
@@ -77,7 +75,7 @@ bool CSignatureBudget::Take(std::uint32_t source, std::int64_t nowMs)
     }
     if (asker != nullptr) {
         asker->slot.lastSecond = second;
-        return Grant(asker->slot, kChecksPerSecond / (othersAsking + 1), m_verifiedChecks, kChecksPerSecond);
+        return Grant(asker->slot, kChecksPerSecond / (othersAsking + 1));
     }
     Slot& slot = SlotFor(source);
     slot.used = true;
@@ -86,7 +84,10 @@ bool CSignatureBudget::Take(std::uint32_t source, std::int64_t nowMs)
     for (const Slot& each : m_slots)
         sources += each.used ? 1 : 0;
     const int pool = anyVerified ? kChecksPerSecond - kVerifiedReserve : kChecksPerSecond;
-    return Grant(slot, pool / sources, m_newChecks, pool);
+    if (m_newChecks >= pool || !Grant(slot, pool / sources))
+        return false;
+    ++m_newChecks;
+    return true;
 }
 
 void CSignatureBudget::Verified(std::uint32_t source, std::int64_t nowMs)

@@ -27,8 +27,8 @@ public:
     static constexpr std::int64_t kSourceMemorySeconds = 5;
     // Seconds a verified source is remembered after its last verified frame:
     // twice the announcer's longest --interval (3600 s), so that it keeps
-    // its share from one round to the next. A stale address only holds one
-    // of the few slots; it costs no checks while it does not ask.
+    // its share from one round to the next. Meanwhile new sources have the
+    // unreserved checks only, which is plenty for another announcer.
     static constexpr std::int64_t kVerifiedMemorySeconds = 7200;
 
     // Whether one more check may run now for the IPv4 source address (in
@@ -52,14 +52,14 @@ private:
     void StartSecond(std::int64_t second);
     Slot& SlotFor(std::uint32_t source);
     VerifiedSource* VerifiedFor(std::uint32_t source);
-    // Counts a check for `slot` when its share, its kind's checks of the
-    // second and the second's checks all allow one more.
-    bool Grant(Slot& slot, int share, int& kindChecks, int kindLimit);
+    // Counts a check for `slot` when its share and the second's checks
+    // both allow one more.
+    bool Grant(Slot& slot, int share);
 
     std::int64_t m_second = -1;
     int m_checks = 0;
+    // Checks of this second that went to sources not verified.
     int m_newChecks = 0;
-    int m_verifiedChecks = 0;
     // The last slot is the shared one.
     Slot m_slots[kSourceSlots + 1];
     VerifiedSource m_verified[kVerifiedSlots];
