@@ -18,6 +18,8 @@ packages=(
   # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
   # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
   libssl-dev libgd-dev
+  # kestrel-publish: the page's requests and answers in JSON, read with limits
+  nlohmann-json3-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
   file scdoc
   # the package tests: lintian, the desktop entries, the metainfo, the service's
