@@ -15,6 +15,9 @@ packages=(
   libssl-dev openssl
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
+  # the web layer of kestrel-announce --serve and kestrel-publish: limits per
+  # connection and per address, time-outs, an epoll thread pool, TLS
+  libmicrohttpd-dev
   # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
   # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
   libssl-dev libgd-dev
@@ -38,6 +41,8 @@ packages=(
   qt6-base-private-dev
   # a real web server for the window tests' faulty picture servers
   nginx-light
+  # ab, the load of a classroom fetching pictures, against --serve and nginx
+  apache2-utils
   # "ip netns" and veth pairs for the tests of several cards and multicast
   iproute2
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
