@@ -242,7 +242,7 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
     EXPECT_TRUE(m_store.History().empty());
 }
 
-TEST(PublishServerTls, InsistsOnHttpsOnlyWithTheCertificateItStaffGave)
+TEST(PublishServerTls, TheCookieIsSecureAndHttpsInsistedOnOnlyWithTheCertificateItStaffGave)
 {
     test::TemporaryFolder folder;
     std::string certificate;
@@ -251,9 +251,10 @@ TEST(PublishServerTls, InsistsOnHttpsOnlyWithTheCertificateItStaffGave)
     CPublishStore store(folder.Path() + "/state", "");
     ASSERT_EQ(store.Open(), "");
     CTeacherAccounts accounts(folder.Path() + "/users");
+    ASSERT_EQ(accounts.SetPassword("anna", kPassword), "");
     for (const bool givenByStaff : {false, true}) {
         PublishOptions options;
-        options.port = TestPort(11);
+        options.port = TestPort(11 + givenByStaff);
         options.hostName = options.address;
         if (givenByStaff) {
             options.certificatePath = certificate;
@@ -268,6 +269,12 @@ TEST(PublishServerTls, InsistsOnHttpsOnlyWithTheCertificateItStaffGave)
         const httplib::Result page = client.Get("/");
         ASSERT_TRUE(page) << httplib::to_string(page.error());
         EXPECT_EQ(page->has_header("Strict-Transport-Security"), givenByStaff);
+        const std::string token = json::parse(client.Get("/api/state")->body)["csrf"];
+        const httplib::Result signIn = client.Post("/api/sign-in",
+            {{"Origin", "https://127.0.0.1:" + std::to_string(options.port)}, {"X-CSRF-Token", token}},
+            json{{"user", "anna"}, {"password", kPassword}}.dump(), "application/json");
+        ASSERT_TRUE(signIn);
+        EXPECT_NE(signIn->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
     }
 }
 
