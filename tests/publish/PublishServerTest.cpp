@@ -2,6 +2,7 @@
 #include "publish/PublishServer.h"
 #include "publish/TlsCertificate.h"
 
+#include "tests/support/PublishAttacks.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gd.h>
@@ -15,7 +16,7 @@ namespace kestrel {
 namespace {
 
 using nlohmann::json;
-constexpr const char* kPassword = "correct horse";
+constexpr const char* kPassword = test::kAttackPassword;
 
 int TestPort(int offset = 0)
 {
@@ -27,7 +28,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_users = new test::TemporaryFolder;
-        ASSERT_EQ(CTeacherAccounts(s_users->Path() + "/users").SetPassword("anna", kPassword), "");
+        ASSERT_EQ(CTeacherAccounts(s_users->Path() + "/users").SetPassword(test::kAttackTeacher, kPassword), "");
     }
     static void TearDownTestSuite() { delete s_users; }
 
@@ -241,6 +242,31 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
     }
     EXPECT_TRUE(m_store.History().empty());
 }
+
+class PublishPageUnderAttack : public PublishServerTest, public ::testing::WithParamInterface<test::HttpAttack> {};
+
+TEST_P(PublishPageUnderAttack, IsRefusedOrHarmlessAndOtherTeachersAreStillAnswered)
+{
+    test::AttackTarget target;
+    target.port = m_options.port;
+    target.postPath = "/api/sign-in";
+    const test::AttackReport report = test::RunAttack(GetParam(), target, -1);
+    EXPECT_TRUE(report.outcome.harmless) << report.outcome.detail;
+    EXPECT_GT(report.ordinaryRequests, 0);
+    EXPECT_EQ(report.ordinaryUnanswered, 0) << report.outcome.detail;
+    EXPECT_TRUE(report.answeredAfterwards);
+}
+
+std::string AttackName(const ::testing::TestParamInfo<test::HttpAttack>& info)
+{
+    std::string name = info.param.name;
+    for (char& c : name)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(WebLayer, PublishPageUnderAttack, ::testing::ValuesIn(test::WebLayerAttacks()), AttackName);
+INSTANTIATE_TEST_SUITE_P(PageOnly, PublishPageUnderAttack, ::testing::ValuesIn(test::PublishPageAttacks()), AttackName);
 
 TEST(PublishServerTls, TheCookieIsSecureAndHttpsInsistedOnOnlyWithTheCertificateItStaffGave)
 {
