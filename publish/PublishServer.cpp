@@ -19,8 +19,9 @@ constexpr std::size_t kLargestPem = 1 << 16;
 constexpr std::size_t kLargestSmallRequest = 4 << 10;
 // Twenty links of the longest texts, every character escaped as \uXXXX.
 constexpr std::size_t kLargestEdit = 128 << 10;
-constexpr const char* kJson = "application/json";
 constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
+// The page's own copies of the pictures, for its preview.
+constexpr const char* kPicturesPath = "/pictures/";
 
 // A password check and a picture to re-encode may take a while, so every
 // connection has a thread of its own and holds up no other teacher.
@@ -80,8 +81,6 @@ const PageFile* FindPageFile(const std::string& path)
     }
     return nullptr;
 }
-
-constexpr const char* kPicturesPath = "/pictures/";
 
 bool StartsWith(std::string_view text, std::string_view start)
 {
