@@ -13,6 +13,15 @@
 #include <unistd.h>
 
 namespace kestrel {
+namespace test {
+
+// The attack's name in the test's name and messages.
+void PrintTo(const HttpAttack& attack, std::ostream* out)
+{
+    *out << attack.name;
+}
+
+} // namespace test
 namespace {
 
 using nlohmann::json;
