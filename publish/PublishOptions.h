@@ -20,6 +20,11 @@ struct PublishOptions {
     std::string hostName;
     // Shared with the announcer: the published catalogue and its pictures.
     std::string stateFolder = "/var/lib/kestrel";
+    // The page's alone, for the certificate and key it makes: the state
+    // folder's files are all the announcer's to read and perhaps serve.
+    std::string keyFolder = "/var/lib/kestrel-publish";
+    // Where the announcer says what it announces; empty: no announcer tells.
+    std::string onAirFolder;
     std::string usersPath = "/etc/kestrel/publish-users";
     // IT staff's catalogue, on the air until the first publish: the page
     // starts from it, so a first publish does not lose its links.
@@ -29,7 +34,7 @@ struct PublishOptions {
     std::string pictureUrl;
     // The certificate and its private key for HTTPS, as IT staff gave them;
     // when the page is open to the network and these are not given, a
-    // certificate is made in the state folder on first start.
+    // certificate is made in the key folder on first start.
     std::string certificatePath;
     std::string certificateKeyPath;
     int idleMinutes = 30;

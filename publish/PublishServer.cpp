@@ -380,8 +380,10 @@ nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) c
     nlohmann::json history = nlohmann::json::array();
     for (const CPublishStore::Publish& publish : m_store.History())
         history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}});
+    const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
     return {{"csrf", session->csrf}, {"user", session->user}, {"pictureUrl", m_options.pictureUrl},
-        {"published", EditJson(m_store.Published())}, {"sets", std::move(sets)}, {"history", std::move(history)}};
+        {"published", EditJson(onAir.edit)}, {"refusal", onAir.refusal}, {"sets", std::move(sets)},
+        {"history", std::move(history)}};
 }
 
 } // namespace kestrel

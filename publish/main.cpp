@@ -69,24 +69,38 @@ int RemoveUser(const PublishOptions& options)
     return problem.empty() ? 0 : kExitFailure;
 }
 
+// Earlier versions kept the page's key in the state folder, which the
+// announcer shares and may serve: it goes at the first start without it.
+void RemoveKeyFromStateFolder(const PublishOptions& options)
+{
+    const std::string old = options.stateFolder + "/tls";
+    if (options.keyFolder == old || options.certificateKeyPath.rfind(old + "/", 0) == 0)
+        return;
+    if (::unlink((old + "/publish.key").c_str()) == 0)
+        PrintLine("removed the HTTPS key from " + old + "; it is kept in " + options.keyFolder + " now");
+    ::unlink((old + "/publish.crt").c_str());
+    ::rmdir(old.c_str());
+}
+
 int Serve(PublishOptions options)
 {
     // Before any thread exists, so that the stop signals reach only this one.
     CStopSignals stop;
     if (options.pictureUrl.empty())
         options.pictureUrl = DefaultPictureUrl();
-    CPublishStore store(options.stateFolder, options.cataloguePath);
+    CPublishStore store(options.stateFolder, options.cataloguePath, options.onAirFolder);
     std::string problem = store.Open();
     if (!problem.empty()) {
         PrintLine(problem);
         return kExitFailure;
     }
+    RemoveKeyFromStateFolder(options);
     // Beyond this machine the password and the session cookie travel only
     // encrypted. The options keep only what IT staff gave.
     std::string certificate = options.certificatePath;
     std::string certificateKey = options.certificateKeyPath;
     if (!IsLoopbackAddress(options.address) && certificate.empty()) {
-        problem = EnsureCertificate(options.stateFolder, options.hostName, certificate, certificateKey);
+        problem = EnsureCertificate(options.keyFolder, options.hostName, options.address, certificate, certificateKey);
         if (!problem.empty()) {
             PrintLine(problem);
             return kExitFailure;
@@ -102,7 +116,8 @@ int Serve(PublishOptions options)
         return kExitFailure;
     }
     PrintLine(std::string("publishing page on ") + (tls ? "https://" : "http://") + options.hostName + ":"
-        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath());
+        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath()
+        + (options.onAirFolder.empty() ? "" : "; what is on the air from " + options.onAirFolder));
     while (!stop.WaitForStop(3600)) {
     }
     server.Stop();

@@ -21,6 +21,9 @@ packages=(
   # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
   # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
   libssl-dev libgd-dev
+  # kestrel-publish: a JPEG's size from libjpeg-turbo's own header reader, before
+  # libgd decodes any pixel (a size walk of our own can be fooled by fill bytes)
+  libjpeg62-turbo-dev
   # kestrel-publish: the page's requests and answers in JSON, read with limits
   nlohmann-json3-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc

@@ -41,6 +41,9 @@ function show(state) {
   if (!signedIn) return;
   $('who').textContent = '已登录：' + state.user;
   pictureUrl = state.pictureUrl;
+  // The announcer kept the last valid catalogue: the links below are that one.
+  $('refusal').textContent = state.refusal
+    ? '发布的目录文件被拒绝（' + state.refusal + '），学生看到的仍是上一个有效的目录，即下面的内容' : '';
   showSets(state.sets);
   showHistory(state.history);
 }

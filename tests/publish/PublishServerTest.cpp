@@ -98,7 +98,7 @@ protected:
     static test::TemporaryFolder* s_users;
     test::TemporaryFolder m_state;
     PublishOptions m_options;
-    CPublishStore m_store{m_state.Path(), ""};
+    CPublishStore m_store{m_state.Path(), "", m_state.Path()};
     CTeacherAccounts m_accounts{s_users->Path() + "/users"};
     std::unique_ptr<CPublishServer> m_server;
     httplib::Client m_client{"127.0.0.1", TestPort()};
@@ -224,6 +224,17 @@ TEST_F(PublishServerTest, TextsComeBackEscaped)
         << result->body;
 }
 
+TEST_F(PublishServerTest, ThePageShowsWhatIsOnTheAirAndWhyThePublishedFileWasRefused)
+{
+    m_state.Write(m_state.Path() + "/on-air.ini", "[link]\nname = 语文\nurl = http://school/\n");
+    m_state.Write(m_state.Path() + "/on-air.status", "source=/etc/kestrel/catalogue.ini\nrefused=line 3: no name\n");
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword), 200);
+    const json state = json::parse(m_client.Get("/api/state", Headers())->body);
+    EXPECT_EQ(state["published"]["links"][0]["name"], "语文");
+    EXPECT_EQ(state["refusal"], "line 3: no name");
+}
+
 // Each body the page would never send is refused, in Chinese, and nothing
 // is published.
 TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
@@ -282,7 +293,7 @@ TEST(PublishServerTls, TheCookieIsSecureAndHttpsInsistedOnOnlyWithTheCertificate
     test::TemporaryFolder folder;
     std::string certificate;
     std::string key;
-    ASSERT_EQ(EnsureCertificate(folder.Path(), "127.0.0.1", certificate, key), "");
+    ASSERT_EQ(EnsureCertificate(folder.Path(), "127.0.0.1", "127.0.0.1", certificate, key), "");
     CPublishStore store(folder.Path() + "/state", "");
     ASSERT_EQ(store.Open(), "");
     CTeacherAccounts accounts(folder.Path() + "/users");
