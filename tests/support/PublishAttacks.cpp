@@ -203,7 +203,17 @@ AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
     return {harmless, "1 GiB announced, answered before the body: " + detail};
 }
 
+AttackOutcome OneSignIn(const AttackTarget& target)
+{
+    PageClient teacher(target.port, kTeacher);
+    teacher.OpenPage();
+    const int status = teacher.SignIn();
+    return {status == 200, "signed in with " + std::to_string(status)};
+}
+
 } // namespace
+
+const HttpAttack kOneSignIn = {"one sign-in, for comparison", &OneSignIn};
 
 const std::vector<HttpAttack>& PublishPageAttacks()
 {

@@ -16,4 +16,8 @@ constexpr const char* kAttackPassword = "correct horse";
 // and the full catalogue that must still publish.
 const std::vector<HttpAttack>& PublishPageAttacks();
 
+// No attack: a teacher signs in, for the memory of one password check
+// beside the attacks that sign in.
+extern const HttpAttack kOneSignIn;
+
 } // namespace kestrel::test
