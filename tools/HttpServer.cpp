@@ -315,8 +315,8 @@ bool CHttpServer::Start(const std::string& address, int port, std::string& error
 
     m_daemon = MHD_start_daemon(flags, static_cast<std::uint16_t>(port), &Callbacks::Accept, this, &Callbacks::Answer,
         this, MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    // The library closes the listening socket whether it starts or not.
     if (m_daemon == nullptr) {
-        ::close(listener);
         error = std::string("cannot serve HTTP") + (tls ? "S" : "") + " on " + where
             + (tls ? ": the certificate or key is not usable" : ": the server did not start");
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,12 +15,15 @@ struct FolderToServe {
 };
 
 // One served folder. Its own path is resolved once (it may lie behind a
-// link, as /var/lib/kestrel does under a dynamic user), and again only
-// after it went missing; no link below it is ever followed.
+// link, as /var/lib/kestrel does under a dynamic user) and kept open; no
+// link below it is ever followed. When a file is missing and the folder
+// is no longer the one at its path (taken away, or made anew by a purge and
+// a new install), it is looked for again.
 class CServedFolder {
 public:
     // Says so, once, when the folder is missing.
     explicit CServedFolder(FolderToServe folder);
+    ~CServedFolder();
 
     const std::string& UrlPrefix() const { return m_folder.urlPrefix; }
     // Opens a regular file at `relativePath` below the folder for reading,
@@ -28,14 +32,16 @@ public:
     int OpenFile(const std::string& relativePath, std::uint64_t& size);
 
 private:
-    // The resolved path, resolving it first when needed; empty while the
-    // folder is missing.
-    std::string Resolved();
-    void Forget(const std::string& resolved);
+    struct Handle;
+
+    // The open folder, opening it first when needed; null while missing.
+    std::shared_ptr<const Handle> Folder();
+    bool IsStillAtItsPath(const Handle& handle) const;
+    void Forget(const std::shared_ptr<const Handle>& handle);
 
     const FolderToServe m_folder;
     std::mutex m_mutex;
-    std::string m_resolved;
+    std::shared_ptr<const Handle> m_handle;
     bool m_missingReported = false;
 };
 

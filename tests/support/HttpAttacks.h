@@ -7,11 +7,15 @@
 
 namespace kestrel::test {
 
-// Where the attacks go: a web server on 127.0.0.1. Attacks come from
-// 127.0.0.2 (one pupil's machine), the ordinary requests that must still be
-// answered from 127.0.0.3 (another one).
+// Where the attacks go: a web server on 127.0.0.1. Each attack comes from
+// a loopback address of its own (one pupil's machine), the ordinary
+// requests that must still be answered from 127.0.0.3 (another one).
 struct AttackTarget {
     int port = 0;
+    // The attacking machine; RunAttack gives each attack a new one, as a
+    // connection closed right after its last bytes may be counted against
+    // its address until the server's idle time-out.
+    std::string attacker = "127.0.1.1";
     // A file answered 200 to a plain GET: the ordinary request, and what
     // the pipelined, ranged and %00 requests ask for.
     std::string path = "/";
@@ -56,7 +60,7 @@ struct AttackReport {
 
 // Runs `attack` against `target` while sending ordinary requests beside it
 // and watching `server`'s memory (when not -1).
-AttackReport RunAttack(const HttpAttack& attack, const AttackTarget& target, pid_t server);
+AttackReport RunAttack(const HttpAttack& attack, AttackTarget target, pid_t server);
 
 // A GET of `path` from 127.0.0.3, with Connection: close; its status, or 0
 // when no answer came within `timeout`.
