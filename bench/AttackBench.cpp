@@ -36,7 +36,10 @@ using namespace std::chrono_literals;
 struct ServerUnderTest {
     const char* name;
     std::vector<std::string> (*arguments)(const std::string& folder, int port);
-    test::AttackTarget target;
+    // The target's paths: the ordinary request's, the bodies', the link's.
+    const char* path;
+    const char* postPath;
+    const char* linkPath;
     std::vector<test::HttpAttack> attacks;
 };
 
@@ -124,8 +127,8 @@ int Run(int argc, char** argv)
     pageAttacks.insert(pageAttacks.end(), test::WebLayerAttacks().begin(), test::WebLayerAttacks().end());
     pageAttacks.insert(pageAttacks.end(), test::PublishPageAttacks().begin(), test::PublishPageAttacks().end());
     const ServerUnderTest servers[] = {
-        {"page", &PageArguments, {0, "/", "/api/sign-in", ""}, pageAttacks},
-        {"announcer", &AnnouncerArguments, {0, "/picture.bmp", "/picture.bmp", "/link.txt"}, test::WebLayerAttacks()},
+        {"page", &PageArguments, "/", "/api/sign-in", "", pageAttacks},
+        {"announcer", &AnnouncerArguments, "/picture.bmp", "/picture.bmp", "/link.txt", test::WebLayerAttacks()},
     };
     std::printf("%-10s %-40s %9s %15s %9s  %s\n", "server", "attack", "peak MiB", "longest answer", "harmless",
         "what happened");
@@ -134,8 +137,11 @@ int Run(int argc, char** argv)
         for (const test::HttpAttack& attack : server.attacks) {
             if (!Chosen(attack.name, argc, argv))
                 continue;
-            test::AttackTarget target = server.target;
+            test::AttackTarget target;
             target.port = FreePort();
+            target.path = server.path;
+            target.postPath = server.postPath;
+            target.linkPath = server.linkPath;
             const pid_t pid = Spawn(server.arguments(folder.Path(), target.port), folder.Path() + "/server.log");
             bool up = false;
             for (int i = 0; i < 100 && !up; ++i) {

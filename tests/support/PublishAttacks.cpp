@@ -16,14 +16,13 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-constexpr const char* kAttacker = "127.0.0.2";
 constexpr const char* kTeacher = "127.0.0.3";
 
 // A browser on the page from its own machine (`from`), keeping its
 // connection, its session cookie and its CSRF token as the page does.
 class PageClient {
 public:
-    PageClient(int port, const char* from)
+    PageClient(int port, const std::string& from)
         : m_client("127.0.0.1", port), m_origin("http://127.0.0.1:" + std::to_string(port))
     {
         m_client.set_interface(from);
@@ -99,7 +98,7 @@ AttackOutcome CookieLessStateFlood(const AttackTarget& target)
     signedIn.SignIn();
     PageClient notYet(target.port, kTeacher);
     notYet.OpenPage();
-    PageClient pupil(target.port, kAttacker);
+    PageClient pupil(target.port, target.attacker);
     const Clock::time_point start = Clock::now();
     int answered = 0;
     while (answered < kRequests && Clock::now() - start < 12s && pupil.OpenPage() == 200)
@@ -118,7 +117,7 @@ AttackOutcome CookieLessStateFlood(const AttackTarget& target)
 AttackOutcome SignInFlood(const AttackTarget& target)
 {
     constexpr int kGuesses = 200;
-    PageClient pupil(target.port, kAttacker);
+    PageClient pupil(target.port, target.attacker);
     pupil.OpenPage();
     const std::string token = pupil.Token();
     int checked = 0;
@@ -143,7 +142,7 @@ AttackOutcome SignInFlood(const AttackTarget& target)
 // captions, here with every character escaped) got 413.
 AttackOutcome FullCatalogueEdit(const AttackTarget& target)
 {
-    PageClient teacher(target.port, kAttacker);
+    PageClient teacher(target.port, target.attacker);
     teacher.OpenPage();
     const int signIn = teacher.SignIn();
     std::string links;
@@ -163,19 +162,19 @@ AttackOutcome FullCatalogueEdit(const AttackTarget& target)
 
 // The status of the answer to a request's head alone, within 2 s; 0 when
 // the server waits for the body instead.
-int AnswerBeforeBody(int port, const std::string& head)
+int AnswerBeforeBody(int port, const std::string& from, const std::string& head)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    ::inet_pton(AF_INET, kAttacker, &from.sin_addr);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     char answer[64] = {};
     pollfd ready{fd, POLLIN, 0};
-    const bool answered = ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
+    const bool answered = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
         && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0
         && ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())
         && ::poll(&ready, 1, 2000) == 1 && ::recv(fd, answer, sizeof answer - 1, 0) > 12;
@@ -187,13 +186,13 @@ int AnswerBeforeBody(int port, const std::string& head)
 // token: each is refused on its head, and none of its bytes waited for.
 AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
 {
-    PageClient pupil(target.port, kAttacker);
+    PageClient pupil(target.port, target.attacker);
     pupil.OpenPage();
     const std::string host = "127.0.0.1:" + std::to_string(target.port);
     std::string detail;
     bool harmless = true;
     for (const char* path : {"/api/sign-in", "/api/picture", "/api/publish"}) {
-        const int status = AnswerBeforeBody(target.port,
+        const int status = AnswerBeforeBody(target.port, target.attacker,
             std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
                 + "\r\nX-CSRF-Token: " + pupil.Token() + "\r\nContent-Type: application/json\r\n"
                 + "Content-Length: 1073741824\r\n\r\n");
