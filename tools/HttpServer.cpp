@@ -14,9 +14,6 @@ namespace kestrel {
 namespace {
 
 constexpr std::uint32_t kLoopback = 0x7f000001;
-// The server's own answer head (status line and headers) shares the
-// connection's memory with the request's head.
-constexpr std::size_t kAnswerHeadRoom = 4 << 10;
 constexpr int kListenBacklog = 1024;
 
 bool IsControlByte(unsigned char byte)
@@ -298,7 +295,7 @@ bool CHttpServer::Start(const std::string& address, int port, std::string& error
         flags |= MHD_USE_TLS;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, listener, nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(m_limits.largestHead + kAnswerHeadRoom), nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(m_limits.largestHead), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(m_limits.connections), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(m_limits.idleSeconds), nullptr},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&KeepEscapes), nullptr},

@@ -19,7 +19,8 @@ namespace kestrel {
 // machine on it may be hostile, so each limit is enforced while reading,
 // before anything is kept.
 struct HttpServerLimits {
-    // The request line and all headers together.
+    // The request line and all headers together: the memory a connection
+    // may hold, which also keeps the library's note of each header.
     std::size_t largestHead = 16 << 10;
     // Open connections from one address (browsers open six), and in all.
     // 127.0.0.1 counts only towards the total: it is this machine itself,

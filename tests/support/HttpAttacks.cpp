@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <arpa/inet.h>
 #include <cstring>
 #include <fstream>
