@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -33,7 +34,8 @@ Options:
   --catalogue FILE     the catalogue on the air before the first publish, which
                        the page starts from (default /etc/kestrel/catalogue.ini)
   --picture-url URL    where pupils fetch the uploaded pictures: the announcer's
-                       --serve of DIR/pictures (default http://HOSTNAME:8080/)
+                       --serve-at /pictures/=DIR/pictures
+                       (default http://HOSTNAME:8080/pictures/)
   --cert FILE          HTTPS certificate (PEM); without it one is made in
                        the --key-folder on first start, its fingerprint printed
   --cert-key FILE      the certificate's private key (PEM)
@@ -110,6 +112,13 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
 }
 
 } // namespace
+
+std::string DefaultPictureUrl()
+{
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return "http://" + std::string(host) + ":8080/pictures/";
+}
 
 bool IsLoopbackAddress(const std::string& address)
 {

@@ -30,11 +30,11 @@ struct PublishOptions {
     // starts from it, so a first publish does not lose its links.
     std::string cataloguePath = "/etc/kestrel/catalogue.ini";
     // Where pupils' browsers fetch the uploaded pictures: the announcer's
-    // --serve of the pictures folder. Empty: http://HOSTNAME:8080/.
+    // --serve-at /pictures/ of the pictures folder. Empty: DefaultPictureUrl().
     std::string pictureUrl;
-    // The certificate and its private key for HTTPS; when the page is open
-    // to the network and these are not given, a certificate is made in the
-    // key folder on first start.
+    // The certificate and its private key for HTTPS, as IT staff gave them;
+    // when the page is open to the network and these are not given, a
+    // certificate is made in the key folder on first start.
     std::string certificatePath;
     std::string certificateKeyPath;
     int idleMinutes = 30;
@@ -44,6 +44,9 @@ extern const char* const kPublishUsage;
 
 // Reads the command line. False with `error` set when it makes no sense.
 bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::string& error);
+
+// http://HOSTNAME:8080/pictures/, with this machine's name.
+std::string DefaultPictureUrl();
 
 // Loopback addresses keep the page on this machine, where plain HTTP is safe.
 bool IsLoopbackAddress(const std::string& address);

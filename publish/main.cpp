@@ -69,13 +69,6 @@ int RemoveUser(const PublishOptions& options)
     return problem.empty() ? 0 : kExitFailure;
 }
 
-std::string DefaultPictureUrl()
-{
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    return "http://" + std::string(host) + ":8080/";
-}
-
 // Earlier versions kept the page's key in the state folder, which the
 // announcer shares and may serve: it goes at the first start without it.
 void RemoveKeyFromStateFolder(const PublishOptions& options)
@@ -103,23 +96,22 @@ int Serve(PublishOptions options)
     }
     RemoveKeyFromStateFolder(options);
     // Beyond this machine the password and the session cookie travel only
-    // encrypted.
-    if (!IsLoopbackAddress(options.address) && options.certificatePath.empty()) {
-        problem = EnsureCertificate(options.keyFolder, options.hostName, options.address, options.certificatePath,
-            options.certificateKeyPath);
+    // encrypted. The options keep only what IT staff gave.
+    std::string certificate = options.certificatePath;
+    std::string certificateKey = options.certificateKeyPath;
+    if (!IsLoopbackAddress(options.address) && certificate.empty()) {
+        problem = EnsureCertificate(options.keyFolder, options.hostName, options.address, certificate, certificateKey);
         if (!problem.empty()) {
             PrintLine(problem);
             return kExitFailure;
         }
     }
-    const bool tls = !options.certificatePath.empty();
-    if (tls) {
-        PrintLine("HTTPS certificate " + options.certificatePath + ", SHA-256 fingerprint "
-            + CertificateFingerprint(options.certificatePath));
-    }
+    const bool tls = !certificate.empty();
+    if (tls)
+        PrintLine("HTTPS certificate " + certificate + ", SHA-256 fingerprint " + CertificateFingerprint(certificate));
     CTeacherAccounts accounts(options.usersPath);
     CPublishServer server(options, store, accounts);
-    if (!server.Start(options.certificatePath, options.certificateKeyPath, problem)) {
+    if (!server.Start(certificate, certificateKey, problem)) {
         PrintLine(problem);
         return kExitFailure;
     }

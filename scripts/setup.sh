@@ -24,6 +24,8 @@ packages=(
   # kestrel-publish: a JPEG's size from libjpeg-turbo's own header reader, before
   # libgd decodes any pixel (a size walk of our own can be fooled by fill bytes)
   libjpeg62-turbo-dev
+  # kestrel-publish: the page's requests and answers in JSON, read with limits
+  nlohmann-json3-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
   file scdoc
   # the package tests: lintian, the desktop entries, the metainfo, the service's

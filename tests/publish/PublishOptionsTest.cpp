@@ -36,6 +36,9 @@ TEST_F(PublishOptionsTest, ByDefaultOnlyThisMachineReachesThePage)
     EXPECT_EQ(m_options.onAirFolder, "");
     EXPECT_EQ(m_options.usersPath, "/etc/kestrel/publish-users");
     EXPECT_TRUE(m_options.certificatePath.empty());
+    const std::string pictures = DefaultPictureUrl();
+    EXPECT_EQ(pictures.rfind("http://", 0), 0u) << pictures;
+    EXPECT_EQ(pictures.substr(pictures.size() - 15), ":8080/pictures/");
 }
 
 TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
