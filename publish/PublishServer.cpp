@@ -137,10 +137,13 @@ bool CPublishServer::HostAllowed(const HttpRequest& request) const
 {
     const std::string_view host = request.Header("Host");
     const std::string port = ":" + std::to_string(m_options.port);
-    if (host == m_options.hostName || host == m_options.hostName + port)
+    const auto names = [&](const std::string& name) { return host == name || host == name + port; };
+    // The name browsers use, and the address the page listens on, which its
+    // own certificate names too; a foreign name that resolves here (DNS
+    // rebinding) is neither.
+    if (names(m_options.hostName) || (m_options.address != "0.0.0.0" && names(m_options.address)))
         return true;
-    return IsLoopbackAddress(m_options.address)
-        && (host == "localhost" || host == "localhost" + port || host == m_options.address + port);
+    return IsLoopbackAddress(m_options.address) && names("localhost");
 }
 
 std::string CPublishServer::CookieFor(const std::string& id) const
