@@ -116,6 +116,9 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--gen-key"}, "--gen-key needs a value"},
         {{"--listen", "--published", "p.ini"}, "--listen only listens"},
         {{"--published="}, "--published needs a file name"},
+        {{"--on-air=", "c.ini"}, "--on-air needs a folder"},
+        {{"--serve", "d", "--on-air", "o"}, "--on-air tells what is announced"},
+        {{"--listen", "--on-air", "o"}, "--on-air tells what is announced"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));
