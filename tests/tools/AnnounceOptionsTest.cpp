@@ -112,13 +112,13 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--group", "239.255.90.0", "c.ini"}, "--group is for --listen"},
         {{"--listen", "--key", "k"}, "--listen only listens"},
         {{"--trust", "keys", "c.ini"}, "--trust goes with --listen"},
+        {{"--on-air=", "c.ini"}, "--on-air needs a folder"},
+        {{"--serve", "d", "--on-air", "o"}, "--on-air tells what is announced"},
+        {{"--listen", "--on-air", "o"}, "--on-air tells what is announced"},
         {{"--key=", "c.ini"}, "--key needs a file name"},
         {{"--gen-key"}, "--gen-key needs a value"},
         {{"--listen", "--published", "p.ini"}, "--listen only listens"},
         {{"--published="}, "--published needs a file name"},
-        {{"--on-air=", "c.ini"}, "--on-air needs a folder"},
-        {{"--serve", "d", "--on-air", "o"}, "--on-air tells what is announced"},
-        {{"--listen", "--on-air", "o"}, "--on-air tells what is announced"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));
