@@ -72,6 +72,8 @@ boot() {
   fi
 }
 power_off() {
+  { echo "-- the services' journal of this boot"; inside "journalctl -b --no-pager -u kestrel-announce -u kestrel-publish"; } \
+    >>"$log" 2>&1 || true
   inside "systemctl poweroff" >/dev/null 2>&1 || true
   for _ in $(seq 120); do
     kill -0 "$nspawn_pid" 2>/dev/null || { wait "$nspawn_pid" 2>/dev/null || true; nspawn_pid=; return 0; }
@@ -91,20 +93,22 @@ say "packages from $build"
 rm -rf "$place/debs"
 cpack --config "$build/CPackConfig.cmake" -B "$place/debs" >>"$log" 2>&1 || { failed "cpack"; exit 1; }
 
-# A fresh copy of the machine with what the packages depend on installed,
-# fetched while the copy can still reach the mirror: the purge at the end
-# then leaves the machine as the install found it.
+# What the packages depend on goes into the kept root, fetched while it can
+# reach the mirror (only what is new after the first run); the machine is a
+# fresh copy of it, so the purge at the end leaves it as the install found it.
+rm -rf "$base/root/debs"
+mkdir -p "$base/root/debs"
+cp "$place"/debs/*.deb "$base/root/debs/"
+cp /etc/resolv.conf "$base/etc/resolv.conf"
+chroot "$base" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive bash -c \
+  "apt-get update -q && apt-get install -y -q ${base_packages//,/ } && apt-get install -y -q --download-only /root/debs/*.deb \
+   && needed=\$(ls /var/cache/apt/archives/*.deb 2>/dev/null | grep -v '/kestrel' || true) \
+   && if [ -n \"\$needed\" ]; then apt-get install -y -q \$needed; fi \
+   && apt-get clean" >>"$log" 2>&1 || { failed "installing the packages' dependencies"; exit 1; }
 rm -rf "$machine"
 mkdir -p "$machine"
 cp -a "$base" "$machine/root"
-mkdir -p "$machine/root/root/debs"
-cp "$place"/debs/*.deb "$machine/root/root/debs/"
 cp "$top/demo/pictures/kexue-hot.bmp" "$machine/root/root/picture.bmp"
-cp /etc/resolv.conf "$machine/root/etc/resolv.conf"
-chroot "$machine/root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive bash -c \
-  "apt-get update -q && apt-get install -y -q ${base_packages//,/ } && apt-get clean \
-   && apt-get install -y -q --download-only /root/debs/*.deb && apt-get install -y -q /var/cache/apt/archives/*.deb" \
-  >>"$log" 2>&1 || { failed "installing the packages' dependencies"; exit 1; }
 # What a purge must leave as it found it.
 list_files='find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /var/tmp -o -path /var/cache \
   -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log -o -path /root -o -path /etc/ld.so.cache \
@@ -115,7 +119,7 @@ boot
 inside "$list_files" >"$place/files-before"
 
 say "== install (README: On the one machine that announces; The teachers' publishing page)"
-check "apt install the three packages, without the network" \
+check "apt install the three packages" \
   "DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./debs/kestrel_*.deb ./debs/kestrel-announce_*.deb ./debs/kestrel-publish_*.deb"
 check "both services are off until enabled" \
   "! systemctl is-enabled kestrel-announce && ! systemctl is-enabled kestrel-publish"
@@ -159,7 +163,18 @@ check "/run/kestrel says what is on the air" \
 check "the page's key is not in the folder the announcer reaches" "! find /var/lib/private/kestrel -name '*.key' | grep -q ."
 
 say "== open the page to the network (README: Opening the page to the school network)"
-check "an address on the machine" "ip address add $address/32 dev lo"
+# The machine's address, brought up with its network at every boot.
+check "an address on the machine" "cat > /etc/systemd/system/check-address.service <<'EOF'
+[Unit]
+Before=network-online.target
+[Service]
+Type=oneshot
+RemainAfterExit=yes
+ExecStart=/sbin/ip address add $address/32 dev lo
+[Install]
+WantedBy=network-online.target
+EOF
+systemctl enable --now check-address"
 inside "echo 'KESTREL_PUBLISH_OPTIONS=\"--address $address --host-name announcer.school.lan --picture-url http://$address:8080/pictures/\"' > /etc/default/kestrel-publish"
 check "the page restarts over HTTPS" "systemctl restart kestrel-publish && timeout 20 sh -c 'until journalctl -u kestrel-publish | grep -q fingerprint; do sleep 0.5; done'"
 check "https://ADDRESS:8443/ is answered with a certificate that names the address" \
@@ -171,6 +186,8 @@ say "== reboot"
 power_off
 boot
 check "both services run again" "systemctl is-active kestrel-announce kestrel-publish"
+check "the page answers on the network again" \
+  "crt=\$(find /var/lib/private/kestrel-publish -name '*.crt' | head -1) && timeout 20 sh -c \"until curl -sf --cacert \$crt https://$address:8443/ >/dev/null; do sleep 0.5; done\""
 check "the published catalogue is on the air again" \
   "timeout 20 sh -c 'until journalctl -b -u kestrel-announce | grep -q \"on the air: /var/lib/kestrel/catalogue.ini (the published catalogue)\"; do sleep 0.5; done'"
 check "once: no other file is said to be on the air at boot" \
@@ -187,6 +204,7 @@ check "the page's state is gone" "[ ! -e /var/lib/private/kestrel-publish ] && [
 
 say "== purge the rest"
 check "apt purge kestrel kestrel-announce" "DEBIAN_FRONTEND=noninteractive apt-get purge -y -q kestrel kestrel-announce"
+inside "systemctl disable --now check-address && rm /etc/systemd/system/check-address.service" >>"$log" 2>&1 || true
 inside "$list_files" >"$place/files-after"
 left=$(comm -13 "$place/files-before" "$place/files-after")
 if [ "$left" = "$(printf '%s\n' /etc/credstore /etc/credstore/kestrel-announce.key)" ]; then
