@@ -6,16 +6,14 @@
 #include "channel/TrustedKeys.h"
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
+#include "tools/AnnouncedFiles.h"
 #include "tools/AnnouncementListener.h"
-#include "tools/CatalogueWatcher.h"
-#include "tools/OnAirFolder.h"
 #include "tools/RecordBroadcaster.h"
 #include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -24,110 +22,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-// "4 links and the home page"
-std::string Holding(const AnnouncedRecords& records)
-{
-    int links = 0;
-    bool home = false;
-    for (int i = 0; i < records.count; ++i) {
-        if (IsHomeRecord(records.records[i]))
-            home = true;
-        else
-            ++links;
-    }
-    return std::to_string(links) + (links == 1 ? " link" : " links") + (home ? " and the home page" : "");
-}
-
-// The file IT staff keep and the one the teachers publish, which stands in
-// for it while it exists and holds a valid catalogue. The journal says at
-// every change which of them is on the air and what it holds; the on-air
-// folder, when there is one, says the same to the publishing page.
-class CAnnouncedFiles {
-public:
-    explicit CAnnouncedFiles(const AnnounceOptions& options)
-        : m_own(options.cataloguePath)
-        , m_published(options.publishedPath, CCatalogueWatcher::WhenMissing::ForgetIt)
-        , m_onAirFolder(options.onAirFolder)
-    {
-    }
-
-    // Reads what changed and reports it; the catalogue to send, or null
-    // while none is valid.
-    const AnnouncedRecords* Poll()
-    {
-        using Change = CCatalogueWatcher::Change;
-        const Change own = Read(m_own, false);
-        const Change published = Read(m_published, true);
-        const bool publishedStandsIn = m_published.FileExists() && m_published.HasCatalogue();
-        const CCatalogueWatcher& source = publishedStandsIn ? m_published : m_own;
-        if (publishedStandsIn && own == Change::Loaded) {
-            PrintLine(m_own.Path() + ": " + Holding(m_own.Catalogue()) + ", valid; not on the air while "
-                + m_published.Path() + " is");
-        }
-        // Written before it is told, so that what the journal says is there to read.
-        OnAir onAir;
-        if (source.HasCatalogue()) {
-            onAir.source = source.Path();
-            onAir.text = source.Text();
-        }
-        if (m_published.FileExists())
-            onAir.refused = m_published.Problem();
-        WriteOnAir(onAir);
-        const std::string line = OnAirLine(source);
-        if (line != m_reportedLine || source.Text() != m_reportedText)
-            PrintLine(line);
-        else if (source.HasCatalogue() && (publishedStandsIn ? published : own) == Change::Refused)
-            PrintLine("still announcing the last valid catalogue");
-        m_reportedLine = line;
-        m_reportedText = source.Text();
-        return source.HasCatalogue() ? &source.Catalogue() : nullptr;
-    }
-
-private:
-    // A refusal is reported, but a published file that is missing is no
-    // fault: nothing has been published yet, or IT staff took it away to go
-    // back to their own file.
-    static CCatalogueWatcher::Change Read(CCatalogueWatcher& watcher, bool missingIsQuiet)
-    {
-        if (watcher.Path().empty())
-            return CCatalogueWatcher::Change::None;
-        const CCatalogueWatcher::Change change = watcher.Poll();
-        if (change == CCatalogueWatcher::Change::Refused && !(missingIsQuiet && !watcher.FileExists()))
-            PrintLine(watcher.Problem());
-        return change;
-    }
-
-    std::string OnAirLine(const CCatalogueWatcher& source) const
-    {
-        if (!source.HasCatalogue())
-            return "nothing is announced until the catalogue is valid";
-        std::string line = "on the air: " + source.Path();
-        if (&source == &m_published)
-            line += " (the published catalogue)";
-        else if (!m_published.Path().empty())
-            line += m_published.FileExists() ? " (the published file was refused)" : " (nothing is published)";
-        return line + ": announcing " + Holding(source.Catalogue());
-    }
-
-    void WriteOnAir(const OnAir& onAir)
-    {
-        if (m_onAirFolder.Folder().empty())
-            return;
-        const int error = m_onAirFolder.Show(onAir);
-        // A folder that cannot be written would repeat its error at every interval.
-        if (error != 0 && error != m_onAirError)
-            PrintLine("cannot write what is on the air into " + m_onAirFolder.Folder() + ": " + std::strerror(error));
-        m_onAirError = error;
-    }
-
-    CCatalogueWatcher m_own;
-    CCatalogueWatcher m_published;
-    COnAirFolder m_onAirFolder;
-    std::string m_reportedLine;
-    std::string m_reportedText;
-    int m_onAirError = 0;
-};
 
 // Announces the catalogue at every interval, following the file's edits,
 // until stopped (or once). Nothing goes out before the file is valid.
