@@ -7,11 +7,12 @@
 # then the rest (nothing is left but the signing key, which is retired).
 #   sudo ./scripts/check-deployment.sh [BUILD_DIR]
 # The machine is a Debian 12 minbase root with systemd, made once with
-# debootstrap in KESTREL_BOOT_DIR (default /var/tmp/kestrel-boot/base) and
-# copied afresh for every run; it boots with systemd-nspawn on a private
-# network (loopback only), which works also where the host runs no systemd.
-# The packages' dependencies come from Debian's mirror into the copy's apt
-# cache before it boots. Every wait is bounded; a run takes a few minutes.
+# debootstrap in KESTREL_BOOT_DIR/base (default /var/tmp/kestrel-boot), which
+# keeps the packages' dependencies from Debian's mirror too; every run boots
+# a fresh copy of it with systemd-nspawn on a private network (loopback
+# only), which works also where the host runs no systemd. Every step and
+# request is bounded in time; a run takes a few minutes once the root is
+# made. What each step printed is in KESTREL_BOOT_DIR/check.log.
 # Not part of CI: it needs root, the mirror and time.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,7 +40,7 @@ failed() { say "FAILED: $*"; failures=$((failures + 1)); }
 
 nspawn_pid= init_pid=
 inside() {
-  nsenter -t "$init_pid" -m -u -i -n -p -- /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+  timeout 300 nsenter -t "$init_pid" -m -u -i -n -p -- /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
     HOME=/root bash -c "cd /root && $1"
 }
 # Checks a command run inside the machine; its output goes to the log.
@@ -110,6 +111,7 @@ rm -rf "$machine"
 mkdir -p "$machine"
 cp -a "$base" "$machine/root"
 cp "$top/demo/pictures/kexue-hot.bmp" "$machine/root/root/picture.bmp"
+echo "max-time = 10" >"$machine/root/root/.curlrc"
 # What a purge must leave as it found it.
 list_files='find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /var/tmp -o -path /var/cache \
   -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log -o -path /root -o -path /etc/ld.so.cache \
