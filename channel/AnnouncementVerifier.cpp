@@ -144,6 +144,7 @@ bool CAnnouncementVerifier::Admit(const FrameView& frame, std::uint32_t source, 
         reason = DropReason::BadSignature;
         return false;
     }
+    m_budget.Verified(source, nowMs);
     NameCounter& entry = known >= 0 ? m_names[known] : m_names[m_nameCount++];
     entry.key = key;
     entry.name = name;

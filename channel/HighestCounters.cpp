@@ -2,6 +2,7 @@
 
 #include "base/WholeFile.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -44,8 +45,11 @@ void LoadHighestCounters(const std::string& path, CAnnouncementVerifier& verifie
             continue;
         const std::string digits = line.substr(space + 1);
         char* stop = nullptr;
+        errno = 0;
         const unsigned long long counter = std::strtoull(digits.c_str(), &stop, 10);
-        if (!digits.empty() && digits[0] >= '0' && digits[0] <= '9' && *stop == '\0')
+        // A number past the largest would be taken as the largest, and no
+        // frame would ever count again.
+        if (!digits.empty() && digits[0] >= '0' && digits[0] <= '9' && *stop == '\0' && errno != ERANGE)
             verifier.RestoreHighest(id, counter);
     }
 }

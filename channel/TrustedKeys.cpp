@@ -99,7 +99,12 @@ TrustedKeysRead ReadTrustedKeys(const std::string& path)
     case WholeFileRead::State::Failed:
         return Refuse(read, Fault::Unreadable, path, std::string("cannot be read: ") + std::strerror(file.error));
     }
+    return ParseTrustedKeys(text, path);
+}
 
+TrustedKeysRead ParseTrustedKeys(std::string_view text, const std::string& path)
+{
+    TrustedKeysRead read;
     std::string_view rest = text;
     for (int lineNumber = 1; !rest.empty(); ++lineNumber) {
         const std::size_t end = std::min(rest.find('\n'), rest.size());
@@ -109,19 +114,19 @@ TrustedKeysRead ReadTrustedKeys(const std::string& path)
             continue;
         TrustedKey key;
         std::string problem = ParseKeyLine(line, key);
-        if (problem.empty() && read.keys.size() >= kMaxTrustedKeys)
+        // A key named again is trusted already, however many came before.
+        const bool known = problem.empty()
+            && std::any_of(read.keys.begin(), read.keys.end(),
+                           [&key](const TrustedKey& other) { return other.publicKey == key.publicKey; });
+        if (problem.empty() && !known && read.keys.size() >= kMaxTrustedKeys)
             problem = "more than " + std::to_string(kMaxTrustedKeys) + " keys";
-        if (!problem.empty()) {
+        if (!problem.empty())
             read.lineProblems.push_back(path + ":" + std::to_string(lineNumber) + ": " + problem);
-            continue;
-        }
-        const bool known = std::any_of(read.keys.begin(), read.keys.end(),
-                                       [&key](const TrustedKey& other) { return other.publicKey == key.publicKey; });
-        if (!known)
+        else if (!known)
             read.keys.push_back(key);
     }
     if (read.keys.empty())
-        return Refuse(read, Fault::NoValidKey, path, "holds no valid key");
+        return Refuse(read, TrustedKeysRead::Fault::NoValidKey, path, "holds no valid key");
     return read;
 }
 

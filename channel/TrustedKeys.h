@@ -3,6 +3,7 @@
 #include "channel/SignedLinkRecordFrame.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
@@ -42,5 +43,9 @@ std::string TrustedKeyLine(const PublicKey& publicKey, const std::string& commen
 // Reads the file. Any fault leaves `keys` empty: a configured file that
 // cannot be trusted means no frame is accepted, never that every frame is.
 TrustedKeysRead ReadTrustedKeys(const std::string& path);
+
+// The keys of a trusted-keys file's text, as ReadTrustedKeys takes them
+// once the file itself passed; `path` only names the file in the problems.
+TrustedKeysRead ParseTrustedKeys(std::string_view text, const std::string& path);
 
 } // namespace kestrel

@@ -8,6 +8,7 @@
 #include "base/LinkRecord.h"
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
+#include "channel/TrustedKeys.h"
 #include "config/SettingsKeys.h"
 #include "fuzz/DatagramScript.h"
 #include "fuzz/RecordScript.h"
@@ -294,6 +295,27 @@ void WriteUrlSeeds()
     seed("encoding-too-long", tooLong);
 }
 
+// Trusted-keys files: the text alone.
+void WriteTrustedKeysSeeds()
+{
+    const char* target = "trusted_keys_fuzz";
+    const auto line = [](unsigned char fill, const std::string& comment) {
+        unsigned char seed[kestrel::kSecretSeedSize];
+        std::memset(seed, fill, sizeof seed);
+        kestrel::SigningKey key;
+        kestrel::SigningKeyFromSeed(seed, key);
+        return kestrel::TrustedKeyLine(key.publicKey, comment);
+    };
+    const auto seed = [target](const char* name, const std::string& text) { WriteSeed(target, name, Bytes(text.begin(), text.end())); };
+    seed("one-key", line(1, "teacher room 1") + "\n");
+    seed("comments-blanks-and-two-keys", "# announcers\n\n" + line(1, "") + "\n\t " + line(2, "room 2") + " \r\n" + line(1, "again"));
+    seed("bad-lines", "rsa AAAA\ned25519 not-base64\ned25519\n" + line(3, "").substr(0, 40) + "\n");
+    std::string many;
+    for (unsigned char fill = 1; fill <= 17; ++fill)
+        many += line(fill, "") + "\n";
+    seed("seventeen-keys", many + line(1, "known already") + "\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -307,5 +329,6 @@ int main(int argc, char** argv)
     WriteLinkRecordSeeds();
     WriteProfileSeeds();
     WriteUrlSeeds();
+    WriteTrustedKeysSeeds();
     return 0;
 }

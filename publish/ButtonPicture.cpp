@@ -2,8 +2,12 @@
 
 #include <gd.h>
 #include <algorithm>
+#include <csetjmp>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
 #include <memory>
 
 namespace kestrel {
@@ -35,44 +39,130 @@ Format Sniff(std::string_view bytes)
     return Format::Unknown;
 }
 
-// The picture's size as its header states it; false when it cannot be told.
-bool StatedSize(std::string_view bytes, Format format, long long& width, long long& height)
+bool FitsTheBound(long long width, long long height)
 {
-    const auto big16 = [&](std::size_t i) { return (Byte(bytes, i) << 8) | Byte(bytes, i + 1); };
-    const auto little32 = [&](std::size_t i) {
-        return static_cast<std::int32_t>(Byte(bytes, i) | (Byte(bytes, i + 1) << 8) | (Byte(bytes, i + 2) << 16)
-            | (Byte(bytes, i + 3) << 24));
+    return width > 0 && height > 0 && width <= kLongestSide && height <= kLongestSide && width * height <= kMostPixels;
+}
+
+unsigned Little16(std::string_view bytes, std::size_t i)
+{
+    return Byte(bytes, i) | (Byte(bytes, i + 1) << 8);
+}
+
+long long Little32(std::string_view bytes, std::size_t i)
+{
+    return static_cast<std::int32_t>(Little16(bytes, i) | (Little16(bytes, i + 2) << 16));
+}
+
+// libjpeg reads any number of scans, each over the whole picture: a few
+// thousand tiny ones keep its decoder busy for minutes. Far more than any
+// encoder writes.
+constexpr std::size_t kMostJpegScans = 100;
+
+// Every scan starts with the bytes FF DA, which coded data never holds (an
+// FF there is followed by 00), so this count is never short.
+std::size_t JpegScans(std::string_view bytes)
+{
+    std::size_t scans = 0;
+    for (std::size_t at = bytes.find("\xFF\xDA"); at != std::string_view::npos; at = bytes.find("\xFF\xDA", at + 2))
+        ++scans;
+    return scans;
+}
+
+// libjpeg's faults leave through this jump instead of exit(), and its
+// messages are dropped instead of printed.
+struct JpegErrors {
+    jpeg_error_mgr manager; // first, as libjpeg hands back a pointer to it
+    std::jmp_buf leave;
+};
+
+[[noreturn]] void LeaveJpeg(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->leave, 1);
+}
+
+void DropJpegMessage(j_common_ptr) {}
+
+// The size libjpeg's own header reader finds, which is what its decoder
+// will use: a walk of our own could be led elsewhere by fill bytes.
+// Only plain C objects live here, as a long jump runs no destructor.
+bool JpegFits(std::string_view bytes)
+{
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = LeaveJpeg;
+    errors.manager.output_message = DropJpegMessage;
+    if (setjmp(errors.leave)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    const bool fits = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK
+        && FitsTheBound(info.image_width, info.image_height);
+    jpeg_destroy_decompress(&info);
+    return fits;
+}
+
+std::size_t GifColourTableBytes(unsigned flags)
+{
+    return (flags & 0x80) ? 3u << ((flags & 7) + 1) : 0;
+}
+
+// libgd makes a frame as large as its image descriptor says, whatever the
+// screen's size, so every descriptor is checked. The walk reads blocks as
+// libgd does, skipping a stray byte as it does; each step moves on at least
+// one byte, so it ends within the upload.
+bool GifFits(std::string_view bytes)
+{
+    if (bytes.size() < 13 || !FitsTheBound(Little16(bytes, 6), Little16(bytes, 8)))
+        return false;
+    std::size_t at = 13 + GifColourTableBytes(Byte(bytes, 10));
+    while (at < bytes.size()) {
+        const unsigned block = Byte(bytes, at);
+        if (block == 0x3B) // the trailer
+            return true;
+        if (block == 0x2C) { // an image: its descriptor, colours and code size
+            if (!FitsTheBound(Little16(bytes, at + 5), Little16(bytes, at + 7)))
+                return false;
+            at += 11 + GifColourTableBytes(Byte(bytes, at + 9));
+        } else if (block == 0x21) { // an extension and its label
+            at += 2;
+        } else {
+            ++at;
+            continue;
+        }
+        // The data's sub-blocks, each led by its length, up to an empty one.
+        while (at < bytes.size() && Byte(bytes, at) != 0)
+            at += 1 + Byte(bytes, at);
+        ++at;
+    }
+    return true;
+}
+
+// Every format's size as its decoder will see it, against the same bound.
+bool SizeFits(std::string_view bytes, Format format)
+{
+    const auto big32 = [&](std::size_t i) {
+        return (static_cast<long long>(Byte(bytes, i)) << 24) | (Byte(bytes, i + 1) << 16) | (Byte(bytes, i + 2) << 8)
+            | Byte(bytes, i + 3);
     };
     switch (format) {
     case Format::Png:
-        width = (static_cast<long long>(big16(16)) << 16) | big16(18);
-        height = (static_cast<long long>(big16(20)) << 16) | big16(22);
-        return bytes.size() >= 24;
+        return bytes.size() >= 24 && FitsTheBound(big32(16), big32(20));
     case Format::Gif:
-        width = Byte(bytes, 6) | (Byte(bytes, 7) << 8);
-        height = Byte(bytes, 8) | (Byte(bytes, 9) << 8);
-        return bytes.size() >= 10;
+        return GifFits(bytes);
     case Format::Bmp:
-        width = little32(18);
-        height = little32(22);
-        height = height < 0 ? -height : height;
-        return bytes.size() >= 26;
+        // OS/2's first header holds 16-bit sides; the others 32-bit ones,
+        // the height negative when the rows run top down.
+        if (Little32(bytes, 14) == 12)
+            return bytes.size() >= 26 && FitsTheBound(Little16(bytes, 18), Little16(bytes, 20));
+        return bytes.size() >= 26 && FitsTheBound(Little32(bytes, 18), std::llabs(Little32(bytes, 22)));
     case Format::Jpeg:
-        // The frame header (SOFn) carries the size; walk the segments to it.
-        for (std::size_t i = 2; i + 9 <= bytes.size();) {
-            if (Byte(bytes, i) != 0xFF)
-                return false;
-            const unsigned marker = Byte(bytes, i + 1);
-            if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-                height = big16(i + 5);
-                width = big16(i + 7);
-                return true;
-            }
-            i += 2 + big16(i + 2);
-        }
-        return false;
+        return JpegScans(bytes) <= kMostJpegScans && JpegFits(bytes);
     case Format::Unknown:
-        return false;
+        break;
     }
     return false;
 }
@@ -152,10 +242,7 @@ bool EncodeButtonPicture(std::string_view upload, std::string& bmp, std::string&
         problem = "只接受 PNG、JPEG、GIF 或 BMP 图片";
         return false;
     }
-    long long width = 0;
-    long long height = 0;
-    if (!StatedSize(upload, format, width, height) || width <= 0 || height <= 0 || width > kLongestSide
-        || height > kLongestSide || width * height > kMostPixels) {
+    if (!SizeFits(upload, format)) {
         problem = "图片无法读取，或超过 4096 × 4096 像素";
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -23,13 +24,20 @@ Options:
   --host-name NAME     the name or address browsers use to reach the page
                        (default: the --address); other Host headers are refused
   --state DIR          folder shared with the announcer (default /var/lib/kestrel)
+  --key-folder DIR     the page's own folder for the HTTPS certificate and key
+                       it makes, which the announcer must never serve
+                       (default /var/lib/kestrel-publish)
+  --on-air DIR         the announcer's --on-air folder, to show what it
+                       announces (default: none; then the published file,
+                       else the --catalogue)
   --users FILE         the teachers' accounts (default /etc/kestrel/publish-users)
   --catalogue FILE     the catalogue on the air before the first publish, which
                        the page starts from (default /etc/kestrel/catalogue.ini)
   --picture-url URL    where pupils fetch the uploaded pictures: the announcer's
-                       --serve of DIR/pictures (default http://HOSTNAME:8080/)
+                       --serve-at /pictures/=DIR/pictures
+                       (default http://HOSTNAME:8080/pictures/)
   --cert FILE          HTTPS certificate (PEM); without it one is made in
-                       DIR/tls on first start and its fingerprint printed
+                       the --key-folder on first start, its fingerprint printed
   --cert-key FILE      the certificate's private key (PEM)
   --idle-minutes N     sign a teacher out after N idle minutes (default 30)
   --add-user NAME      add a teacher (or set a new password), reading the
@@ -45,7 +53,8 @@ bool IsValueOption(std::string_view option)
 {
     return option == "--address" || option == "--port" || option == "--host-name" || option == "--state"
         || option == "--users" || option == "--catalogue" || option == "--picture-url" || option == "--cert" || option == "--cert-key"
-        || option == "--idle-minutes" || option == "--add-user" || option == "--remove-user";
+        || option == "--idle-minutes" || option == "--add-user" || option == "--remove-user"
+        || option == "--key-folder" || option == "--on-air";
 }
 
 bool ApplyOption(std::string_view option, const std::string& value, PublishOptions& options, std::string& error)
@@ -86,6 +95,10 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.hostName = value;
     } else if (option == "--state") {
         options.stateFolder = value;
+    } else if (option == "--key-folder") {
+        options.keyFolder = value;
+    } else if (option == "--on-air") {
+        options.onAirFolder = value;
     } else if (option == "--users") {
         options.usersPath = value;
     } else if (option == "--catalogue") {
@@ -99,6 +112,13 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
 }
 
 } // namespace
+
+std::string DefaultPictureUrl()
+{
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return "http://" + std::string(host) + ":8080/pictures/";
+}
 
 bool IsLoopbackAddress(const std::string& address)
 {

@@ -20,16 +20,21 @@ struct PublishOptions {
     std::string hostName;
     // Shared with the announcer: the published catalogue and its pictures.
     std::string stateFolder = "/var/lib/kestrel";
+    // The page's alone, for the certificate and key it makes: the state
+    // folder's files are all the announcer's to read and perhaps serve.
+    std::string keyFolder = "/var/lib/kestrel-publish";
+    // Where the announcer says what it announces; empty: no announcer tells.
+    std::string onAirFolder;
     std::string usersPath = "/etc/kestrel/publish-users";
     // IT staff's catalogue, on the air until the first publish: the page
     // starts from it, so a first publish does not lose its links.
     std::string cataloguePath = "/etc/kestrel/catalogue.ini";
     // Where pupils' browsers fetch the uploaded pictures: the announcer's
-    // --serve of the pictures folder. Empty: http://HOSTNAME:8080/.
+    // --serve-at /pictures/ of the pictures folder. Empty: DefaultPictureUrl().
     std::string pictureUrl;
-    // The certificate and its private key for HTTPS; when the page is open
-    // to the network and these are not given, a certificate is made in the
-    // state folder on first start.
+    // The certificate and its private key for HTTPS, as IT staff gave them;
+    // when the page is open to the network and these are not given, a
+    // certificate is made in the key folder on first start.
     std::string certificatePath;
     std::string certificateKeyPath;
     int idleMinutes = 30;
@@ -39,6 +44,9 @@ extern const char* const kPublishUsage;
 
 // Reads the command line. False with `error` set when it makes no sense.
 bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::string& error);
+
+// http://HOSTNAME:8080/pictures/, with this machine's name.
+std::string DefaultPictureUrl();
 
 // Loopback addresses keep the page on this machine, where plain HTTP is safe.
 bool IsLoopbackAddress(const std::string& address);

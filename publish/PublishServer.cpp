@@ -6,77 +6,60 @@
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
 
-#include <cerrno>
-#include <cstring>
-#include <httplib.h>
+#include <charconv>
+#include <nlohmann/json.hpp>
 #include <sodium.h>
 
 namespace kestrel {
 namespace {
 
 constexpr const char* kCookieName = "kestrel_session";
-// Far more than a catalogue holds, so that the catalogue rules name the limit.
-constexpr std::size_t kMostFormLinks = 64;
-// The whole edit of twenty links, or a picture, with room for the form.
-constexpr std::size_t kLargestRequest = kLargestUpload + (64 << 10);
+constexpr std::size_t kLargestPem = 1 << 16;
+// A name and a password, or a name of the store.
+constexpr std::size_t kLargestSmallRequest = 4 << 10;
+// Twenty links of the longest texts, every character escaped as \uXXXX.
+constexpr std::size_t kLargestEdit = 128 << 10;
+constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
+// The page's own copies of the pictures, for its preview.
+constexpr const char* kPicturesPath = "/pictures/";
 
-void SendJson(httplib::Response& response, int status, const std::string& json)
+// A password check and a picture to re-encode may take a while, so every
+// connection has a thread of its own and holds up no other teacher.
+HttpServerLimits PageLimits()
+{
+    HttpServerLimits limits;
+    limits.threads = 0;
+    limits.connectionsPerAddress = 16;
+    limits.connections = 512;
+    return limits;
+}
+
+void SendJson(HttpResponse& response, int status, const nlohmann::json& value)
 {
     response.status = status;
-    response.set_content(json, "application/json; charset=utf-8");
+    response.contentType = "application/json; charset=utf-8";
+    response.body = JsonAnswer(value);
 }
 
-void SendError(httplib::Response& response, int status, const std::string& text)
+void SendError(HttpResponse& response, int status, const std::string& text)
 {
-    SendJson(response, status, "{\"error\":" + JsonString(text) + "}");
+    SendJson(response, status, {{"error", text}});
 }
 
-std::string SessionCookie(const httplib::Request& request)
+std::string SessionCookie(const HttpRequest& request)
 {
-    const std::string cookies = request.get_header_value("Cookie");
+    const std::string_view cookies = request.Header("Cookie");
     const std::string key = std::string(kCookieName) + "=";
     for (std::size_t start = 0; start < cookies.size();) {
         while (start < cookies.size() && cookies[start] == ' ')
             ++start;
         std::size_t end = cookies.find(';', start);
-        end = end == std::string::npos ? cookies.size() : end;
+        end = end == std::string_view::npos ? cookies.size() : end;
         if (cookies.compare(start, key.size(), key) == 0)
-            return cookies.substr(start + key.size(), end - start - key.size());
+            return std::string(cookies.substr(start + key.size(), end - start - key.size()));
         start = end + 1;
     }
     return "";
-}
-
-// The edit as the page sends it: "home", then name, caption, url and
-// picture (and cool-picture) of each link numbered from 0 in toolbar order
-// ("name0", ...).
-// Numbered, as the form reader keeps only one of two equal fields.
-bool ReadEditForm(const httplib::Request& request, CatalogueEdit& edit, std::string& problem)
-{
-    edit.home = request.get_param_value("home");
-    for (std::size_t i = 0; request.has_param("name" + std::to_string(i)); ++i) {
-        if (i == kMostFormLinks) {
-            problem = "表单太大";
-            return false;
-        }
-        const std::string number = std::to_string(i);
-        edit.links.push_back({request.get_param_value("name" + number), request.get_param_value("caption" + number),
-            request.get_param_value("url" + number), request.get_param_value("picture" + number),
-            request.get_param_value("coolPicture" + number)});
-    }
-    return true;
-}
-
-std::string EditJson(const CatalogueEdit& edit)
-{
-    std::string json = "{\"home\":" + JsonString(edit.home) + ",\"links\":[";
-    for (std::size_t i = 0; i < edit.links.size(); ++i) {
-        const CatalogueEdit::Link& link = edit.links[i];
-        json += std::string(i ? "," : "") + "{\"name\":" + JsonString(link.name) + ",\"caption\":"
-            + JsonString(link.caption) + ",\"url\":" + JsonString(link.url) + ",\"picture\":"
-            + JsonString(link.picture) + ",\"coolPicture\":" + JsonString(link.coolPicture) + "}";
-    }
-    return json + "]}";
 }
 
 bool IsPictureFileName(const std::string& name)
@@ -90,10 +73,36 @@ bool IsPictureFileName(const std::string& name)
     return true;
 }
 
+const PageFile* FindPageFile(const std::string& path)
+{
+    for (const PageFile& file : PageFiles()) {
+        if (path == file.path)
+            return &file;
+    }
+    return nullptr;
+}
+
+bool StartsWith(std::string_view text, std::string_view start)
+{
+    return text.substr(0, start.size()) == start;
+}
+
 } // namespace
 
 CPublishServer::CPublishServer(const PublishOptions& options, CPublishStore& store, const CTeacherAccounts& accounts)
-    : m_options(options), m_store(store), m_accounts(accounts), m_sessions(std::chrono::minutes(options.idleMinutes))
+    : m_options(options), m_store(store), m_accounts(accounts), m_sessions(std::chrono::minutes(options.idleMinutes)),
+      m_server(
+          PageLimits(),
+          [this](const HttpRequest& head, std::size_t& largestBody, HttpResponse& refusal) {
+              return Admit(head, largestBody, refusal);
+          },
+          [this](const HttpRequest& request, HttpResponse& response) { Answer(request, response); },
+          [](const HttpRequest& request, int status) {
+              if (status >= 400 && status != 421) {
+                  PrintLine("publish: " + std::to_string(status) + " for " + request.Method() + " " + request.Path()
+                      + " from " + request.RemoteAddress());
+              }
+          })
 {
 }
 
@@ -105,43 +114,36 @@ CPublishServer::~CPublishServer()
 bool CPublishServer::Start(const std::string& certificatePath, const std::string& keyPath, std::string& error)
 {
     m_tls = !certificatePath.empty();
-    if (m_tls) {
-        auto server = std::make_unique<httplib::SSLServer>(certificatePath.c_str(), keyPath.c_str());
-        if (!server->is_valid()) {
-            error = "cannot use the certificate " + certificatePath + " with the key " + keyPath;
-            return false;
-        }
-        m_server = std::move(server);
-    } else {
-        m_server = std::make_unique<httplib::Server>();
-    }
-    Route();
-    errno = 0;
-    if (!m_server->bind_to_port(m_options.address, m_options.port)) {
-        error = "cannot listen on " + m_options.address + ":" + std::to_string(m_options.port)
-            + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    m_strictTransport = m_tls && certificatePath == m_options.certificatePath;
+    std::string certificate;
+    std::string key;
+    if (m_tls
+        && (ReadWholeFile(certificatePath, kLargestPem, certificate).state != WholeFileRead::State::Loaded
+            || ReadWholeFile(keyPath, kLargestPem, key).state != WholeFileRead::State::Loaded)) {
+        error = "cannot read the certificate " + certificatePath + " or its key " + keyPath;
         return false;
     }
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    return true;
+    const bool started = m_server.Start(m_options.address, m_options.port, error, certificate, key);
+    sodium_memzero(key.data(), key.size());
+    return started;
 }
 
 void CPublishServer::Stop()
 {
-    if (!m_thread.joinable())
-        return;
-    m_server->stop();
-    m_thread.join();
+    m_server.Stop();
 }
 
-bool CPublishServer::HostAllowed(const httplib::Request& request) const
+bool CPublishServer::HostAllowed(const HttpRequest& request) const
 {
-    const std::string host = request.get_header_value("Host");
+    const std::string_view host = request.Header("Host");
     const std::string port = ":" + std::to_string(m_options.port);
-    if (host == m_options.hostName || host == m_options.hostName + port)
+    const auto names = [&](const std::string& name) { return host == name || host == name + port; };
+    // The name browsers use, and the address the page listens on, which its
+    // own certificate names too; a foreign name that resolves here (DNS
+    // rebinding) is neither.
+    if (names(m_options.hostName) || (m_options.address != "0.0.0.0" && names(m_options.address)))
         return true;
-    return IsLoopbackAddress(m_options.address)
-        && (host == "localhost" || host == "localhost" + port || host == m_options.address + port);
+    return IsLoopbackAddress(m_options.address) && names("localhost");
 }
 
 std::string CPublishServer::CookieFor(const std::string& id) const
@@ -149,202 +151,242 @@ std::string CPublishServer::CookieFor(const std::string& id) const
     return std::string(kCookieName) + "=" + id + "; Path=/; HttpOnly; SameSite=Strict" + (m_tls ? "; Secure" : "");
 }
 
-bool CPublishServer::Authorise(const httplib::Request& request, httplib::Response& response, Need need,
-    CTeacherSessions::Session& session, std::string& sessionId)
+void CPublishServer::AddPageHeaders(HttpResponse& response) const
+{
+    response.headers.insert(response.headers.end(),
+        {
+            {"Content-Security-Policy",
+                "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+                "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"},
+            {"X-Frame-Options", "DENY"},
+            {"Referrer-Policy", "no-referrer"},
+            {"Cache-Control", "no-store"},
+        });
+    if (m_strictTransport)
+        response.headers.emplace_back("Strict-Transport-Security", "max-age=31536000");
+}
+
+int CPublishServer::Authorise(const HttpRequest& request, Need need, CTeacherSessions::Session& session,
+    std::string& problem)
 {
     // The page's own origin only: a form on another site cannot post here,
     // even if it learnt a token.
-    const std::string origin = (m_tls ? "https://" : "http://") + request.get_header_value("Host");
-    const bool sameOrigin = request.has_header("Origin") ? request.get_header_value("Origin") == origin
-                                                          : request.get_header_value("Sec-Fetch-Site") == "same-origin";
+    const std::string origin = (m_tls ? "https://" : "http://") + std::string(request.Header("Host"));
+    const bool sameOrigin = request.HasHeader("Origin") ? request.Header("Origin") == origin
+                                                         : request.Header("Sec-Fetch-Site") == "same-origin";
     if (!sameOrigin) {
-        SendError(response, 403, "请求不是来自发布页面");
-        return false;
+        problem = "请求不是来自发布页面";
+        return 403;
     }
-    sessionId = SessionCookie(request);
-    if (!m_sessions.Find(sessionId, session)) {
-        SendError(response, 401, "会话已过期，请重新登录");
-        return false;
+    const std::string_view token = request.Header("X-CSRF-Token");
+    if (need == Need::PreSignInToken) {
+        if (m_sessions.IsPreSignInToken(token))
+            return 0;
+        problem = "缺少或错误的安全令牌，请刷新页面";
+        return 403;
     }
-    const std::string token = request.get_header_value("X-CSRF-Token");
-    if (token.size() != session.csrf.size()
-        || sodium_memcmp(token.data(), session.csrf.data(), token.size()) != 0) {
-        SendError(response, 403, "缺少或错误的安全令牌，请刷新页面");
-        return false;
+    if (!m_sessions.Find(SessionCookie(request), session)) {
+        problem = "会话已过期，请重新登录";
+        return 401;
     }
-    if (need == Need::Teacher && session.user.empty()) {
-        SendError(response, 401, "请先登录");
-        return false;
+    if (token.size() != session.csrf.size() || sodium_memcmp(token.data(), session.csrf.data(), token.size()) != 0) {
+        problem = "缺少或错误的安全令牌，请刷新页面";
+        return 403;
     }
-    return true;
+    return 0;
 }
 
-std::string CPublishServer::StateJson(const CTeacherSessions::Session& session) const
+const CPublishServer::PostRoute* CPublishServer::FindPostRoute(const std::string& path)
 {
-    std::string json = "{\"csrf\":" + JsonString(session.csrf) + ",\"user\":" + JsonString(session.user);
-    if (session.user.empty())
-        return json + "}";
-    json += ",\"pictureUrl\":" + JsonString(m_options.pictureUrl) + ",\"published\":" + EditJson(m_store.Published());
-    json += ",\"sets\":[";
-    bool first = true;
-    for (const CPublishStore::LessonSet& set : m_store.Sets()) {
-        json += std::string(first ? "" : ",") + "{\"name\":" + JsonString(set.name) + ",\"edit\":" + EditJson(set.edit)
-            + "}";
-        first = false;
+    static const PostRoute routes[] = {
+        {"/api/sign-in", Need::PreSignInToken, false, kLargestSmallRequest},
+        {"/api/sign-out", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/picture", Need::Teacher, true, kLargestUpload},
+        {"/api/check", Need::Teacher, false, kLargestEdit},
+        {"/api/publish", Need::Teacher, false, kLargestEdit},
+        {"/api/save-set", Need::Teacher, false, kLargestEdit},
+        {"/api/publish-set", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/republish", Need::Teacher, false, kLargestSmallRequest},
+    };
+    for (const PostRoute& route : routes) {
+        if (path == route.path)
+            return &route;
     }
-    json += "],\"history\":[";
-    first = true;
-    for (const CPublishStore::Publish& publish : m_store.History()) {
-        json += std::string(first ? "" : ",") + "{\"id\":" + JsonString(publish.id) + ",\"user\":"
-            + JsonString(publish.user) + ",\"time\":" + std::to_string(publish.timeMs) + "}";
-        first = false;
-    }
-    return json + "]}";
+    return nullptr;
 }
 
-void CPublishServer::SendState(const httplib::Request& request, httplib::Response& response)
+bool CPublishServer::Admit(const HttpRequest& head, std::size_t& largestBody, HttpResponse& refusal)
+{
+    largestBody = 0;
+    const PostRoute* route = FindPostRoute(head.Path());
+    const std::string_view lengthText = head.Header("Content-Length");
+    std::size_t length = 0;
+    CTeacherSessions::Session session;
+    std::string problem;
+    if (!HostAllowed(head)) {
+        PrintLine("publish: refused the Host \"" + std::string(head.Header("Host")) + "\" from " + head.RemoteAddress());
+        SendError(refusal, 421, "未知的主机名");
+    } else if (head.Method() == "GET") {
+        return true;
+    } else if (head.Method() != "POST" || !route) {
+        SendError(refusal, 404, "没有这个网页");
+    } else if (const int status = Authorise(head, route->need, session, problem)) {
+        SendError(refusal, status, problem);
+    } else if (!StartsWith(head.Header("Content-Type"), route->picture ? "image/" : "application/json")) {
+        SendError(refusal, 415, route->picture ? "没有收到图片" : kBadRequest);
+    } else if (std::from_chars(lengthText.data(), lengthText.data() + lengthText.size(), length).ec == std::errc()
+        && length > route->largestBody) {
+        SendError(refusal, 413, route->picture ? "图片太大：最多 2 MB" : "内容太多");
+    } else {
+        largestBody = route->largestBody;
+        return true;
+    }
+    AddPageHeaders(refusal);
+    return false;
+}
+
+void CPublishServer::Answer(const HttpRequest& request, HttpResponse& response)
+{
+    if (request.Method() == "GET") {
+        AnswerGet(request, response);
+    } else if (const PostRoute* route = FindPostRoute(request.Path())) {
+        AnswerPost(*route, request, response);
+    } else {
+        SendError(response, 404, "没有这个网页");
+    }
+    AddPageHeaders(response);
+}
+
+void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& response)
+{
+    const std::string& path = request.Path();
+    if (const PageFile* file = FindPageFile(path)) {
+        response.contentType = file->type;
+        response.body = std::string(file->content);
+    } else if (StartsWith(path, kPicturesPath)) {
+        const std::string name = path.substr(std::char_traits<char>::length(kPicturesPath));
+        if (IsPictureFileName(name)
+            && ReadWholeFile(m_store.PicturesFolder() + "/" + name, 1 << 16, response.body).state
+                == WholeFileRead::State::Loaded) {
+            response.contentType = "image/bmp";
+        } else {
+            SendError(response, 404, "没有这个图片");
+        }
+    } else if (path == "/api/state") {
+        CTeacherSessions::Session session;
+        const bool signedIn = m_sessions.Find(SessionCookie(request), session);
+        SendJson(response, 200, State(signedIn ? &session : nullptr));
+    } else {
+        SendError(response, 404, "没有这个网页");
+    }
+}
+
+void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& request, HttpResponse& response)
 {
     CTeacherSessions::Session session;
-    const std::string id = SessionCookie(request);
-    if (!m_sessions.Find(id, session))
-        response.set_header("Set-Cookie", CookieFor(m_sessions.Start(session)));
-    SendJson(response, 200, StateJson(session));
-}
-
-void CPublishServer::SignIn(const httplib::Request& request, httplib::Response& response)
-{
-    CTeacherSessions::Session session;
-    std::string id;
-    if (!Authorise(request, response, Need::AnySession, session, id))
-        return;
-    if (!m_limiter.Allow(request.remote_addr)) {
-        SendError(response, 429, "登录尝试太频繁，请一分钟后再试");
+    std::string problem;
+    if (const int status = Authorise(request, route.need, session, problem)) {
+        SendError(response, status, problem);
         return;
     }
-    const std::string user = request.get_param_value("user");
+    const std::string path = request.Path();
+    if (route.need == Need::PreSignInToken) {
+        SignIn(request, response);
+    } else if (path == "/api/sign-out") {
+        m_sessions.End(SessionCookie(request));
+        response.headers.emplace_back("Set-Cookie", std::string(kCookieName) + "=; Path=/; Max-Age=0");
+        SendJson(response, 200, State(nullptr));
+    } else if (route.picture) {
+        std::string bmp;
+        std::string fileName;
+        if (!EncodeButtonPicture(request.Body(), bmp, problem) || !(problem = m_store.SavePicture(bmp, fileName)).empty())
+            SendError(response, 400, problem);
+        else
+            SendJson(response, 200, {{"picture", m_options.pictureUrl + fileName}});
+    } else {
+        Change(path.substr(5), session, request, response);
+    }
+}
+
+void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
+{
+    nlohmann::json form;
+    std::string user;
+    std::string password;
+    if (!ReadJsonObject(request.Body(), form) || !ReadJsonText(form, "user", user)
+        || !ReadJsonText(form, "password", password)) {
+        SendError(response, 400, kBadRequest);
+        return;
+    }
+    // Names no account can have share one entry of the limiter.
+    const std::string account = CTeacherAccounts::IsValidName(user) ? user : "?";
+    if (const int wait = m_limiter.SecondsToWait(request.RemoteAddress(), account)) {
+        SendError(response, 429, "登录尝试太频繁，请 " + std::to_string(wait) + " 秒后再试");
+        return;
+    }
     bool valid = false;
     {
         std::lock_guard<std::mutex> lock(m_verifyMutex);
-        valid = m_accounts.Verify(user, request.get_param_value("password"));
+        valid = m_accounts.Verify(user, password);
     }
+    sodium_memzero(password.data(), password.size());
+    m_limiter.Record(request.RemoteAddress(), account, valid);
     if (!valid) {
-        PrintLine("publish: refused sign-in as \"" + (CTeacherAccounts::IsValidName(user) ? user : "?") + "\" from "
-            + request.remote_addr);
+        PrintLine("publish: refused sign-in as \"" + account + "\" from " + request.RemoteAddress());
         SendError(response, 403, "用户名或密码错误");
         return;
     }
-    response.set_header("Set-Cookie", CookieFor(m_sessions.SignIn(id, user, session)));
-    PrintLine("publish: " + user + " signed in from " + request.remote_addr);
-    SendJson(response, 200, StateJson(session));
+    CTeacherSessions::Session session;
+    response.headers.emplace_back("Set-Cookie", CookieFor(m_sessions.SignIn(user, session)));
+    PrintLine("publish: " + user + " signed in from " + request.RemoteAddress());
+    SendJson(response, 200, State(&session));
 }
 
-void CPublishServer::UploadPicture(const httplib::Request& request, httplib::Response& response)
+// Every change of the catalogue: the page's edit, or a name in the store.
+void CPublishServer::Change(const std::string& action, const CTeacherSessions::Session& session,
+    const HttpRequest& request, HttpResponse& response)
 {
-    CTeacherSessions::Session session;
-    std::string id;
-    if (!Authorise(request, response, Need::Teacher, session, id))
-        return;
-    if (!request.has_file("picture")) {
-        SendError(response, 400, "没有收到图片");
-        return;
-    }
-    std::string bmp;
+    nlohmann::json form;
+    std::string name;
+    CatalogueEdit edit;
     std::string problem;
-    std::string fileName;
-    if (!EncodeButtonPicture(request.get_file_value("picture").content, bmp, problem)
-        || !(problem = m_store.SavePicture(bmp, fileName)).empty()) {
+    if (!ReadJsonObject(request.Body(), form)) {
+        problem = kBadRequest;
+    } else if (action == "publish-set" || action == "republish" || action == "save-set") {
+        if (!ReadJsonText(form, action == "republish" ? "id" : "set", name))
+            problem = kBadRequest;
+        else if (action == "publish-set")
+            problem = m_store.PublishSet(name, session.user);
+        else if (action == "republish")
+            problem = m_store.Republish(name, session.user);
+        else if (ReadEditJson(form, edit, problem))
+            problem = m_store.SaveSet(name, edit);
+    } else if (ReadEditJson(form, edit, problem)) {
+        problem = action == "check" ? CheckCatalogueEdit(edit) : m_store.PublishEdit(edit, session.user);
+    }
+    if (!problem.empty()) {
         SendError(response, 400, problem);
         return;
     }
-    SendJson(response, 200, "{\"picture\":" + JsonString(m_options.pictureUrl + fileName) + "}");
+    if (action != "check")
+        PrintLine("publish: " + session.user + " did " + action + " from " + request.RemoteAddress());
+    SendJson(response, 200, State(&session));
 }
 
-void CPublishServer::Route()
+nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) const
 {
-    httplib::Server& server = *m_server;
-    server.set_payload_max_length(kLargestRequest);
-    server.set_read_timeout(10, 0);
-    server.set_default_headers({
-        {"Content-Security-Policy",
-            "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
-            "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"},
-        {"X-Content-Type-Options", "nosniff"},
-        {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
-        {"Cache-Control", "no-store"},
-    });
-    server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (HostAllowed(request))
-            return httplib::Server::HandlerResponse::Unhandled;
-        PrintLine("publish: refused the Host \"" + request.get_header_value("Host") + "\" from " + request.remote_addr);
-        SendError(response, 421, "未知的主机名");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    for (const PageFile& file : PageFiles()) {
-        server.Get(file.path, [file](const httplib::Request&, httplib::Response& response) {
-            response.set_content(file.content.data(), file.content.size(), file.type);
-        });
-    }
-    server.Get(R"(/pictures/([0-9a-f]{32}\.bmp))", [this](const httplib::Request& request, httplib::Response& response) {
-        std::string bmp;
-        const std::string name = request.matches[1];
-        if (!IsPictureFileName(name) || ReadWholeFile(m_store.PicturesFolder() + "/" + name, 1 << 16, bmp).state
-                != WholeFileRead::State::Loaded) {
-            response.status = 404;
-            return;
-        }
-        response.set_content(bmp, "image/bmp");
-    });
-    server.Get("/api/state", [this](const httplib::Request& request, httplib::Response& response) {
-        SendState(request, response);
-    });
-    server.Post("/api/sign-in", [this](const httplib::Request& request, httplib::Response& response) {
-        SignIn(request, response);
-    });
-    server.Post("/api/sign-out", [this](const httplib::Request& request, httplib::Response& response) {
-        CTeacherSessions::Session session;
-        std::string id;
-        if (!Authorise(request, response, Need::AnySession, session, id))
-            return;
-        m_sessions.End(id);
-        SendState(httplib::Request(), response);
-    });
-    server.Post("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
-        UploadPicture(request, response);
-    });
-    // Every change of the catalogue: the form's edit, or a name in the store.
-    server.Post(R"(/api/(check|publish|save-set|publish-set|republish))",
-        [this](const httplib::Request& request, httplib::Response& response) {
-            CTeacherSessions::Session session;
-            std::string id;
-            if (!Authorise(request, response, Need::Teacher, session, id))
-                return;
-            const std::string action = request.matches[1];
-            CatalogueEdit edit;
-            std::string problem;
-            if (action == "publish-set") {
-                problem = m_store.PublishSet(request.get_param_value("set"), session.user);
-            } else if (action == "republish") {
-                problem = m_store.Republish(request.get_param_value("id"), session.user);
-            } else if (ReadEditForm(request, edit, problem)) {
-                problem = action == "check"     ? CheckCatalogueEdit(edit)
-                    : action == "publish"       ? m_store.PublishEdit(edit, session.user)
-                                                : m_store.SaveSet(request.get_param_value("set"), edit);
-            }
-            if (!problem.empty()) {
-                SendError(response, 400, problem);
-                return;
-            }
-            if (action != "check")
-                PrintLine("publish: " + session.user + " did " + action + " from " + request.remote_addr);
-            SendJson(response, 200, StateJson(session));
-        });
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (response.status >= 400 && response.status != 421) {
-            PrintLine("publish: " + std::to_string(response.status) + " for " + request.method + " " + request.path
-                + " from " + request.remote_addr);
-        }
-    });
+    if (!session)
+        return {{"csrf", m_sessions.PreSignInToken()}, {"user", ""}};
+    nlohmann::json sets = nlohmann::json::array();
+    for (const CPublishStore::LessonSet& set : m_store.Sets())
+        sets.push_back({{"name", set.name}, {"edit", EditJson(set.edit)}});
+    nlohmann::json history = nlohmann::json::array();
+    for (const CPublishStore::Publish& publish : m_store.History())
+        history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}});
+    const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
+    return {{"csrf", session->csrf}, {"user", session->user}, {"pictureUrl", m_options.pictureUrl},
+        {"published", EditJson(onAir.edit)}, {"refusal", onAir.refusal}, {"sets", std::move(sets)},
+        {"history", std::move(history)}};
 }
 
 } // namespace kestrel

@@ -5,24 +5,20 @@
 #include "publish/SignInLimiter.h"
 #include "publish/TeacherAccounts.h"
 #include "publish/TeacherSessions.h"
+#include "tools/HttpServer.h"
 
-#include <memory>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
-#include <thread>
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}
 
 namespace kestrel {
 
 // The publishing page and the requests behind it. Every request must name
 // the configured host; every POST must come from the page's own origin and
-// carry its session's CSRF token; everything but the sign-in needs a
-// signed-in teacher. Runs on its own threads until stopped.
+// carry a CSRF token: the pre-sign-in token to sign in, its session's token
+// for everything else, which needs a signed-in teacher. All of it is
+// checked on the request's head, before a byte of its body is read, and
+// each kind of request may then send only as much body as it needs.
 class CPublishServer {
 public:
     CPublishServer(const PublishOptions& options, CPublishStore& store, const CTeacherAccounts& accounts);
@@ -31,21 +27,36 @@ public:
     CPublishServer& operator=(const CPublishServer&) = delete;
 
     // Listens over HTTPS when certificate files are given, else over HTTP.
+    // Browsers are told to insist on HTTPS (HSTS) only when the certificate
+    // is the options' own, which IT staff gave: a certificate the page made
+    // may be made anew, and must not lock the teachers out.
     bool Start(const std::string& certificatePath, const std::string& keyPath, std::string& error);
     void Stop();
 
 private:
-    enum class Need { AnySession, Teacher };
+    enum class Need { PreSignInToken, Teacher };
+    // A POST: what it needs before its body is read, and its body.
+    struct PostRoute {
+        const char* path;
+        Need need;
+        bool picture; // else JSON
+        std::size_t largestBody;
+    };
+    static const PostRoute* FindPostRoute(const std::string& path);
 
-    void Route();
-    bool HostAllowed(const httplib::Request& request) const;
-    bool Authorise(const httplib::Request& request, httplib::Response& response, Need need,
-        CTeacherSessions::Session& session, std::string& sessionId);
-    void SendState(const httplib::Request& request, httplib::Response& response);
-    void SignIn(const httplib::Request& request, httplib::Response& response);
-    void UploadPicture(const httplib::Request& request, httplib::Response& response);
-    std::string StateJson(const CTeacherSessions::Session& session) const;
+    bool Admit(const HttpRequest& head, std::size_t& largestBody, HttpResponse& refusal);
+    void Answer(const HttpRequest& request, HttpResponse& response);
+    bool HostAllowed(const HttpRequest& request) const;
+    // 0 when the request may go on, else the status to refuse it with.
+    int Authorise(const HttpRequest& request, Need need, CTeacherSessions::Session& session, std::string& problem);
+    void AnswerGet(const HttpRequest& request, HttpResponse& response);
+    void AnswerPost(const PostRoute& route, const HttpRequest& request, HttpResponse& response);
+    void SignIn(const HttpRequest& request, HttpResponse& response);
+    void Change(const std::string& action, const CTeacherSessions::Session& session, const HttpRequest& request,
+        HttpResponse& response);
+    nlohmann::json State(const CTeacherSessions::Session* session) const;
     std::string CookieFor(const std::string& id) const;
+    void AddPageHeaders(HttpResponse& response) const;
 
     PublishOptions m_options;
     CPublishStore& m_store;
@@ -55,8 +66,8 @@ private:
     // Each check of a password takes argon2id's memory; one at a time.
     std::mutex m_verifyMutex;
     bool m_tls = false;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
+    bool m_strictTransport = false;
+    CHttpServer m_server;
 };
 
 } // namespace kestrel

@@ -68,6 +68,19 @@ bool IsHistoryId(const std::string& id)
     return id.size() > dash + 1;
 }
 
+// The value of the line "KEY=VALUE" in `text`; empty when there is none.
+std::string LineValue(const std::string& text, const std::string& key)
+{
+    const std::string lead = key + "=";
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, lead.size(), lead) == 0)
+            return text.substr(start + lead.size(), end - start - lead.size());
+        start = end + 1;
+    }
+    return "";
+}
+
 std::string WriteProblem(int error)
 {
     return std::string("无法写入状态文件夹：") + std::strerror(error);
@@ -152,12 +165,22 @@ std::string CPublishStore::SavePicture(const std::string& bmp, std::string& file
     return "";
 }
 
-CatalogueEdit CPublishStore::Published() const
+CPublishStore::OnAir CPublishStore::WhatIsOnAir() const
 {
-    CatalogueEdit edit;
-    if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), edit))
-        ReadCatalogueEdit(ReadInFolder(m_onAirPath), edit);
-    return edit;
+    OnAir onAir;
+    if (!m_onAirFolder.empty()) {
+        const std::string status = ReadInFolder(m_onAirFolder + "/on-air.status");
+        onAir.source = LineValue(status, "source");
+        onAir.refusal = LineValue(status, "refused");
+        if (!onAir.source.empty() && ReadCatalogueEdit(ReadInFolder(m_onAirFolder + "/on-air.ini"), onAir.edit))
+            return onAir;
+    }
+    onAir.source = m_cataloguePath;
+    if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), onAir.edit)) {
+        onAir.source = m_firstCataloguePath;
+        ReadCatalogueEdit(ReadInFolder(m_firstCataloguePath), onAir.edit);
+    }
+    return onAir;
 }
 
 std::vector<CPublishStore::Publish> CPublishStore::History() const

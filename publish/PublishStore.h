@@ -14,6 +14,10 @@ namespace kestrel {
 //   history/        every publish, named by its time and teacher
 //   sets/           the teachers' saved lesson sets
 // Every file is replaced whole, so the announcer never reads half a publish.
+// What the announcer really announces it says in its own --on-air folder:
+//   on-air.ini      the catalogue's text
+//   on-air.status   "source=PATH", and "refused=PROBLEM" when the published
+//                   file was refused and the last valid catalogue kept
 class CPublishStore {
 public:
     struct Publish {
@@ -26,9 +30,17 @@ public:
         CatalogueEdit edit;
     };
 
-    // `onAirPath`: the catalogue announced until the first publish.
-    CPublishStore(std::string folder, std::string onAirPath)
-        : m_folder(std::move(folder)), m_onAirPath(std::move(onAirPath))
+    struct OnAir {
+        CatalogueEdit edit;
+        std::string source;  // the file it came from
+        std::string refusal; // why the published file was refused; empty when it was not
+    };
+
+    // `firstCataloguePath`: the catalogue announced until the first publish;
+    // `onAirFolder`: the announcer's, empty or missing when it tells nothing.
+    CPublishStore(std::string folder, std::string firstCataloguePath, std::string onAirFolder = "")
+        : m_folder(std::move(folder)), m_firstCataloguePath(std::move(firstCataloguePath)),
+          m_onAirFolder(std::move(onAirFolder))
     {
     }
 
@@ -45,8 +57,10 @@ public:
     // Keeps the BMP under a name made from its bytes; returns the file name.
     std::string SavePicture(const std::string& bmp, std::string& fileName);
 
-    // What is on the air: the last publish, else the catalogue before it.
-    CatalogueEdit Published() const;
+    // What is on the air: what the announcer says it announces, else the
+    // last publish, else the catalogue before it.
+    OnAir WhatIsOnAir() const;
+    CatalogueEdit Published() const { return WhatIsOnAir().edit; }
     std::vector<Publish> History() const;
     std::vector<LessonSet> Sets() const;
     std::string PicturesFolder() const { return m_folder + "/pictures"; }
@@ -56,7 +70,8 @@ private:
     std::string PublishText(const std::string& text, const std::string& user);
 
     std::string m_folder;
-    std::string m_onAirPath;
+    std::string m_firstCataloguePath;
+    std::string m_onAirFolder;
     std::string m_cataloguePath = m_folder + "/catalogue.ini";
     mutable std::mutex m_mutex;
 };

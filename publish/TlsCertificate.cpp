@@ -14,6 +14,7 @@
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -32,42 +33,83 @@ File CreatePrivate(const std::string& path)
     return File(fd >= 0 ? ::fdopen(fd, "w") : nullptr);
 }
 
-bool AddName(X509* certificate, const std::string& hostName)
+using Certificate = std::unique_ptr<X509, void (*)(X509*)>;
+
+bool IsIpv4(const std::string& name)
 {
     in_addr address;
-    const std::string alternative = (inet_pton(AF_INET, hostName.c_str(), &address) == 1 ? "IP:" : "DNS:") + hostName;
+    return inet_pton(AF_INET, name.c_str(), &address) == 1;
+}
+
+// What browsers may call the page: its host name, and the address it listens
+// on, so that https://ADDRESS:PORT/ works without DNS. Listening on every
+// address names none of them.
+std::vector<std::string> NamesOf(const std::string& hostName, const std::string& address)
+{
+    std::vector<std::string> names{hostName};
+    if (address != hostName && address != "0.0.0.0")
+        names.push_back(address);
+    return names;
+}
+
+bool AddNames(X509* certificate, const std::vector<std::string>& names)
+{
+    std::string alternatives;
+    for (const std::string& name : names)
+        alternatives += (alternatives.empty() ? "" : ",") + std::string(IsIpv4(name) ? "IP:" : "DNS:") + name;
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, alternative.c_str());
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, alternatives.c_str());
     if (!extension)
         return false;
     const bool added = X509_add_ext(certificate, extension, -1) == 1;
     X509_EXTENSION_free(extension);
     X509_NAME* name = X509_get_subject_name(certificate);
-    const std::string common = hostName.substr(0, 64);
+    const std::string common = names.front().substr(0, 64);
     return added
         && X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                reinterpret_cast<const unsigned char*>(common.c_str()), -1, -1, 0) == 1
         && X509_set_issuer_name(certificate, name) == 1;
 }
 
+Certificate ReadCertificate(const std::string& path)
+{
+    const File file(std::fopen(path.c_str(), "re"));
+    return Certificate(file ? PEM_read_X509(file.get(), nullptr, nullptr, nullptr) : nullptr, X509_free);
+}
+
+// A kept certificate serves on while it names every name; a new host name or
+// address needs a new one, as browsers would refuse the old.
+bool NamesAll(const std::string& path, const std::vector<std::string>& names)
+{
+    const Certificate certificate = ReadCertificate(path);
+    for (const std::string& name : names) {
+        if (!certificate
+            || (IsIpv4(name) ? X509_check_ip_asc(certificate.get(), name.c_str(), 0)
+                             : X509_check_host(certificate.get(), name.c_str(), name.size(), 0, nullptr))
+                != 1)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
-std::string EnsureCertificate(const std::string& folder, const std::string& hostName, std::string& certificatePath,
-    std::string& keyPath)
+std::string EnsureCertificate(const std::string& folder, const std::string& hostName, const std::string& address,
+    std::string& certificatePath, std::string& keyPath)
 {
-    const std::string tls = folder + "/tls";
-    certificatePath = tls + "/publish.crt";
-    keyPath = tls + "/publish.key";
+    certificatePath = folder + "/publish.crt";
+    keyPath = folder + "/publish.key";
+    const std::vector<std::string> names = NamesOf(hostName, address);
     struct stat status;
-    if (::stat(certificatePath.c_str(), &status) == 0 && ::stat(keyPath.c_str(), &status) == 0)
+    if (::stat(keyPath.c_str(), &status) == 0 && NamesAll(certificatePath, names))
         return "";
-    if (const int error = MakeFolders(tls))
-        return "cannot make " + tls + ": " + std::strerror(error);
+    if (const int error = MakeFolders(folder))
+        return "cannot make " + folder + ": " + std::strerror(error);
 
     std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<X509, void (*)(X509*)> certificate(X509_new(), X509_free);
+    const Certificate certificate(X509_new(), X509_free);
     unsigned char serial[16];
     if (!key || !certificate || RAND_bytes(serial, sizeof serial) != 1)
         return "cannot make a key for the HTTPS certificate";
@@ -77,7 +119,7 @@ std::string EnsureCertificate(const std::string& folder, const std::string& host
         && X509_set_version(certificate.get(), 2) == 1
         && X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600)
         && X509_gmtime_adj(X509_getm_notAfter(certificate.get()), kTenYears)
-        && X509_set_pubkey(certificate.get(), key.get()) == 1 && AddName(certificate.get(), hostName)
+        && X509_set_pubkey(certificate.get(), key.get()) == 1 && AddNames(certificate.get(), names)
         && X509_sign(certificate.get(), key.get(), EVP_sha256()) > 0;
     BN_free(number);
     if (!made)
@@ -94,11 +136,7 @@ std::string EnsureCertificate(const std::string& folder, const std::string& host
 
 std::string CertificateFingerprint(const std::string& path)
 {
-    const File file(std::fopen(path.c_str(), "re"));
-    if (!file)
-        return "";
-    std::unique_ptr<X509, void (*)(X509*)> certificate(
-        PEM_read_X509(file.get(), nullptr, nullptr, nullptr), X509_free);
+    const Certificate certificate = ReadCertificate(path);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (!certificate || X509_digest(certificate.get(), EVP_sha256(), digest, &length) != 1)

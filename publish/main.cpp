@@ -69,11 +69,17 @@ int RemoveUser(const PublishOptions& options)
     return problem.empty() ? 0 : kExitFailure;
 }
 
-std::string DefaultPictureUrl()
+// Earlier versions kept the page's key in the state folder, which the
+// announcer shares and may serve: it goes at the first start without it.
+void RemoveKeyFromStateFolder(const PublishOptions& options)
 {
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    return "http://" + std::string(host) + ":8080/";
+    const std::string old = options.stateFolder + "/tls";
+    if (options.keyFolder == old || options.certificateKeyPath.rfind(old + "/", 0) == 0)
+        return;
+    if (::unlink((old + "/publish.key").c_str()) == 0)
+        PrintLine("removed the HTTPS key from " + old + "; it is kept in " + options.keyFolder + " now");
+    ::unlink((old + "/publish.crt").c_str());
+    ::rmdir(old.c_str());
 }
 
 int Serve(PublishOptions options)
@@ -82,35 +88,36 @@ int Serve(PublishOptions options)
     CStopSignals stop;
     if (options.pictureUrl.empty())
         options.pictureUrl = DefaultPictureUrl();
-    CPublishStore store(options.stateFolder, options.cataloguePath);
+    CPublishStore store(options.stateFolder, options.cataloguePath, options.onAirFolder);
     std::string problem = store.Open();
     if (!problem.empty()) {
         PrintLine(problem);
         return kExitFailure;
     }
+    RemoveKeyFromStateFolder(options);
     // Beyond this machine the password and the session cookie travel only
-    // encrypted.
-    if (!IsLoopbackAddress(options.address) && options.certificatePath.empty()) {
-        problem = EnsureCertificate(options.stateFolder, options.hostName, options.certificatePath,
-            options.certificateKeyPath);
+    // encrypted. The options keep only what IT staff gave.
+    std::string certificate = options.certificatePath;
+    std::string certificateKey = options.certificateKeyPath;
+    if (!IsLoopbackAddress(options.address) && certificate.empty()) {
+        problem = EnsureCertificate(options.keyFolder, options.hostName, options.address, certificate, certificateKey);
         if (!problem.empty()) {
             PrintLine(problem);
             return kExitFailure;
         }
     }
-    const bool tls = !options.certificatePath.empty();
-    if (tls) {
-        PrintLine("HTTPS certificate " + options.certificatePath + ", SHA-256 fingerprint "
-            + CertificateFingerprint(options.certificatePath));
-    }
+    const bool tls = !certificate.empty();
+    if (tls)
+        PrintLine("HTTPS certificate " + certificate + ", SHA-256 fingerprint " + CertificateFingerprint(certificate));
     CTeacherAccounts accounts(options.usersPath);
     CPublishServer server(options, store, accounts);
-    if (!server.Start(options.certificatePath, options.certificateKeyPath, problem)) {
+    if (!server.Start(certificate, certificateKey, problem)) {
         PrintLine(problem);
         return kExitFailure;
     }
     PrintLine(std::string("publishing page on ") + (tls ? "https://" : "http://") + options.hostName + ":"
-        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath());
+        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath()
+        + (options.onAirFolder.empty() ? "" : "; what is on the air from " + options.onAirFolder));
     while (!stop.WaitForStop(3600)) {
     }
     server.Stop();

@@ -15,9 +15,17 @@ packages=(
   libssl-dev openssl
   # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
   libcpp-httplib-dev dpkg-dev
+  # the web layer of kestrel-announce --serve and kestrel-publish: limits per
+  # connection and per address, time-outs, an epoll thread pool, TLS
+  libmicrohttpd-dev
   # kestrel-publish: its HTTPS certificate (OpenSSL) and the uploaded pictures,
   # decoded and scaled by libgd (PNG, JPEG, GIF and BMP in one small C library)
   libssl-dev libgd-dev
+  # kestrel-publish: a JPEG's size from libjpeg-turbo's own header reader, before
+  # libgd decodes any pixel (a size walk of our own can be fooled by fill bytes)
+  libjpeg62-turbo-dev
+  # kestrel-publish: the page's requests and answers in JSON, read with limits
+  nlohmann-json3-dev
   # cpack's DEB generator inspects the programs with file; the manual pages are scdoc
   file scdoc
   # the package tests: lintian, the desktop entries, the metainfo, the service's
@@ -36,6 +44,8 @@ packages=(
   qt6-base-private-dev
   # a real web server for the window tests' faulty picture servers
   nginx-light
+  # ab, the load of a classroom fetching pictures, against --serve and nginx
+  apache2-utils
   # "ip netns" and veth pairs for the tests of several cards and multicast
   iproute2
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes

@@ -10,7 +10,7 @@
 namespace kestrel {
 
 const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
-       kestrel-announce --serve DIR [options] [CATALOGUE]
+       kestrel-announce --serve DIR [--serve-at /PATH/=DIR ...] [options] [CATALOGUE]
        kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP] [--trust FILE]
        kestrel-announce --gen-key FILE
 
@@ -35,7 +35,10 @@ Options:
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
-  --serve DIR          serve the pages and pictures in DIR over HTTP
+  --serve DIR          serve the pages and pictures in DIR over HTTP at "/"
+  --serve-at /PATH/=DIR  serve DIR as well, under /PATH/ (again for more
+                       folders); a folder that is missing is answered 404
+                       until it appears
   --http-port N        port of that HTTP server (default 8080)
   --http-address ADDR  local address it listens on (default 0.0.0.0, all)
   --listen             print every link record heard on the port, whether it
@@ -104,9 +107,38 @@ private:
 bool IsValueOption(std::string_view option)
 {
     return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
-        || option == "--group" || option == "--serve" || option == "--http-port" || option == "--http-address"
+        || option == "--group" || option == "--serve" || option == "--serve-at" || option == "--http-port" || option == "--http-address"
         || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust"
         || option == "--published" || option == "--on-air";
+}
+
+// --serve DIR is "/"; --serve-at /PATH/=DIR names its own path. Each path
+// is served once.
+bool AddServedFolder(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
+{
+    FolderToServe folder{"/", value};
+    if (option == "--serve-at") {
+        const std::size_t equals = value.find('=');
+        folder.urlPrefix = value.substr(0, equals == std::string::npos ? 0 : equals);
+        folder.directory = equals == std::string::npos ? std::string() : value.substr(equals + 1);
+        if (folder.urlPrefix.size() < 3 || folder.urlPrefix.front() != '/' || folder.urlPrefix.back() != '/') {
+            error = "--serve-at needs /PATH/=DIR, like /pictures/=/var/lib/kestrel/pictures, not \"" + value + "\"";
+            return false;
+        }
+    }
+    if (folder.directory.empty()) {
+        error = std::string(option) + " needs a folder";
+        return false;
+    }
+    for (const FolderToServe& served : options.servedFolders) {
+        if (served.urlPrefix == folder.urlPrefix) {
+            error = folder.urlPrefix == "/" ? "only one --serve; serve more folders with --serve-at /PATH/=DIR"
+                                            : folder.urlPrefix + " is already served";
+            return false;
+        }
+    }
+    options.servedFolders.push_back(folder);
+    return true;
 }
 
 bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
@@ -154,8 +186,8 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
         }
     } else if (option == "--from") {
         options.from = value;
-    } else if (option == "--serve") {
-        options.serveDirectory = value;
+    } else if (option == "--serve" || option == "--serve-at") {
+        return AddServedFolder(option, value, options, error);
     } else if (option == "--gen-key") {
         options.mode = AnnounceOptions::Mode::GenerateKey;
         options.newKeyPath = value;
@@ -202,7 +234,7 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
         return false;
     }
     if (options.mode == AnnounceOptions::Mode::Listen) {
-        if (!options.cataloguePath.empty() || !options.serveDirectory.empty() || options.once
+        if (!options.cataloguePath.empty() || !options.servedFolders.empty() || options.once
             || !options.keyPath.empty() || !options.publishedPath.empty()) {
             error = "--listen only listens: it takes no catalogue, --serve, --once, --key or --published";
             return false;
@@ -212,7 +244,7 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
         return false;
     } else if (options.mode == AnnounceOptions::Mode::Announce && options.cataloguePath.empty()
         && options.publishedPath.empty()) {
-        if (options.serveDirectory.empty() || options.once) {
+        if (options.servedFolders.empty() || options.once) {
             error = "which catalogue file should be announced?";
             return false;
         }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "tools/ServedFolder.h"
+
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -30,7 +33,8 @@ struct AnnounceOptions {
     // Local address or interface name to send from (or listen on); empty
     // leaves the choice to the system.
     std::string from;
-    std::string serveDirectory;
+    // --serve's folder at "/", and --serve-at's beside it.
+    std::vector<FolderToServe> servedFolders;
     std::string httpAddress = "0.0.0.0";
     int httpPort = 8080;
     // Signing: the new key file of --gen-key, the secret key that signs

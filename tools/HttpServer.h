@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,9 +19,12 @@ namespace kestrel {
 // machine on it may be hostile, so each limit is enforced while reading,
 // before anything is kept.
 struct HttpServerLimits {
-    // The request line and all headers together.
+    // The request line and all headers together: the memory a connection
+    // may hold, which also keeps the library's note of each header.
     std::size_t largestHead = 16 << 10;
     // Open connections from one address (browsers open six), and in all.
+    // 127.0.0.1 counts only towards the total: it is this machine itself,
+    // or a web server in front that passes on every pupil's requests.
     unsigned connectionsPerAddress = 16;
     unsigned connections = 2000;
     // A connection that sends or takes nothing for this long is closed.
@@ -34,7 +39,9 @@ struct HttpServerLimits {
 class HttpRequest {
 public:
     const std::string& Method() const { return m_method; }
-    // The decoded path without the query; never holds a NUL or control byte.
+    // The decoded path without the query; never holds a NUL or control
+    // byte. For a path refused for holding one, its raw text with such
+    // bytes shown as '?', for the log.
     const std::string& Path() const { return m_path; }
     const std::string& RemoteAddress() const { return m_remoteAddress; }
     // A header's value by its name in any letter case; empty when absent.
@@ -90,11 +97,18 @@ public:
     void Stop();
 
 private:
+    // libmicrohttpd's callbacks, which see the request's insides.
+    struct Callbacks;
+    struct Exchange;
+
     HttpServerLimits m_limits;
     Admission m_admission;
     Handler m_handler;
     Logger m_logger;
     MHD_Daemon* m_daemon = nullptr;
+    // Open connections by IPv4 address, for the limit per address.
+    std::mutex m_addressesMutex;
+    std::map<std::uint32_t, unsigned> m_connectionsByAddress;
 };
 
 } // namespace kestrel

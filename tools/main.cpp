@@ -135,14 +135,17 @@ int Run(int argc, char** argv)
     if (options.mode == AnnounceOptions::Mode::Listen)
         return Listen(options, stop);
 
-    CStaticFileServer server;
-    if (!options.serveDirectory.empty()) {
-        if (!server.Start(options.serveDirectory, options.httpAddress, options.httpPort, error)) {
+    // A folder that is missing is no reason to stop announcing: the server
+    // names it and answers 404 until it appears.
+    CStaticFileServer server(options.servedFolders);
+    if (!options.servedFolders.empty()) {
+        if (!server.Start(options.httpAddress, options.httpPort, error)) {
             PrintLine(error);
             return kExitFailure;
         }
-        PrintLine("serving " + options.serveDirectory + " on http://" + options.httpAddress + ":"
-            + std::to_string(options.httpPort) + "/");
+        for (const FolderToServe& folder : options.servedFolders)
+            PrintLine("serving " + folder.directory + " on http://" + options.httpAddress + ":"
+                + std::to_string(options.httpPort) + folder.urlPrefix);
     }
     if (options.cataloguePath.empty() && options.publishedPath.empty()) {
         while (!stop.WaitForStop(3600)) {

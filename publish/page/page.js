@@ -9,12 +9,28 @@ let links = [];
 let checkTimer = 0;
 let dragIndex = -1;
 
+// Sends `body` as JSON, or a picture file as it is.
 async function post(path, body) {
-  const response = await fetch(path, { method: 'POST', headers: { 'X-CSRF-Token': csrf }, body: body, credentials: 'same-origin' });
+  const picture = body instanceof Blob;
+  const type = !picture ? 'application/json' : body.type.startsWith('image/') ? body.type : 'image/x-unknown';
+  const response = await fetch(path, {
+    method: 'POST', headers: { 'X-CSRF-Token': csrf, 'Content-Type': type },
+    body: picture ? body : JSON.stringify(body), credentials: 'same-origin' });
   let data = {};
   try { data = await response.json(); } catch (e) { data = { error: '服务器没有回答（' + response.status + '）' }; }
+  // A session or token that has ended: take a new one, so that the next
+  // try works without reloading the page.
+  if (response.status === 401 || response.status === 403) refresh();
   if (!response.ok) throw new Error(data.error || '请求失败（' + response.status + '）');
   return data;
+}
+
+function refresh() {
+  return fetch('/api/state', { credentials: 'same-origin' }).then((response) => response.json()).then((state) => {
+    const wasSignedIn = !$('editor').hidden;
+    show(state);
+    if (state.user && !wasSignedIn) loadEdit(state.published);
+  });
 }
 
 function show(state) {
@@ -25,6 +41,9 @@ function show(state) {
   if (!signedIn) return;
   $('who').textContent = '已登录：' + state.user;
   pictureUrl = state.pictureUrl;
+  // The announcer kept the last valid catalogue: the links below are that one.
+  $('refusal').textContent = state.refusal
+    ? '发布的目录文件被拒绝（' + state.refusal + '），学生看到的仍是上一个有效的目录，即下面的内容' : '';
   showSets(state.sets);
   showHistory(state.history);
 }
@@ -70,13 +89,13 @@ function localProblem() {
   return problem;
 }
 
-function editForm() {
-  const form = new URLSearchParams();
-  form.append('home', $('home').value.trim());
-  links.forEach((link, i) => {
-    for (const key of ['name', 'caption', 'url', 'picture', 'coolPicture']) form.append(key + i, link[key].trim());
-  });
-  return form;
+function editJson() {
+  const trimmed = (link) => {
+    const copy = {};
+    for (const key of ['name', 'caption', 'url', 'picture', 'coolPicture']) copy[key] = link[key].trim();
+    return copy;
+  };
+  return { home: $('home').value.trim(), links: links.map(trimmed) };
 }
 
 // Checks as the teacher types; whether every character has a GBK form only
@@ -89,7 +108,7 @@ function changed() {
   clearTimeout(checkTimer);
   if (problem) return;
   checkTimer = setTimeout(() => {
-    post('/api/check', editForm()).then(() => { $('problem').textContent = ''; },
+    post('/api/check', editJson()).then(() => { $('problem').textContent = ''; },
       (error) => { $('problem').textContent = error.message; });
   }, 400);
 }
@@ -139,10 +158,8 @@ function move(from, to) {
 }
 
 function upload(index, file) {
-  const form = new FormData();
-  form.append('picture', file);
   $('problem').textContent = '正在上传图片……';
-  post('/api/picture', form).then((data) => {
+  post('/api/picture', file).then((data) => {
     links[index].picture = data.picture;
     links[index].coolPicture = '';
     renderLinks();
@@ -195,7 +212,7 @@ function showSets(sets) {
     publish.type = 'button';
     publish.className = 'publish-set';
     publish.textContent = '发布';
-    publish.addEventListener('click', () => act('/api/publish-set', new URLSearchParams({ set: set.name }), true));
+    publish.addEventListener('click', () => act('/api/publish-set', { set: set.name }, true));
     item.append(name, edit, publish);
     list.append(item);
   }
@@ -212,7 +229,7 @@ function showHistory(history) {
     again.type = 'button';
     again.className = 'republish';
     again.textContent = '再次发布';
-    again.addEventListener('click', () => act('/api/republish', new URLSearchParams({ id: entry.id }), true));
+    again.addEventListener('click', () => act('/api/republish', { id: entry.id }, true));
     item.append(text, again);
     list.append(item);
   }
@@ -234,7 +251,7 @@ function act(path, body, publishes) {
 function start() {
   $('signin-form').addEventListener('submit', (event) => {
     event.preventDefault();
-    const form = new URLSearchParams({ user: $('user').value, password: $('password').value });
+    const form = { user: $('user').value, password: $('password').value };
     $('password').value = '';
     post('/api/sign-in', form).then((state) => {
       $('signin-message').textContent = '';
@@ -242,7 +259,7 @@ function start() {
       loadEdit(state.published);
     }, (error) => { $('signin-message').textContent = error.message; });
   });
-  $('signout').addEventListener('click', () => post('/api/sign-out', new URLSearchParams()).then(show));
+  $('signout').addEventListener('click', () => post('/api/sign-out', {}).then(show));
   $('home').addEventListener('input', changed);
   $('add').addEventListener('click', () => {
     links.push({ name: '', caption: '', url: 'http://', picture: '', coolPicture: '' });
@@ -251,17 +268,12 @@ function start() {
   $('publish').addEventListener('click', () => {
     const problem = localProblem();
     if (problem) { $('problem').textContent = problem; return; }
-    act('/api/publish', editForm(), true);
+    act('/api/publish', editJson(), true);
   });
   $('save-set').addEventListener('click', () => {
-    const form = editForm();
-    form.append('set', $('set-name').value.trim());
-    act('/api/save-set', form, false);
+    act('/api/save-set', Object.assign(editJson(), { set: $('set-name').value.trim() }), false);
   });
-  fetch('/api/state', { credentials: 'same-origin' }).then((response) => response.json()).then((state) => {
-    show(state);
-    if (state.user) loadEdit(state.published);
-  });
+  refresh();
 }
 
 start();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -314,6 +315,22 @@ TEST_F(LinkCatalogueTest, OneTestAnswersEveryNewLinkWithThatPicture)
               (std::vector<Effect>{{Kind::PictureVerdict, 1}, {Kind::PictureVerdict, 2}}));
     EXPECT_TRUE(FieldText(catalogue.Link(2).coolPicture).empty());
     EXPECT_FALSE(catalogue.AwaitingPictureTests());
+}
+
+TEST_F(LinkCatalogueTest, ALaterFailedTestOfTheSamePictureLeavesTheLinkThatPassedItsPictures)
+{
+    store.AddRecord(Lesson("maths"));
+    Pass();
+    // The picture breaks; a second link with the same picture comes.
+    brokenPictures.insert("http://127.0.0.1/maths.bmp");
+    store.AddRecord(LinkRecordBuilder("music").HotPicture("http://127.0.0.1/maths.bmp").CoolPicture("http://127.0.0.1/c.bmp"));
+    Pass();
+    EXPECT_EQ(Kinds(host.effects).back(), (Effect{Kind::PictureVerdict, 2}));
+    EXPECT_TRUE(FieldText(catalogue.Link(2).coolPicture).empty());
+    const LinkRecord maths = Lesson("maths");
+    EXPECT_EQ(std::memcmp(&catalogue.Link(1), &maths, sizeof maths), 0) << "the first link keeps its pictures";
+    EXPECT_EQ(Kinds(catalogue.Merge(store, true)), (std::vector<Effect>{{Kind::LinkChanged, 2}}))
+        << "only the link whose test failed takes its record again";
 }
 
 } // namespace

@@ -169,12 +169,17 @@ protected:
 TEST_F(ChannelCardsTest, TheNamedCardHearsItsBroadcastsAndAddressAndNothingOfTheOtherCard)
 {
     GivePupilItsAddresses();
-    ASSERT_EQ(OpenOnPupil("10.12.1.2"), "");
-    ASSERT_TRUE(m_opened);
-    // The second card's traffic goes first: none of it may be kept.
-    SendFrom(m_teacher, "10.12.2.1", {{"10.12.2.255", 1}, {"255.255.255.255", 2}, {"10.12.2.2", 3}});
-    SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 4}, {"255.255.255.255", 5}, {"10.12.1.2", 6}});
-    EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)}));
+    // A card is named by its own address or by its subnet's broadcast address.
+    for (const char* bindAddress : {"10.12.1.2", "10.12.1.255"}) {
+        ASSERT_EQ(OpenOnPupil(bindAddress), "") << bindAddress;
+        ASSERT_TRUE(m_opened);
+        // The second card's traffic goes first: none of it may be kept.
+        SendFrom(m_teacher, "10.12.2.1", {{"10.12.2.255", 1}, {"255.255.255.255", 2}, {"10.12.2.2", 3}});
+        SendFrom(m_teacher, "10.12.1.1", {{"10.12.1.255", 4}, {"255.255.255.255", 5}, {"10.12.1.2", 6}});
+        EXPECT_EQ(Received(), (std::vector<Bytes>{NumberedFrame(4), NumberedFrame(5), NumberedFrame(6)})) << bindAddress;
+        m_channel.Close();
+        m_channel.frames.clear();
+    }
 }
 
 TEST_F(ChannelCardsTest, TheMachinesOwnDatagramsToTheNamedCardAreHeard)

@@ -1,5 +1,6 @@
 // Signed link-record frames between the announcer's encoder and the
 // browser's verifier and receiver.
+#include "base/StateFolder.h"
 #include "channel/AnnouncementVerifier.h"
 #include "channel/DropSummary.h"
 #include "channel/LinkReceiver.h"
@@ -172,6 +173,43 @@ TEST_F(SignedAnnouncementTest, AFloodFromOneAddressLeavesTheAnnouncerItsShare)
         EXPECT_EQ(Refusal(Lesson(("lesson" + std::to_string(k)).c_str(), kCounter + 1), kAnnouncer), std::nullopt);
 }
 
+TEST_F(SignedAnnouncementTest, AFloodFromEverNewAddressesLeavesAVerifiedAnnouncerItsChecks)
+{
+    // Every forged frame comes from an address of its own, from before the
+    // announcer is first heard until rounds as far apart as the announcer's
+    // --interval allows.
+    constexpr std::int64_t kLongestIntervalMs = 3600 * 1000;
+    SignedFrame forged = Lesson("maths", kCounter);
+    forged.bytes[kFrameHeaderSize + kTrailerSignatureOffset] ^= 1;
+    std::uint32_t spoofed = 0x0A000000;
+    const auto flood = [&] {
+        for (int i = 0; i < CSignatureBudget::kChecksPerSecond + 100; ++i)
+            Refusal(forged, htonl(++spoofed));
+    };
+    flood();
+    m_now += 1000;
+    EXPECT_EQ(Refusal(Lesson("home", kCounter)), std::nullopt) << "the first frame of a new second is checked";
+    for (int round = 1; round <= 3; ++round) {
+        m_now += kLongestIntervalMs;
+        flood();
+        for (int k = 0; k < kMaxLinks; ++k) {
+            EXPECT_EQ(Refusal(Lesson(("lesson" + std::to_string(k)).c_str(), kCounter + round)), std::nullopt)
+                << "round " << round << ", link " << k;
+            flood();
+        }
+    }
+}
+
+TEST_F(SignedAnnouncementTest, PastSixtyFourNamesOnlyKnownNamesAreTaken)
+{
+    for (int k = 0; k < CAnnouncementVerifier::kMaxNames; ++k)
+        ASSERT_EQ(Refusal(Lesson(("name" + std::to_string(k)).c_str(), kCounter)), std::nullopt) << k;
+    m_now += 1000;
+    EXPECT_EQ(Refusal(Lesson("one-more", kCounter + 1)), DropReason::TooManyNames);
+    EXPECT_EQ(Refusal(Lesson("name7", kCounter + 1)), std::nullopt);
+    EXPECT_EQ(Refusal(Lesson("name7", kCounter + 1)), DropReason::Replayed);
+}
+
 TEST(SignatureBudgetTest, FiveHundredChecksASecondSharedByTheSourcesHeard)
 {
     CSignatureBudget budget;
@@ -302,6 +340,20 @@ TEST_F(SignedReceiverTest, TheHighestCounterOutlivesARestart)
     EXPECT_NE(printed.find(": 1 counter too old;"), std::string::npos) << printed;
     Feed(restarted, SignedRecordFrame(LinkRecordBuilder("music"), kCounter + 1, m_key));
     EXPECT_EQ(restarted.GetCount(), 1);
+}
+
+TEST_F(SignedReceiverTest, CountersThatAreNoCounterAreIgnoredAndCurrentFramesTaken)
+{
+    const std::string keys = KeysFile(TrustedKeyLine(m_key.publicKey, "") + "\n");
+    const std::string id = KeyIdText(m_key.id);
+    ASSERT_EQ(MakeFolders(m_state), 0);
+    for (const char* value : {"-1", "-99999999999999999999", "12abc", "abc", "", "99999999999999999999999"}) {
+        std::ofstream(m_state + "/announcement-counters") << id << " " << value << "\n";
+        CLinkReceiver restarted;
+        restarted.RequireSignatures(keys, m_state);
+        Feed(restarted, SignedRecordFrame(LinkRecordBuilder("maths"), kCounter, m_key));
+        EXPECT_EQ(restarted.GetCount(), 1) << "counter \"" << value << "\"";
+    }
 }
 
 TEST_F(SignedReceiverTest, AKeyFileThatCannotBeTrustedAcceptsNothing)

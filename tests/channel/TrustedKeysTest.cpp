@@ -44,6 +44,16 @@ TEST_F(TrustedKeysTest, KeysAreReadAndBadLinesNamedByFileAndLine)
     EXPECT_TRUE(read.refusal.empty());
 }
 
+TEST_F(TrustedKeysTest, SixteenKeysAreKeptAndOnlyANewSeventeenthIsAProblem)
+{
+    std::string text;
+    for (unsigned char fill = 1; fill <= 17; ++fill)
+        text += TrustedKeyLine(test::FixedKey(fill).publicKey, "") + "\n";
+    const TrustedKeysRead read = ParseTrustedKeys(text + m_first + "\n", m_path);
+    EXPECT_EQ(read.keys.size(), kMaxTrustedKeys);
+    EXPECT_EQ(read.lineProblems, std::vector<std::string>{m_path + ":17: more than 16 keys"});
+}
+
 TEST_F(TrustedKeysTest, AFileThatCannotBeTrustedGivesNoKeyAndSaysWhy)
 {
     struct Case {

@@ -11,7 +11,8 @@
 # then the home page, every link picture and link 1's page requested by the
 # browser from 10.12.1.2.
 #   e2e_multicast_test.sh PROGRAM ANNOUNCER
-# Exits 77 (skipped) where network namespaces cannot be made.
+# Exits 77 (skipped), saying why, where network namespaces cannot be made
+# or entered.
 set -euo pipefail
 program=$1
 announcer=$2
@@ -50,16 +51,20 @@ finish() {
 trap finish EXIT
 trap 'exit 1' INT TERM
 
-if ! ip netns add "$teacher" 2>/dev/null || ! ip netns add "$pupil" 2>/dev/null; then
-  echo "e2e_multicast: skipped: network namespaces cannot be made here (they need root and \"ip netns\")"
-  exit 77
-fi
-ip -n "$teacher" link set lo up
-ip -n "$pupil" link set lo up
-ip -n "$teacher" link add t1 type veth peer name p1 netns "$pupil"
-ip -n "$teacher" addr add 10.12.1.1/24 broadcast + dev t1
-ip -n "$teacher" link set t1 up
-ip -n "$pupil" link set p1 up
+# The machines are made step by step, and a program is run in each as the
+# test will: where any step fails (no root, no "ip netns", or, in a chroot,
+# an "ip netns exec" that cannot make its mount namespace), the test skips
+# with that step's own words.
+for step in "netns add $teacher" "netns add $pupil" "-n $teacher link set lo up" "-n $pupil link set lo up" \
+    "-n $teacher link add t1 type veth peer name p1 netns $pupil" \
+    "-n $teacher addr add 10.12.1.1/24 broadcast + dev t1" "-n $teacher link set t1 up" "-n $pupil link set p1 up" \
+    "netns exec $teacher true" "netns exec $pupil true"; do
+  # shellcheck disable=SC2086 # each step is split into its arguments
+  if ! said=$(ip $step 2>&1); then
+    echo "e2e_multicast: skipped: network namespaces cannot be made here: \"ip $step\" failed: ${said:-no reason given}"
+    exit 77
+  fi
+done
 
 page() { printf '<!DOCTYPE html><html><head><meta charset="utf-8"><title>%s</title></head><body><h1>%s</h1></body></html>\n' "$1" "$1" >"$work/site/$2"; }
 page "Home" home.html

@@ -43,6 +43,11 @@ TEST_F(CertificateTrustTest, AChainFromTheSchoolsAuthorityIsTrustedForItsHostOnl
     EXPECT_FALSE(ChainIsTrusted(chain, "", bundle));
 }
 
+TEST_F(CertificateTrustTest, ACertificateOfTheSchoolsAuthorityForClientsOnlyIsNoWebSite)
+{
+    EXPECT_FALSE(ChainIsTrusted({s_certificates->Bytes("client.der")}, "127.0.0.1", s_certificates->Path("ca.pem")));
+}
+
 TEST_F(CertificateTrustTest, AnUnknownAuthorityABadBundleOrABrokenChainTrustNothing)
 {
     const std::string bundle = s_certificates->Path("ca.pem");

@@ -38,7 +38,7 @@ Rgb PixelAt(const std::string& bmp, int x, int y)
         static_cast<unsigned char>(bmp[at])};
 }
 
-// A 48 x 24 picture: the left half opaque red, the right half transparent
+// A 48 x 24 picture: its top left quarter opaque red, the rest transparent
 // where the format has transparency (white where it has not).
 std::string MakePicture(const std::function<void*(gdImagePtr, int*)>& save, bool palette)
 {
@@ -51,7 +51,7 @@ std::string MakePicture(const std::function<void*(gdImagePtr, int*)>& save, bool
     if (palette)
         gdImageColorTransparent(image, clear);
     gdImageFilledRectangle(image, 0, 0, 47, 23, clear);
-    gdImageFilledRectangle(image, 0, 0, 23, 23, red);
+    gdImageFilledRectangle(image, 0, 0, 23, 11, red);
     int size = 0;
     void* data = save(image, &size);
     std::string bytes(static_cast<const char*>(data), static_cast<std::size_t>(size));
@@ -60,11 +60,43 @@ std::string MakePicture(const std::function<void*(gdImagePtr, int*)>& save, bool
     return bytes;
 }
 
+// libgd writes a BMP's rows bottom up; many Windows tools write them top
+// down, saying so by a negative height.
+std::string TopDown(const std::string& bmp)
+{
+    const std::size_t pixels = Little(bmp, 10, 4);
+    const unsigned height = Little(bmp, 22, 4);
+    const std::size_t row = (bmp.size() - pixels) / height;
+    std::string flipped = bmp.substr(0, pixels);
+    for (std::size_t y = height; y-- > 0;)
+        flipped += bmp.substr(pixels + y * row, row);
+    for (int i = 0; i < 4; ++i)
+        flipped[22 + i] = static_cast<char>((0u - height) >> (8 * i));
+    return flipped;
+}
+
+void* SaveJpeg(gdImagePtr image, int* size)
+{
+    return gdImageJpegPtr(image, size, 95);
+}
+
+void* SaveProgressiveJpeg(gdImagePtr image, int* size)
+{
+    gdImageInterlace(image, 1);
+    return SaveJpeg(image, size);
+}
+
+void* SaveBmp(gdImagePtr image, int* size)
+{
+    return gdImageBmpPtr(image, size, 0);
+}
+
 struct UploadCase {
     const char* format;
     std::function<void*(gdImagePtr, int*)> save;
     bool palette;
-    bool transparent; // the right half comes through as magenta
+    bool transparent; // the rest comes through as magenta
+    bool topDown = false;
 };
 
 class ButtonPictureFormats : public ::testing::TestWithParam<UploadCase> {};
@@ -74,7 +106,8 @@ TEST_P(ButtonPictureFormats, BecomeA24By24BmpWithMagentaWhereTransparent)
     const UploadCase& upload = GetParam();
     std::string bmp;
     std::string problem;
-    ASSERT_TRUE(EncodeButtonPicture(MakePicture(upload.save, upload.palette), bmp, problem)) << problem;
+    const std::string picture = MakePicture(upload.save, upload.palette);
+    ASSERT_TRUE(EncodeButtonPicture(upload.topDown ? TopDown(picture) : picture, bmp, problem)) << problem;
     ASSERT_EQ(bmp.size(), 54u + 24 * 72);
     EXPECT_EQ(bmp.substr(0, 2), "BM");
     EXPECT_EQ(Little(bmp, 2, 4), bmp.size());
@@ -85,22 +118,23 @@ TEST_P(ButtonPictureFormats, BecomeA24By24BmpWithMagentaWhereTransparent)
     // 48 x 24 fits as 24 x 12, centred: the bands above and below are clear.
     EXPECT_EQ(PixelAt(bmp, 12, 1), kMagenta);
     EXPECT_EQ(PixelAt(bmp, 12, 22), kMagenta);
-    const Rgb left = PixelAt(bmp, 4, 12);
-    EXPECT_GT(left.red, 200);
-    EXPECT_LT(left.green, 60);
-    EXPECT_LT(left.blue, 60);
-    const Rgb right = PixelAt(bmp, 20, 12);
-    if (upload.transparent)
-        EXPECT_EQ(right, kMagenta);
-    else
-        EXPECT_GT(right.green, 200) << right;
+    const Rgb red = PixelAt(bmp, 4, 8);
+    EXPECT_GT(red.red, 200);
+    EXPECT_LT(red.green, 60);
+    EXPECT_LT(red.blue, 60);
+    for (const Rgb rest : {PixelAt(bmp, 20, 12), PixelAt(bmp, 4, 15)}) {
+        if (upload.transparent)
+            EXPECT_EQ(rest, kMagenta);
+        else
+            EXPECT_GT(rest.green, 200) << rest;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Uploads, ButtonPictureFormats,
     ::testing::Values(UploadCase{"png", [](gdImagePtr i, int* s) { return gdImagePngPtr(i, s); }, false, true},
         UploadCase{"gif", [](gdImagePtr i, int* s) { return gdImageGifPtr(i, s); }, true, true},
-        UploadCase{"jpeg", [](gdImagePtr i, int* s) { return gdImageJpegPtr(i, s, 95); }, false, false},
-        UploadCase{"bmp", [](gdImagePtr i, int* s) { return gdImageBmpPtr(i, s, 0); }, false, false}),
+        UploadCase{"jpeg", SaveJpeg, false, false}, UploadCase{"jpegProgressive", SaveProgressiveJpeg, false, false},
+        UploadCase{"bmp", SaveBmp, false, false}, UploadCase{"bmpTopDown", SaveBmp, false, false, true}),
     [](const ::testing::TestParamInfo<UploadCase>& info) { return std::string(info.param.format); });
 
 TEST(ButtonPicture, RefusesWhatIsNotOneOfTheFourFormatsOrTooLarge)
@@ -132,6 +166,45 @@ TEST(ButtonPicture, RefusesWhatIsNotOneOfTheFourFormatsOrTooLarge)
         std::string problem;
         EXPECT_FALSE(EncodeButtonPicture(upload, bmp, problem)) << upload.substr(0, 20);
         EXPECT_FALSE(problem.empty());
+    }
+}
+
+// A fill byte before the first marker leads a walk of the segments of our
+// own to read the marker as a length and land inside a comment, at a frame
+// header of 24 x 24 placed there; the real one follows the comment.
+std::string JpegBehindAFakeFrame(const char* realHeightAndWidth)
+{
+    std::string jpeg = MakePicture(SaveJpeg, false);
+    jpeg.replace(jpeg.find("\xFF\xC0") + 5, 4, realHeightAndWidth, 4);
+    std::string comment(0xFFFD, '\0');
+    comment.replace(4 + 0xFEFF - 7, 9, std::string("\xFF\xC0\x00\x11\x08\x00\x18\x00\x18", 9));
+    return jpeg.substr(0, 2) + std::string("\xFF\xFF\xFE\xFF\xFF", 5) + comment + jpeg.substr(2);
+}
+
+// A progressive JPEG whose last scan is repeated: each one more pass over
+// the whole picture for the decoder.
+std::string JpegOfManyScans()
+{
+    std::string jpeg = MakePicture(SaveProgressiveJpeg, false);
+    const std::size_t last = jpeg.rfind("\xFF\xDA");
+    const std::string scan = jpeg.substr(last, jpeg.size() - 2 - last);
+    for (int i = 0; i < 100; ++i)
+        jpeg.insert(last, scan);
+    return jpeg;
+}
+
+TEST(ButtonPicture, APictureIsMeasuredAsItsDecoderWillSeeItBeforeDecoding)
+{
+    std::string bmp;
+    std::string problem;
+    EXPECT_TRUE(EncodeButtonPicture(JpegBehindAFakeFrame("\x00\x18\x00\x30"), bmp, problem)) << problem;
+    // 1 x 1 on the screen, its one frame 60000 x 60000.
+    static const char kGif[] = "GIF89a\x01\x00\x01\x00\x00\x00\x00\x21\xFE\x01\x41\x00"
+                               "\x2C\x00\x00\x00\x00\x60\xEA\x60\xEA\x00\x02\x02\x4C\x01\x00\x3B";
+    for (const std::string& upload :
+        {JpegBehindAFakeFrame("\x7D\x00\x7D\x00"), std::string(kGif, sizeof kGif - 1), JpegOfManyScans()}) {
+        EXPECT_FALSE(EncodeButtonPicture(upload, bmp, problem));
+        EXPECT_NE(problem.find("超过 4096 × 4096 像素"), std::string::npos) << problem;
     }
 }
 

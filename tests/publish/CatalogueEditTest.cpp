@@ -64,6 +64,11 @@ INSTANTIATE_TEST_SUITE_P(Rules, CatalogueEditProblems,
         EditProblem{"JavascriptAddress", [](CatalogueEdit& e) { e.links[1].url = "javascript:alert(1)"; }, "第 2 个链接", "http://"},
         EditProblem{"FileHome", [](CatalogueEdit& e) { e.home = "file:///etc/passwd"; }, "首页", "http://"},
         EditProblem{"LineBreakInjectingASection", [](CatalogueEdit& e) { e.links[0].caption = "x\n[link]\nname = y"; }, "第 1 个链接", "不能换行"},
+        EditProblem{"LastLineAfterLinksWithCoolPictures", [](CatalogueEdit& e) {
+            for (CatalogueEdit::Link& link : e.links)
+                link.coolPicture = link.picture = "http://school/cool.bmp";
+            e.links.push_back({"art", "", "", "http://school/a.bmp", "http://school/😀.bmp"});
+        }, "第 3 个链接", "图片中的“😀”没有 GBK 编码"},
         EditProblem{"NothingAtAll", [](CatalogueEdit& e) { e = CatalogueEdit(); }, "目录是空的", "首页或一个链接"}),
     [](const ::testing::TestParamInfo<EditProblem>& info) { return std::string(info.param.what); });
 

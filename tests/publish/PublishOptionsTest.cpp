@@ -32,15 +32,23 @@ TEST_F(PublishOptionsTest, ByDefaultOnlyThisMachineReachesThePage)
     EXPECT_EQ(m_options.hostName, "127.0.0.1");
     EXPECT_EQ(m_options.port, 8443);
     EXPECT_EQ(m_options.stateFolder, "/var/lib/kestrel");
+    EXPECT_EQ(m_options.keyFolder, "/var/lib/kestrel-publish");
+    EXPECT_EQ(m_options.onAirFolder, "");
     EXPECT_EQ(m_options.usersPath, "/etc/kestrel/publish-users");
     EXPECT_TRUE(m_options.certificatePath.empty());
+    const std::string pictures = DefaultPictureUrl();
+    EXPECT_EQ(pictures.rfind("http://", 0), 0u) << pictures;
+    EXPECT_EQ(pictures.substr(pictures.size() - 15), ":8080/pictures/");
 }
 
 TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
 {
     ASSERT_TRUE(Parse({"--address", "192.168.1.10", "--host-name=announcer.school.lan", "--cert", "c.pem",
-        "--cert-key", "k.pem", "--picture-url", "http://192.168.1.10:8080", "--idle-minutes", "10"}))
+        "--cert-key", "k.pem", "--picture-url", "http://192.168.1.10:8080", "--idle-minutes", "10", "--key-folder",
+        "/srv/keys", "--on-air=/run/kestrel"}))
         << m_error;
+    EXPECT_EQ(m_options.keyFolder, "/srv/keys");
+    EXPECT_EQ(m_options.onAirFolder, "/run/kestrel");
     EXPECT_FALSE(IsLoopbackAddress(m_options.address));
     EXPECT_EQ(m_options.hostName, "announcer.school.lan");
     EXPECT_EQ(m_options.certificatePath, "c.pem");
@@ -61,6 +69,7 @@ TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--picture-url", "ftp://school/"}, "--picture-url needs an http:// or https:// address"},
         {{"--idle-minutes", "0"}, "--idle-minutes needs minutes"},
         {{"--state="}, "--state needs a value"},
+        {{"--key-folder="}, "--key-folder needs a value"},
         {{"--help=yes"}, "--help takes no value"},
         {{"--users"}, "--users needs a value"},
         {{"--loud"}, "unknown option --loud"},

@@ -1,32 +1,51 @@
+#include "publish/JsonText.h"
 #include "publish/PublishServer.h"
+#include "publish/TlsCertificate.h"
 
+#include "tests/support/PublishAttacks.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <unistd.h>
 
 namespace kestrel {
+namespace test {
+
+// The attack's name in the test's name and messages.
+void PrintTo(const HttpAttack& attack, std::ostream* out)
+{
+    *out << attack.name;
+}
+
+} // namespace test
 namespace {
 
-constexpr const char* kPassword = "correct horse";
+using nlohmann::json;
+constexpr const char* kPassword = test::kAttackPassword;
+
+int TestPort(int offset = 0)
+{
+    return 20000 + (::getpid() + offset) % 20000;
+}
 
 class PublishServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         s_users = new test::TemporaryFolder;
-        ASSERT_EQ(CTeacherAccounts(s_users->Path() + "/users").SetPassword("anna", kPassword), "");
+        ASSERT_EQ(CTeacherAccounts(s_users->Path() + "/users").SetPassword(test::kAttackTeacher, kPassword), "");
     }
     static void TearDownTestSuite() { delete s_users; }
 
     void SetUp() override
     {
-        m_options.port = 20000 + ::getpid() % 20000;
+        m_options.port = TestPort();
         m_options.hostName = m_options.address;
-        m_options.pictureUrl = "http://pictures.school:8080/";
+        m_options.pictureUrl = "http://pictures.school:8080/pictures/";
         ASSERT_EQ(m_store.Open(), "");
         m_server = std::make_unique<CPublishServer>(m_options, m_store, m_accounts);
         std::string error;
@@ -43,34 +62,46 @@ protected:
     }
 
     // Keeps the session cookie and the CSRF token the server handed out.
-    void Remember(const httplib::Result& result)
+    json Remember(const httplib::Result& result)
     {
-        ASSERT_TRUE(result);
+        if (!result)
+            return json();
         const std::string cookie = result->get_header_value("Set-Cookie");
         if (!cookie.empty())
             m_session = cookie.substr(16, cookie.find(';') - 16);
-        const std::size_t csrf = result->body.find("\"csrf\":\"");
-        if (csrf != std::string::npos)
-            m_csrf = result->body.substr(csrf + 8, 64);
+        const json answer = json::parse(result->body, nullptr, false);
+        if (answer.contains("csrf"))
+            m_csrf = answer["csrf"];
+        return answer;
     }
 
-    void OpenSession() { Remember(m_client.Get("/api/state")); }
+    void OpenPage() { Remember(m_client.Get("/api/state")); }
 
-    int SignIn(const std::string& password)
+    httplib::Result Post(const char* path, const json& body, httplib::Headers headers)
     {
-        const httplib::Result result
-            = m_client.Post("/api/sign-in", Headers(), httplib::Params{{"user", "anna"}, {"password", password}});
+        return m_client.Post(path, headers, body.dump(), "application/json");
+    }
+    httplib::Result Post(const char* path, const json& body) { return Post(path, body, Headers()); }
+
+    int SignIn(const std::string& password, const std::string& user = "anna")
+    {
+        const httplib::Result result = Post("/api/sign-in", {{"user", user}, {"password", password}});
         Remember(result);
         return result ? result->status : -1;
+    }
+
+    static json OneLink(const std::string& caption = "")
+    {
+        return {{"home", "http://school/"}, {"links", {{{"name", "x"}, {"caption", caption}}}}};
     }
 
     static test::TemporaryFolder* s_users;
     test::TemporaryFolder m_state;
     PublishOptions m_options;
-    CPublishStore m_store{m_state.Path(), ""};
+    CPublishStore m_store{m_state.Path(), "", m_state.Path()};
     CTeacherAccounts m_accounts{s_users->Path() + "/users"};
     std::unique_ptr<CPublishServer> m_server;
-    httplib::Client m_client{"127.0.0.1", 20000 + ::getpid() % 20000};
+    httplib::Client m_client{"127.0.0.1", TestPort()};
     std::string m_origin;
     std::string m_session;
     std::string m_csrf;
@@ -93,60 +124,76 @@ TEST_F(PublishServerTest, ThePageForbidsInlineScriptAndTheCookieStaysWithThePage
     EXPECT_NE(policy.find("script-src 'self'"), std::string::npos);
     EXPECT_EQ(policy.find("unsafe-inline"), std::string::npos);
     EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos);
+    EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
+    EXPECT_FALSE(page->has_header("Strict-Transport-Security")) << "plain HTTP";
     EXPECT_EQ(page->body.find("<script>"), std::string::npos);
-    const std::string cookie = m_client.Get("/api/state")->get_header_value("Set-Cookie");
+    const httplib::Result state = m_client.Get("/api/state");
+    EXPECT_FALSE(state->has_header("Set-Cookie")) << "no session before signing in";
+    Remember(state);
+    const std::string cookie = m_client.Post("/api/sign-in", Headers(),
+        json{{"user", "anna"}, {"password", kPassword}}.dump(), "application/json")->get_header_value("Set-Cookie");
     EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
     EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
 }
 
 TEST_F(PublishServerTest, APostWithoutTokenOrFromAnotherOriginIsRefused)
 {
-    OpenSession();
+    OpenPage();
     ASSERT_EQ(SignIn(kPassword), 200);
-    const httplib::Params edit{{"home", "http://school/"}, {"name0", "x"}, {"caption0", ""}, {"url0", ""}, {"picture0", ""}};
-    EXPECT_EQ(m_client.Post("/api/publish", Headers(false), edit)->status, 403);
+    EXPECT_EQ(Post("/api/publish", OneLink(), Headers(false))->status, 403);
     httplib::Headers wrongToken = Headers(false);
     wrongToken.emplace("X-CSRF-Token", std::string(64, '0'));
-    EXPECT_EQ(m_client.Post("/api/publish", wrongToken, edit)->status, 403);
+    EXPECT_EQ(Post("/api/publish", OneLink(), wrongToken)->status, 403);
     httplib::Headers foreign = Headers();
     foreign.erase("Origin");
     foreign.emplace("Origin", "http://attacker.example");
-    EXPECT_EQ(m_client.Post("/api/publish", foreign, edit)->status, 403);
+    EXPECT_EQ(Post("/api/publish", OneLink(), foreign)->status, 403);
     httplib::Headers noOrigin = Headers();
     noOrigin.erase("Origin");
-    EXPECT_EQ(m_client.Post("/api/publish", noOrigin, edit)->status, 403);
+    EXPECT_EQ(Post("/api/publish", OneLink(), noOrigin)->status, 403);
+    EXPECT_EQ(m_client.Post("/api/publish", Headers(), OneLink().dump(), "application/x-www-form-urlencoded")->status,
+        415);
     EXPECT_TRUE(m_store.History().empty());
-    EXPECT_EQ(m_client.Post("/api/publish", Headers(), edit)->status, 200);
+    EXPECT_EQ(Post("/api/publish", OneLink())->status, 200);
     EXPECT_EQ(m_store.History().size(), 1u);
 }
 
-TEST_F(PublishServerTest, TheSixthQuickSignInIsHeldBackEvenWithTheRightPassword)
+TEST_F(PublishServerTest, TheSixthQuickSignInFromAnAddressIsHeldBackEvenWithTheRightPassword)
 {
-    OpenSession();
+    OpenPage();
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(SignIn("wrong password"), 403) << i;
+        EXPECT_EQ(SignIn("wrong password", "teacher" + std::to_string(i)), 403) << i;
     EXPECT_EQ(SignIn(kPassword), 429);
+}
+
+TEST_F(PublishServerTest, AFailedSignInDelaysTheNextTryOfThatAccountUntilItsTimeHasPassed)
+{
+    OpenPage();
+    EXPECT_EQ(SignIn("wrong password"), 403);
+    const httplib::Result held = Post("/api/sign-in", {{"user", "anna"}, {"password", kPassword}});
+    EXPECT_EQ(held->status, 429);
+    EXPECT_EQ(json::parse(held->body)["error"], "登录尝试太频繁，请 1 秒后再试");
+    std::this_thread::sleep_for(CSignInLimiter::kFirstDelay + std::chrono::milliseconds(100));
+    EXPECT_EQ(SignIn(kPassword), 200);
 }
 
 TEST_F(PublishServerTest, NothingChangesWithoutSigningInAndSigningOutEndsTheSession)
 {
-    OpenSession();
-    const httplib::Params edit{{"name0", "x"}, {"caption0", ""}, {"url0", ""}, {"picture0", ""}};
-    EXPECT_EQ(m_client.Post("/api/publish", Headers(), edit)->status, 401);
-    const std::string before = m_session;
+    OpenPage();
+    EXPECT_EQ(Post("/api/publish", OneLink())->status, 401);
     ASSERT_EQ(SignIn(kPassword), 200);
-    EXPECT_NE(m_session, before) << "signing in starts a new session";
     const std::string signedIn = m_session;
     const std::string token = m_csrf;
-    Remember(m_client.Post("/api/sign-out", Headers(), httplib::Params{}));
+    const httplib::Result out = Post("/api/sign-out", json::object());
+    EXPECT_EQ(Remember(out)["user"], "");
     m_session = signedIn;
     m_csrf = token;
-    EXPECT_EQ(m_client.Post("/api/publish", Headers(), edit)->status, 401);
+    EXPECT_EQ(Post("/api/publish", OneLink())->status, 401);
 }
 
 TEST_F(PublishServerTest, AnUploadIsStoredOnlyAsTheReEncodedButtonPicture)
 {
-    OpenSession();
+    OpenPage();
     ASSERT_EQ(SignIn(kPassword), 200);
     gdImagePtr image = gdImageCreateTrueColor(100, 100);
     int size = 0;
@@ -154,45 +201,184 @@ TEST_F(PublishServerTest, AnUploadIsStoredOnlyAsTheReEncodedButtonPicture)
     const std::string upload(static_cast<const char*>(png), static_cast<std::size_t>(size));
     gdFree(png);
     gdImageDestroy(image);
-    const httplib::Result result = m_client.Post("/api/picture", Headers(),
-        httplib::MultipartFormDataItems{{"picture", upload, "lesson.png", "image/png"}});
+    const httplib::Result result = m_client.Post("/api/picture", Headers(), upload, "image/png");
     ASSERT_EQ(result->status, 200) << result->body;
-    const std::size_t at = result->body.find("http://pictures.school:8080/");
-    ASSERT_NE(at, std::string::npos) << result->body;
-    const std::string file = result->body.substr(at + 28, 36);
-    const httplib::Result served = m_client.Get("/pictures/" + file);
+    const std::string address = json::parse(result->body)["picture"];
+    ASSERT_EQ(address.rfind(m_options.pictureUrl, 0), 0u) << address;
+    const httplib::Result served = m_client.Get("/pictures/" + address.substr(m_options.pictureUrl.size()));
     ASSERT_EQ(served->status, 200);
     EXPECT_EQ(served->body.size(), 54u + 24 * 72);
     EXPECT_EQ(served->get_header_value("Content-Type"), "image/bmp");
-    const httplib::Result script = m_client.Post("/api/picture", Headers(),
-        httplib::MultipartFormDataItems{{"picture", "<script>alert(1)</script>", "x.png", "image/png"}});
-    EXPECT_EQ(script->status, 400);
+    EXPECT_EQ(m_client.Post("/api/picture", Headers(), "<script>alert(1)</script>", "image/png")->status, 400);
+    EXPECT_EQ(m_client.Post("/api/picture", Headers(), upload, "text/html")->status, 415);
 }
 
 TEST_F(PublishServerTest, TextsComeBackEscaped)
 {
-    OpenSession();
+    OpenPage();
     ASSERT_EQ(SignIn(kPassword), 200);
-    const httplib::Result result = m_client.Post("/api/publish", Headers(),
-        httplib::Params{{"home", ""}, {"name0", "x"}, {"caption0", "<script>alert(\"x\")</script>"}, {"url0", ""},
-            {"picture0", ""}});
+    const httplib::Result result = Post("/api/publish", OneLink("<script>alert(\"x\")</script>&"));
     ASSERT_EQ(result->status, 200) << result->body;
     EXPECT_EQ(result->body.find("<script>"), std::string::npos);
-    EXPECT_NE(result->body.find("\\u003cscript\\u003ealert(\\\"x\\\")"), std::string::npos) << result->body;
+    EXPECT_NE(result->body.find("\\u003cscript\\u003ealert(\\\"x\\\")\\u003c/script\\u003e\\u0026"), std::string::npos)
+        << result->body;
 }
 
-TEST(TeacherSessions, ASessionIdleTooLongIsForgotten)
+TEST_F(PublishServerTest, ThePageShowsWhatIsOnTheAirAndWhyThePublishedFileWasRefused)
 {
-    CTeacherSessions sessions(std::chrono::milliseconds(100));
-    CTeacherSessions::Session session;
-    const std::string idle = sessions.SignIn("", "anna", session);
-    const std::string used = sessions.SignIn("", "bo", session);
-    for (int i = 0; i < 3; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_TRUE(sessions.Find(used, session));
+    m_state.Write(m_state.Path() + "/on-air.ini", "[link]\nname = 语文\nurl = http://school/\n");
+    m_state.Write(m_state.Path() + "/on-air.status", "source=/etc/kestrel/catalogue.ini\nrefused=line 3: no name\n");
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword), 200);
+    const json state = json::parse(m_client.Get("/api/state", Headers())->body);
+    EXPECT_EQ(state["published"]["links"][0]["name"], "语文");
+    EXPECT_EQ(state["refusal"], "line 3: no name");
+}
+
+// Each body the page would never send is refused, in Chinese, and nothing
+// is published.
+TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
+{
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword), 200);
+    json tooMany = OneLink();
+    for (int i = 0; i < 64; ++i)
+        tooMany["links"].push_back({{"name", std::to_string(i)}});
+    const std::pair<std::string, const char*> bodies[] = {
+        {"{\"home\": ", "请求的格式不对"},
+        {"[]", "请求的格式不对"},
+        {"\"text\"", "请求的格式不对"},
+        {R"({"home": 5})", "请求的格式不对"},
+        {R"({"links": {"name": "x"}})", "请求的格式不对"},
+        {R"({"links": [{"name": "x"}, 7]})", "第 2 个链接：请求的格式不对"},
+        {R"({"links": [{"name": ["x"]}]})", "第 1 个链接：请求的格式不对"},
+        {tooMany.dump(), "链接太多"},
+        {R"({"links": [{"name": "x\ud800"}]})", "请求的格式不对"},
+    };
+    for (const auto& [body, says] : bodies) {
+        const httplib::Result result = m_client.Post("/api/publish", Headers(), body, "application/json");
+        EXPECT_EQ(result->status, 400) << body;
+        EXPECT_NE(json::parse(result->body)["error"].get<std::string>().find(says), std::string::npos) << body;
     }
-    EXPECT_FALSE(sessions.Find(idle, session));
-    EXPECT_EQ(session.user, "bo");
+    EXPECT_TRUE(m_store.History().empty());
+}
+
+class PublishPageUnderAttack : public PublishServerTest, public ::testing::WithParamInterface<test::HttpAttack> {};
+
+TEST_P(PublishPageUnderAttack, IsRefusedOrHarmlessAndOtherTeachersAreStillAnswered)
+{
+    test::AttackTarget target;
+    target.port = m_options.port;
+    target.postPath = "/api/sign-in";
+    const test::AttackReport report = test::RunAttack(GetParam(), target, -1);
+    EXPECT_TRUE(report.outcome.harmless) << report.outcome.detail;
+    EXPECT_GT(report.ordinaryRequests, 0);
+    EXPECT_EQ(report.ordinaryUnanswered, 0) << report.outcome.detail;
+    EXPECT_TRUE(report.answeredAfterwards);
+}
+
+std::string AttackName(const ::testing::TestParamInfo<test::HttpAttack>& info)
+{
+    std::string name = info.param.name;
+    for (char& c : name)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(WebLayer, PublishPageUnderAttack, ::testing::ValuesIn(test::WebLayerAttacks()), AttackName);
+INSTANTIATE_TEST_SUITE_P(PageOnly, PublishPageUnderAttack, ::testing::ValuesIn(test::PublishPageAttacks()), AttackName);
+
+TEST_F(PublishServerTest, OverHttpsTheCookieIsSecureAndHstsComesOnlyWithTheCertificateItStaffGave)
+{
+    std::string certificate;
+    std::string key;
+    ASSERT_EQ(EnsureCertificate(m_state.Path() + "/keys", "127.0.0.1", "127.0.0.1", certificate, key), "");
+    for (const bool givenByStaff : {false, true}) {
+        PublishOptions options = m_options;
+        options.port = TestPort(11 + givenByStaff);
+        options.certificatePath = givenByStaff ? certificate : "";
+        options.certificateKeyPath = givenByStaff ? key : "";
+        CPublishServer server(options, m_store, m_accounts);
+        std::string error;
+        ASSERT_TRUE(server.Start(certificate, key, error)) << error;
+        httplib::SSLClient browser("127.0.0.1", options.port);
+        browser.enable_server_certificate_verification(false);
+        const httplib::Result page = browser.Get("/");
+        ASSERT_TRUE(page) << httplib::to_string(page.error());
+        EXPECT_EQ(page->has_header("Strict-Transport-Security"), givenByStaff);
+        const httplib::Result signIn = browser.Post("/api/sign-in",
+            {{"Origin", "https://127.0.0.1:" + std::to_string(options.port)},
+                {"X-CSRF-Token", json::parse(browser.Get("/api/state")->body)["csrf"]}},
+            json{{"user", "anna"}, {"password", kPassword}}.dump(), "application/json");
+        ASSERT_TRUE(signIn);
+        EXPECT_NE(signIn->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+    }
+}
+
+TEST(TeacherSessions, ASessionEndsWhenIdleAndAfterTwelveHoursWhateverItsUse)
+{
+    using namespace std::chrono_literals;
+    const CTeacherSessions::Clock::time_point start;
+    CTeacherSessions sessions(30min);
+    CTeacherSessions::Session session;
+    const std::string idle = sessions.SignIn("anna", session, start);
+    const std::string used = sessions.SignIn("bo", session, start);
+    for (auto now = start; now < start + CTeacherSessions::kLifetime; now += 20min)
+        ASSERT_TRUE(sessions.Find(used, session, now));
+    EXPECT_FALSE(sessions.Find(used, session, start + CTeacherSessions::kLifetime + 1min));
+    EXPECT_FALSE(sessions.Find(idle, session, start + 31min));
+}
+
+TEST(TeacherSessions, APreSignInTokenIsGoodForTwelveHoursFromThisProcessOnly)
+{
+    using namespace std::chrono_literals;
+    const auto made = CTeacherSessions::Clock::now();
+    CTeacherSessions sessions(30min);
+    const std::string token = sessions.PreSignInToken(made);
+    EXPECT_TRUE(sessions.IsPreSignInToken(token, made + CTeacherSessions::kLifetime - 1s));
+    EXPECT_FALSE(sessions.IsPreSignInToken(token, made + CTeacherSessions::kLifetime + 1s));
+    EXPECT_FALSE(sessions.IsPreSignInToken(token, made - 1s));
+    EXPECT_FALSE(CTeacherSessions(30min).IsPreSignInToken(token, made)) << "another process's secret";
+    std::string altered = token;
+    altered[3] = altered[3] == '0' ? '1' : '0';
+    EXPECT_FALSE(sessions.IsPreSignInToken(altered, made));
+    EXPECT_FALSE(sessions.IsPreSignInToken("", made));
+}
+
+// Failures of one account from one address, at the given seconds, and
+// whether a try of (address, account) at the end must wait.
+struct LimiterCase {
+    const char* what;
+    std::vector<int> failures;
+    const char* address;
+    const char* account;
+    int second;
+    int wait;
+};
+
+TEST(SignInLimiter, FailuresDelayOnlyTheirAccountFromTheirAddressAndTheDelayDoubles)
+{
+    const LimiterCase cases[] = {
+        {"first failure waits a second", {0}, "10.0.0.5", "anna", 0, 1},
+        {"and then may try", {0}, "10.0.0.5", "anna", 1, 0},
+        {"third failure waits four", {0, 1, 3}, "10.0.0.5", "anna", 3, 4},
+        {"never more than the longest", {0, 1, 3, 7, 15, 31, 63, 127, 255, 511, 1023, 2047}, "10.0.0.5", "anna", 2047,
+            600},
+        {"another address is not delayed", {0, 1, 3}, "10.0.0.6", "anna", 3, 0},
+        {"another account is not delayed", {0, 1, 3}, "10.0.0.5", "bo", 3, 0},
+    };
+    for (const LimiterCase& c : cases) {
+        CSignInLimiter limiter;
+        const CSignInLimiter::Clock::time_point start;
+        for (const int second : c.failures)
+            limiter.Record("10.0.0.5", "anna", false, start + std::chrono::seconds(second));
+        EXPECT_EQ(limiter.SecondsToWait(c.address, c.account, start + std::chrono::seconds(c.second)), c.wait)
+            << c.what;
+    }
+    CSignInLimiter limiter;
+    limiter.Record("10.0.0.5", "anna", false);
+    limiter.Record("10.0.0.5", "anna", true);
+    EXPECT_EQ(limiter.SecondsToWait("10.0.0.5", "anna"), 0) << "success ends the wait";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "tools/CatalogueParser.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace kestrel {
@@ -31,8 +32,10 @@ protected:
     }
 
     test::TemporaryFolder m_folder;
-    std::string m_onAirPath = m_folder.Path() + "/catalogue.ini";
-    CPublishStore m_store{m_folder.Path() + "/state", m_onAirPath};
+    std::string m_firstCataloguePath = m_folder.Path() + "/catalogue.ini";
+    // Missing until a test writes into it, as before the announcer's first start.
+    std::string m_onAirFolder = m_folder.Path() + "/run";
+    CPublishStore m_store{m_folder.Path() + "/state", m_firstCataloguePath, m_onAirFolder};
 };
 
 TEST_F(PublishStoreTest, APublishIsWhatTheAnnouncerReadsAndIsKeptWithItsTeacher)
@@ -50,7 +53,7 @@ TEST_F(PublishStoreTest, APublishIsWhatTheAnnouncerReadsAndIsKeptWithItsTeacher)
 
 TEST_F(PublishStoreTest, BeforeTheFirstPublishTheEditStartsFromTheCatalogueOnTheAir)
 {
-    m_folder.Write(m_onAirPath, "[home]\nurl = http://school/\n[link]\nname = 语文\npicture = http://school/hot.bmp\n"
+    m_folder.Write(m_firstCataloguePath, "[home]\nurl = http://school/\n[link]\nname = 语文\npicture = http://school/hot.bmp\n"
                                 "cool-picture = http://school/cool.bmp\n");
     CatalogueEdit edit = m_store.Published();
     EXPECT_EQ(edit.home, "http://school/");
@@ -61,8 +64,27 @@ TEST_F(PublishStoreTest, BeforeTheFirstPublishTheEditStartsFromTheCatalogueOnThe
     const AnnouncedRecords records = Announced();
     ASSERT_EQ(records.count, 3);
     EXPECT_EQ(FieldText(records.records[1].coolPicture), "http://school/cool.bmp");
-    m_folder.Write(m_onAirPath, "[link]\nname = other\n");
+    m_folder.Write(m_firstCataloguePath, "[link]\nname = other\n");
     EXPECT_EQ(m_store.Published().links.size(), 2u) << "once published, the publish is what is on the air";
+}
+
+// The published file malformed, the announcer keeps the last valid catalogue
+// on the air: the page shows that, not the catalogue before the first publish.
+TEST_F(PublishStoreTest, ThePageShowsWhatTheAnnouncerSaysIsOnTheAir)
+{
+    m_folder.Write(m_firstCataloguePath, "[link]\nname = etc\n");
+    m_folder.Write(m_store.CataloguePath(), "[link]\nname = a\n[link]\nname = A\n");
+    ASSERT_EQ(::mkdir(m_onAirFolder.c_str(), 0700), 0);
+    m_folder.Write(m_onAirFolder + "/on-air.ini", CatalogueEditText(Lesson("a", "b")));
+    m_folder.Write(m_onAirFolder + "/on-air.status",
+        "source=" + m_store.CataloguePath() + "\nrefused=line 4: the name \"A\" is already used\n");
+    const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
+    EXPECT_EQ(onAir.edit.links.at(1).name, "b");
+    EXPECT_EQ(onAir.source, m_store.CataloguePath());
+    EXPECT_EQ(onAir.refusal, "line 4: the name \"A\" is already used");
+    m_folder.Write(m_onAirFolder + "/on-air.status", "");
+    EXPECT_EQ(m_store.WhatIsOnAir().source, m_firstCataloguePath) << "no source named: the files tell";
+    EXPECT_EQ(m_store.Published().links.at(0).name, "etc");
 }
 
 TEST_F(PublishStoreTest, ARefusedEditLeavesThePublishedCatalogueAsItWas)

@@ -32,8 +32,10 @@ TEST_F(TeacherAccountsTest, VerifiesThePasswordOfEachTeacherAlone)
 {
     ASSERT_EQ(m_accounts.SetPassword("anna", "correct horse"), "");
     ASSERT_EQ(m_accounts.SetPassword("bo.li", "battery staple"), "");
+    ASSERT_EQ(m_accounts.SetPassword("ann", "ann's password"), "");
     EXPECT_TRUE(m_accounts.Verify("anna", "correct horse"));
     EXPECT_TRUE(m_accounts.Verify("bo.li", "battery staple"));
+    EXPECT_TRUE(m_accounts.Verify("ann", "ann's password"));
     EXPECT_FALSE(m_accounts.Verify("anna", "battery staple"));
     EXPECT_FALSE(m_accounts.Verify("anna", ""));
     EXPECT_FALSE(m_accounts.Verify("carl", "correct horse"));
@@ -42,6 +44,7 @@ TEST_F(TeacherAccountsTest, VerifiesThePasswordOfEachTeacherAlone)
 
 TEST_F(TeacherAccountsTest, ANewPasswordReplacesTheOldAndRemovalEndsSignIn)
 {
+    ASSERT_EQ(m_accounts.SetPassword("ann", "ann's password"), "");
     ASSERT_EQ(m_accounts.SetPassword("anna", "correct horse"), "");
     ASSERT_EQ(m_accounts.SetPassword("anna", "new password"), "");
     EXPECT_FALSE(m_accounts.Verify("anna", "correct horse"));
@@ -49,6 +52,7 @@ TEST_F(TeacherAccountsTest, ANewPasswordReplacesTheOldAndRemovalEndsSignIn)
     EXPECT_EQ(m_accounts.Remove("anna"), "");
     EXPECT_FALSE(m_accounts.Verify("anna", "new password"));
     EXPECT_NE(m_accounts.Remove("anna"), "");
+    EXPECT_TRUE(m_accounts.Verify("ann", "ann's password")) << "a name's prefix is another teacher";
 }
 
 TEST_F(TeacherAccountsTest, RefusesNamesAndPasswordsThatCannotBeKeptSafely)

@@ -14,6 +14,8 @@ namespace kestrel {
 //   server.pem / server.key   the server's certificate (PEM) and key
 //   server.der the server's certificate as DER, as the engine reports it
 //   other.der  a server certificate signed by the unknown authority
+//   client.der a certificate of the school's authority for client
+//              authentication only (extendedKeyUsage clientAuth)
 class TestCertificates {
 public:
     explicit TestCertificates(const std::string& folder)
@@ -22,7 +24,7 @@ public:
         made = Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Kestrel-Test-School-CA"
                    " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
                    " -keyout ca.key -out ca.pem") &&
-            Signed("server", "ca") &&
+            Signed("server", "ca") && Signed("client", "ca", "clientAuth") &&
             Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Unknown-CA"
                 " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
                 " -keyout other-ca.key -out other-ca.pem") &&
@@ -48,11 +50,11 @@ private:
         std::ofstream file(Path(name), std::ios::binary);
         return bool(file << text);
     }
-    bool Signed(const std::string& name, const std::string& authority) const
+    bool Signed(const std::string& name, const std::string& authority, const std::string& use = "serverAuth") const
     {
         return Run("openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout " + name + ".key -out " + name +
                    ".csr") &&
-            Write(name + ".ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\n") &&
+            Write(name + ".ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=" + use + "\n") &&
             Run("openssl x509 -req -in " + name + ".csr -CA " + authority + ".pem -CAkey " + authority +
                 ".key -CAcreateserial -days 2 -extfile " + name + ".ext -out " + name + ".pem") &&
             Run("openssl x509 -in " + name + ".pem -outform DER -out " + name + ".der");

@@ -56,7 +56,9 @@ TEST_F(AnnounceOptionsTest, EveryOptionTakesItsValueInEitherForm)
     EXPECT_DOUBLE_EQ(m_options.intervalSeconds, 0.5);
     EXPECT_TRUE(m_options.once);
     EXPECT_EQ(m_options.from, "eth0");
-    EXPECT_EQ(m_options.serveDirectory, "demo");
+    ASSERT_EQ(m_options.servedFolders.size(), 1u);
+    EXPECT_EQ(m_options.servedFolders[0].urlPrefix, "/");
+    EXPECT_EQ(m_options.servedFolders[0].directory, "demo");
     EXPECT_EQ(m_options.httpPort, 8081);
     EXPECT_EQ(m_options.httpAddress, "127.0.0.1");
 }
@@ -64,6 +66,11 @@ TEST_F(AnnounceOptionsTest, EveryOptionTakesItsValueInEitherForm)
 TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
 {
     EXPECT_TRUE(Parse({"--serve", "pages"})) << m_error;
+    ASSERT_TRUE(Parse({"--serve-at", "/pictures/=/var/lib/p", "--serve=/srv/kestrel", "--serve-at=/a/=b"})) << m_error;
+    ASSERT_EQ(m_options.servedFolders.size(), 3u);
+    EXPECT_EQ(m_options.servedFolders[0].urlPrefix, "/pictures/");
+    EXPECT_EQ(m_options.servedFolders[0].directory, "/var/lib/p");
+    EXPECT_EQ(m_options.servedFolders[1].urlPrefix, "/");
     EXPECT_TRUE(Parse({"--listen", "--port", "9001"})) << m_error;
     EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Listen);
 }
@@ -119,6 +126,11 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--gen-key"}, "--gen-key needs a value"},
         {{"--listen", "--published", "p.ini"}, "--listen only listens"},
         {{"--published="}, "--published needs a file name"},
+        {{"--serve", "a", "--serve", "b"}, "only one --serve"},
+        {{"--serve-at", "/p/=a", "--serve-at", "/p/=b"}, "/p/ is already served"},
+        {{"--serve-at", "pictures=a"}, "--serve-at needs /PATH/=DIR"},
+        {{"--serve-at", "/=a"}, "--serve-at needs /PATH/=DIR"},
+        {{"--serve-at", "/p/="}, "--serve-at needs a folder"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

@@ -346,13 +346,46 @@ TEST_F(AnnouncerProgramTest, ServeAnswersWithTheFileAndItsLength)
     EXPECT_EQ(found->status, 200);
     EXPECT_EQ(found->get_header_value("Content-Length"), "1782");
     EXPECT_EQ(found->get_header_value("Content-Type"), "image/bmp");
+    EXPECT_EQ(found->get_header_value("X-Content-Type-Options"), "nosniff");
     EXPECT_EQ(found->body, picture);
+    const auto part = client.Get("/pictures/yuwen.bmp", {{"Range", "bytes=1780-"}});
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->status, 206);
+    EXPECT_EQ(part->get_header_value("Content-Range"), "bytes 1780-1781/1782");
+    EXPECT_EQ(part->body, "BB");
 
     const auto missing = client.Get("/pictures/missing.bmp");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
     EXPECT_TRUE(server.WaitForOutput("http: 404 for GET /pictures/missing.bmp", 5s)) << server.Output();
     EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, AMissingServedFolderIsAnswered404UntilItAppearsWhileAnnouncingGoesOn)
+{
+    m_folder.Write(m_cataloguePath, "[link]\nname = first\n");
+    const std::string pictures = m_folder.Path() + "/pictures";
+    const int port = test::FreePort(SOCK_STREAM);
+    test::ChildProcess announcer(SendingToProbe({"--interval", "0.1", "--serve", m_folder.Path(), "--serve-at",
+        "/pictures/=" + pictures, "--http-address", "127.0.0.1", "--http-port", std::to_string(port)}));
+    ASSERT_TRUE(announcer.WaitForOutput("cannot find the folder " + pictures, 5s)) << announcer.Output();
+    ASSERT_TRUE(ReceiveUntilNamed("first")) << announcer.Output();
+
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(2);
+    const auto missing = client.Get("/pictures/yuwen.bmp");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    std::filesystem::create_directory(pictures);
+    m_folder.Write(pictures + "/yuwen.bmp", "BMP");
+    const auto found = client.Get("/pictures/yuwen.bmp");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->body, "BMP");
+    EXPECT_TRUE(announcer.WaitForOutput("found the folder " + pictures, 5s)) << announcer.Output();
+    const auto page = client.Get("/catalogue.ini");
+    ASSERT_TRUE(page) << "the folder at / is served beside it";
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(announcer.Stop(), 0);
 }
 
 TEST_F(AnnouncerProgramTest, UnknownSourceIsRefusedBeforeAnythingIsSent)

@@ -27,6 +27,7 @@ public:
     int Stop();
 
     const std::string& Output() const { return m_output; }
+    pid_t Pid() const { return m_pid; }
 
 private:
     // Takes what the pipe holds, waiting at most `timeout` for something.
