@@ -30,6 +30,8 @@ Options:
   --once               announce once and exit
   --published FILE     announce FILE instead of CATALOGUE whenever it exists
                        (the catalogue kestrel-publish writes)
+  --on-air DIR         write the catalogue on the air to DIR/on-air.ini and
+                       its file to DIR/on-air.status, for kestrel-publish
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
@@ -107,7 +109,7 @@ bool IsValueOption(std::string_view option)
     return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
         || option == "--group" || option == "--serve" || option == "--serve-at" || option == "--http-port" || option == "--http-address"
         || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust"
-        || option == "--published";
+        || option == "--published" || option == "--on-air";
 }
 
 // --serve DIR is "/"; --serve-at /PATH/=DIR names its own path. Each path
@@ -189,6 +191,12 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
     } else if (option == "--gen-key") {
         options.mode = AnnounceOptions::Mode::GenerateKey;
         options.newKeyPath = value;
+    } else if (option == "--on-air") {
+        if (value.empty()) {
+            error = "--on-air needs a folder";
+            return false;
+        }
+        options.onAirFolder = value;
     } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published") {
         if (value.empty()) {
             error = std::string(option) + " needs a file name";
@@ -217,6 +225,12 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     }
     if (!options.trustPath.empty() && options.mode != AnnounceOptions::Mode::Listen) {
         error = "--trust goes with --listen";
+        return false;
+    }
+    if (!options.onAirFolder.empty()
+        && (options.mode != AnnounceOptions::Mode::Announce
+            || (options.cataloguePath.empty() && options.publishedPath.empty()))) {
+        error = "--on-air tells what is announced: it needs a catalogue";
         return false;
     }
     if (options.mode == AnnounceOptions::Mode::Listen) {
