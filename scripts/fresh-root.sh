@@ -16,18 +16,10 @@ command=("$@")
 [ ${#command[@]} -gt 0 ] || command=(./scripts/test.sh)
 
 [ "$(id -u)" -eq 0 ] || { echo "fresh-root: run as root (debootstrap and chroot need it)" >&2; exit 1; }
-for tool in debootstrap git; do
-  command -v "$tool" >/dev/null || { echo "fresh-root: $tool is missing: apt-get install $tool" >&2; exit 1; }
-done
-
-mirror=${KESTREL_MIRROR:-$({ cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null || true; } \
-  | sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' | grep -v security | awk 'NR == 1')}
-[ -n "$mirror" ] || { echo "fresh-root: no Debian mirror in the apt sources; set KESTREL_MIRROR" >&2; exit 1; }
-
-if [ ! -x "$root/bin/sh" ]; then
-  echo "fresh-root: making a Debian 12 minbase root in $root from $mirror"
-  debootstrap --variant=minbase bookworm "$root" "$mirror"
-fi
+command -v git >/dev/null || { echo "fresh-root: git is missing: apt-get install git" >&2; exit 1; }
+# shellcheck source=lib/debian-root.sh
+. "$top/scripts/lib/debian-root.sh"
+make_debian_root "$root"
 
 mounts=()
 unmount() {

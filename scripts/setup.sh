@@ -50,6 +50,9 @@ packages=(
   iproute2
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
+  # scripts/fresh-root.sh and scripts/check-deployment.sh make Debian 12 roots
+  # (debootstrap); the deployment check boots one (systemd-nspawn)
+  debootstrap systemd-container
   # windows without a screen, screenshots (with a window manager), clicks, Chinese text
   xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei openbox
 )

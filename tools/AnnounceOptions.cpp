@@ -31,6 +31,8 @@ Options:
   --once               announce once and exit
   --published FILE     announce FILE instead of CATALOGUE whenever it exists
                        (the catalogue kestrel-publish writes)
+  --on-air DIR         write the catalogue on the air to DIR/on-air.ini and
+                       its file to DIR/on-air.status, for kestrel-publish
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
@@ -75,7 +77,7 @@ bool IsIpv4Address(const std::string& text)
 
 const std::vector<LongOption> kOptions = {
     {"--to", true}, {"--port", true}, {"--ttl", true}, {"--interval", true}, {"--once", false},
-    {"--published", true}, {"--from", true}, {"--serve", true}, {"--serve-at", true}, {"--http-port", true},
+    {"--published", true}, {"--on-air", true}, {"--from", true}, {"--serve", true}, {"--serve-at", true}, {"--http-port", true},
     {"--http-address", true}, {"--listen", false}, {"--group", true}, {"--trust", true}, {"--gen-key", true},
     {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false},
 };
@@ -165,6 +167,12 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
     } else if (option == "--gen-key") {
         options.mode = AnnounceOptions::Mode::GenerateKey;
         options.newKeyPath = value;
+    } else if (option == "--on-air") {
+        if (value.empty()) {
+            error = "--on-air needs a folder";
+            return false;
+        }
+        options.onAirFolder = value;
     } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published") {
         if (value.empty()) {
             error = std::string(option) + " needs a file name";
@@ -190,6 +198,12 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     }
     if (!options.trustPath.empty() && options.mode != AnnounceOptions::Mode::Listen) {
         error = "--trust goes with --listen";
+        return false;
+    }
+    if (!options.onAirFolder.empty()
+        && (options.mode != AnnounceOptions::Mode::Announce
+            || (options.cataloguePath.empty() && options.publishedPath.empty()))) {
+        error = "--on-air tells what is announced: it needs a catalogue";
         return false;
     }
     if (options.mode == AnnounceOptions::Mode::Listen) {

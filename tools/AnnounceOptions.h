@@ -16,6 +16,9 @@ struct AnnounceOptions {
     // The catalogue the teachers' publishing page writes: announced instead
     // of cataloguePath whenever it exists.
     std::string publishedPath;
+    // Where the catalogue on the air and its source are written for the
+    // publishing page; empty for nowhere.
+    std::string onAirFolder;
     // Real classrooms hear the limited broadcast on the browser's default
     // channel port.
     std::string toAddress = "255.255.255.255";

@@ -3,6 +3,7 @@
 #include "base/WholeFile.h"
 
 #include <cerrno>
+#include <utility>
 #include <sys/stat.h>
 
 namespace kestrel {
@@ -21,11 +22,18 @@ CCatalogueWatcher::Change CCatalogueWatcher::Poll()
     m_looked = true;
     m_stamp = stamp;
 
+    if (m_whenMissing == WhenMissing::ForgetIt && stamp.error == ENOENT) {
+        m_hasCatalogue = false;
+        m_text.clear();
+    }
     std::string text;
     CatalogueProblem problem;
     if (!ReadFile(text, problem) || !m_parser.Parse(text, m_candidate, problem))
         return Refuse(problem);
+    if (m_hasCatalogue && m_problem.empty() && text == m_text)
+        return Change::None;
     m_catalogue = m_candidate;
+    m_text = std::move(text);
     m_hasCatalogue = true;
     m_problem.clear();
     return Change::Loaded;

@@ -12,6 +12,34 @@
 #include <unistd.h>
 
 namespace kestrel {
+namespace {
+
+// systemd's RestrictSUIDSGID= (which DynamicUser= implies) answers openat2
+// with ENOSYS, as it cannot see its flags: then the path is walked one
+// name at a time, following no link and never going up.
+int OpenBeneathByWalking(int folder, const std::string& relativePath, int flags)
+{
+    int current = ::dup(folder);
+    std::size_t start = 0;
+    while (current >= 0) {
+        const std::size_t slash = relativePath.find('/', start);
+        const std::string name = relativePath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (name.empty() || name == "." || name == "..") {
+            ::close(current);
+            return -1;
+        }
+        const bool last = slash == std::string::npos;
+        const int next = ::openat(current, name.c_str(), last ? flags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(current);
+        if (last)
+            return next;
+        current = next;
+        start = slash + 1;
+    }
+    return -1;
+}
+
+} // namespace
 
 struct CServedFolder::Handle {
     int fd = -1;
@@ -41,7 +69,9 @@ int CServedFolder::OpenFile(const std::string& relativePath, std::uint64_t& size
         // Non-blocking, so that a FIFO put in the folder cannot hold a thread.
         how.flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-        const int file = static_cast<int>(::syscall(SYS_openat2, folder->fd, relativePath.c_str(), &how, sizeof how));
+        int file = static_cast<int>(::syscall(SYS_openat2, folder->fd, relativePath.c_str(), &how, sizeof how));
+        if (file < 0 && errno == ENOSYS)
+            file = OpenBeneathByWalking(folder->fd, relativePath, static_cast<int>(how.flags));
         if (file >= 0) {
             struct stat status;
             if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {

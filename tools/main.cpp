@@ -6,8 +6,8 @@
 #include "channel/TrustedKeys.h"
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
+#include "tools/AnnouncedFiles.h"
 #include "tools/AnnouncementListener.h"
-#include "tools/CatalogueWatcher.h"
 #include "tools/RecordBroadcaster.h"
 #include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
@@ -22,41 +22,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-void ReportLoaded(const std::string& path, const AnnouncedRecords& records)
-{
-    int links = 0;
-    bool home = false;
-    for (int i = 0; i < records.count; ++i) {
-        if (IsHomeRecord(records.records[i]))
-            home = true;
-        else
-            ++links;
-    }
-    PrintLine(path + ": announcing " + std::to_string(links) + (links == 1 ? " link" : " links")
-        + (home ? " and the home page" : ""));
-}
-
-// A published catalogue that is missing is not a fault: nothing has been
-// published yet, or IT staff took it away to go back to their own file.
-void PollAndReport(CCatalogueWatcher& watcher, const std::string& path, bool missingIsQuiet)
-{
-    const CCatalogueWatcher::Change change = watcher.Poll();
-    if (missingIsQuiet && !watcher.FileExists())
-        return;
-    switch (change) {
-    case CCatalogueWatcher::Change::Loaded:
-        ReportLoaded(path, watcher.Catalogue());
-        break;
-    case CCatalogueWatcher::Change::Refused:
-        PrintLine(watcher.Problem());
-        PrintLine(watcher.HasCatalogue() ? "still announcing the last valid catalogue"
-                                         : "nothing is announced until the catalogue is valid");
-        break;
-    case CCatalogueWatcher::Change::None:
-        break;
-    }
-}
 
 // Announces the catalogue at every interval, following the file's edits,
 // until stopped (or once). Nothing goes out before the file is valid.
@@ -83,25 +48,18 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
         broadcaster.SignWith(key, counter);
         PrintLine("signing with key " + KeyIdText(key.id) + "; counter kept in " + statePath);
     }
-    CCatalogueWatcher watcher(options.cataloguePath);
-    CCatalogueWatcher published(options.publishedPath);
+    CAnnouncedFiles files(options);
     std::string lastSendError;
     bool sent = false;
     do {
-        if (!options.cataloguePath.empty())
-            PollAndReport(watcher, options.cataloguePath, false);
-        if (!options.publishedPath.empty())
-            PollAndReport(published, options.publishedPath, true);
-        // The teachers' publish, while there is one, stands in for the file
-        // IT staff keep.
-        const CCatalogueWatcher& source = published.FileExists() && published.HasCatalogue() ? published : watcher;
-        if (!source.HasCatalogue()) {
+        const AnnouncedRecords* catalogue = files.Poll();
+        if (!catalogue) {
             if (options.once)
                 return kExitFailure;
             continue;
         }
         std::string sendError;
-        sent = broadcaster.Broadcast(source.Catalogue(), sendError);
+        sent = broadcaster.Broadcast(*catalogue, sendError);
         // A network that is down would repeat its error at every interval.
         if (sendError != lastSendError)
             PrintLine(sendError.empty() ? "sending again" : sendError);
@@ -133,19 +91,20 @@ int Listen(const AnnounceOptions& options, CStopSignals& stop)
 }
 
 // Writes a new secret key and prints the line that trusts it, for the
-// pupil machines' trusted-keys file.
+// pupil machines' trusted-keys file: alone on standard output, so that a
+// redirect holds the key line and nothing else.
 int GenerateKey(const std::string& path)
 {
     SigningKey key;
     std::string error;
     if (!CreateSecretKeyFile(path, key, error)) {
-        PrintLine(error);
+        std::fprintf(stderr, "%s\n", error.c_str());
         return kExitFailure;
     }
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    PrintLine("secret key " + KeyIdText(key.id) + " written to " + path
-        + "; put this line into the browsers' trusted-keys file:");
+    std::fprintf(stderr, "secret key %s written to %s; put the line on standard output into the browsers' "
+        "trusted-keys file\n", KeyIdText(key.id).c_str(), path.c_str());
     PrintLine(TrustedKeyLine(key.publicKey, "kestrel-announce@" + std::string(host)));
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "tests/support/TemporaryFolder.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -32,6 +33,8 @@ TEST_F(CatalogueWatcherTest, ReadsTheFileOnceUntilItChanges)
     EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::Loaded);
     EXPECT_EQ(LinkNames(), "a;");
     EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::None);
+    m_folder.Write(m_path, "[link]\nname = a\n");
+    EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::None) << "saved, but not changed";
 
     m_folder.Write(m_path, "[link]\nname = a\n[link]\nname = b\n");
     EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::Loaded);
@@ -49,12 +52,28 @@ TEST_F(CatalogueWatcherTest, BrokenEditKeepsTheLastValidCatalogue)
                                             "picture and cool-picture");
     EXPECT_TRUE(m_watcher.HasCatalogue());
     EXPECT_EQ(LinkNames(), "a;");
+    EXPECT_EQ(m_watcher.Text(), "[link]\nname = a\n");
     // The same broken file is not reported again at every look.
     EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::None);
 
     m_folder.Write(m_path, "[link]\nname = c\n");
     EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::Loaded);
     EXPECT_EQ(LinkNames(), "c;");
+}
+
+TEST_F(CatalogueWatcherTest, AFileTakenAwayKeepsOrForgetsItsCatalogueAsAsked)
+{
+    CCatalogueWatcher forgetting(m_path, CCatalogueWatcher::WhenMissing::ForgetIt);
+    m_folder.Write(m_path, "[link]\nname = a\n");
+    ASSERT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::Loaded);
+    ASSERT_EQ(forgetting.Poll(), CCatalogueWatcher::Change::Loaded);
+
+    ASSERT_EQ(std::remove(m_path.c_str()), 0);
+    EXPECT_EQ(m_watcher.Poll(), CCatalogueWatcher::Change::Refused);
+    EXPECT_EQ(forgetting.Poll(), CCatalogueWatcher::Change::Refused);
+    EXPECT_TRUE(m_watcher.HasCatalogue());
+    EXPECT_FALSE(forgetting.HasCatalogue());
+    EXPECT_EQ(forgetting.Text(), "");
 }
 
 TEST_F(CatalogueWatcherTest, MissingFileIsReportedAndNothingIsHeld)

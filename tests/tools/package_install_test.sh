@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Builds the two Debian packages with cpack and installs each alone into this
-# machine with apt, as a school would: the browser package on a pupil
+# Builds the three Debian packages with cpack and installs each alone into
+# this machine with apt, as a school would: the browser package on a pupil
 # machine, the announcer package on the one that announces. Checks what each
 # installs (paths, links, conffiles, manual pages), that neither pulls in
 # the other, that the browser reads and writes its settings through the link
 # and starts for a user who cannot write /etc, then upgrades a 2.1-style
 # single package (repacked here from today's files) with edited settings and
-# catalogue and checks the edits survived. Everything is purged again at the
+# catalogue and checks the edits survived. Last, all three together, with
+# the state their services would have made: purging the publishing page
+# leaves the announcer whole, purging the rest leaves only the signing key
+# the README tells IT staff to retire. Everything is purged again at the
 # end, also on failure. Needs root; exits 77 (skipped) otherwise.
 #   package_install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
-packages=(kestrel kestrel-announce)
+packages=(kestrel kestrel-announce kestrel-publish)
+# What the services keep (a dynamic user's state lives under private/), and
+# the signing key IT staff make.
+service_state=(/var/lib/private/kestrel /var/lib/kestrel /var/lib/private/kestrel-announce /var/lib/kestrel-announce
+  /var/lib/private/kestrel-publish /var/lib/kestrel-publish /run/kestrel /etc/credstore/kestrel-announce.key)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "package_install: skipped: installing packages with apt needs root"
@@ -26,13 +33,24 @@ for p in "${packages[@]}"; do
     exit 77
   fi
 done
+for path in "${service_state[@]}"; do
+  if [ -e "$path" ] || [ -L "$path" ]; then
+    echo "package_install: skipped: $path is on this machine and a purge would remove it"
+    exit 77
+  fi
+done
 
 work=$(mktemp -d)
+[ -d /var/lib/private ] && private_was_there=1 || private_was_there=
+[ -d /etc/credstore ] && credstore_was_there=1 || credstore_was_there=
 dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" {print $2}' | sort >"$work/before"
 # Leaves the machine as it was: the two packages purged, and whatever
 # dependency apt brought in for them too.
 cleanup() {
   dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
+  rm -rf "${service_state[@]}"
+  [ -n "$private_was_there" ] || rmdir /var/lib/private 2>/dev/null || true
+  [ -n "$credstore_was_there" ] || rmdir /etc/credstore 2>/dev/null || true
   local pulled
   pulled=$(comm -13 "$work/before" <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" {print $2}' | sort))
   [ -z "$pulled" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=300 $pulled </dev/null >/dev/null 2>&1 || true
@@ -63,7 +81,9 @@ check_purged() {
   for path in /usr/lib/kestrel /etc/kestrel /opt/kestrel /usr/bin/kestrel /usr/bin/kestrel-announce \
       /etc/default/kestrel-announce /lib/systemd/system/kestrel-announce.service \
       /etc/xdg/autostart/kestrel.desktop /usr/share/doc/kestrel /usr/share/doc/kestrel-announce \
-      /var/lib/systemd/deb-systemd-helper-enabled/kestrel-announce.service.dsh-also; do
+      /var/lib/systemd/deb-systemd-helper-enabled/kestrel-announce.service.dsh-also \
+      /usr/bin/kestrel-publish /etc/default/kestrel-publish /lib/systemd/system/kestrel-publish.service \
+      /usr/share/doc/kestrel-publish "${service_state[@]:0:7}"; do
     [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$1: $path is left"
   done
   for p in "${packages[@]}"; do
@@ -77,7 +97,8 @@ echo "== cpack"
 cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
 browser_deb=$(ls "$work"/kestrel_*_amd64.deb)
 announce_deb=$(ls "$work"/kestrel-announce_*_amd64.deb)
-for deb in "$browser_deb" "$announce_deb"; do dpkg-deb --info "$deb"; done
+publish_deb=$(ls "$work"/kestrel-publish_*_amd64.deb)
+for deb in "$browser_deb" "$announce_deb" "$publish_deb"; do dpkg-deb --info "$deb"; done
 check "the browser package depends on a Chinese font and the engine's data" \
   bash -c "dpkg-deb -f '$browser_deb' Depends | grep fonts-wqy-microhei | grep libqt6webengine6-data"
 check "the browser package does not pull in the announcer" \
@@ -217,6 +238,42 @@ check "the new default settings lie beside the moved ones" cmp /etc/kestrel/kest
 check "no other copies were left beside the edited files" bash -c \
   "! ls -A /etc/kestrel /etc/default | grep -v '^kestrel.INI.dpkg-new\$' | grep -E 'dpkg-(new|old|dist|backup|remove)'"
 check "the edited catalogue is valid" /usr/bin/kestrel-announce --once --to 127.0.0.1 --port 9 /etc/kestrel/catalogue.ini
-purge "${packages[@]}"
+purge kestrel kestrel-announce
 check_purged "purging both packages after the upgrade removes everything"
+
+echo "== the three packages together"
+apt_install "$browser_deb" "$announce_deb" "$publish_deb"
+check "kestrel-publish --help" bash -c "/usr/bin/kestrel-publish --help | grep -q 'kestrel-publish'"
+check "man -w kestrel-publish" man -w kestrel-publish
+check "the teachers' accounts file is root's alone" test "$(stat -c %a:%U /etc/kestrel/publish-users)" = 600:root
+page_unit=/lib/systemd/system/kestrel-publish.service
+check "systemd-analyze verify of the page's service is clean" bash -c "[ -z \"\$(systemd-analyze verify $page_unit 2>&1)\" ]"
+check "the page's service is exposed 2.0 or less" systemd-analyze security --offline=true --threshold=20 "$page_unit"
+# What the two services would have made by now, as systemd makes it for a
+# dynamic user; and the signing key, as the README makes it.
+mkdir -p -m 0700 /var/lib/private
+mkdir -p /var/lib/private/kestrel/pictures /var/lib/private/kestrel/history /var/lib/private/kestrel/sets \
+  /var/lib/private/kestrel-publish /var/lib/private/kestrel-announce /run/kestrel
+ln -s private/kestrel /var/lib/kestrel
+ln -s private/kestrel-publish /var/lib/kestrel-publish
+ln -s private/kestrel-announce /var/lib/kestrel-announce
+printf '[link]\nname = published\n' >/var/lib/kestrel/catalogue.ini
+touch /var/lib/kestrel/pictures/1.bmp /var/lib/kestrel/history/1.ini /var/lib/kestrel/sets/1.ini \
+  /var/lib/kestrel-publish/publish.key /var/lib/kestrel-announce/counter /run/kestrel/on-air.ini
+install -d -m 0700 /etc/credstore
+/usr/bin/kestrel-announce --gen-key /etc/credstore/kestrel-announce.key >"$work/trusted-keys" 2>"$work/gen-key.log"
+check "--gen-key puts the trusted-keys line alone on standard output" \
+  bash -c "[ \"\$(wc -l <'$work/trusted-keys')\" = 1 ] && grep -q '^ed25519 ' '$work/trusted-keys' && grep -q 'written to' '$work/gen-key.log'"
+
+purge kestrel-publish
+check "purging the page removes its own state" bash -c \
+  "! ls -A /var/lib/private/kestrel | grep -q . && [ ! -e /var/lib/private/kestrel-publish ] && [ ! -e /etc/kestrel/publish-users ]"
+check "... and leaves the announcer whole" bash -c \
+  "[ -x /usr/bin/kestrel-announce ] && [ -d /var/lib/kestrel/ ] && [ -f /var/lib/kestrel-announce/counter ] && [ -f /run/kestrel/on-air.ini ]"
+check "... which goes back to IT staff's catalogue" bash -c \
+  "/usr/bin/kestrel-announce --once --to 127.0.0.1 --port 9 --published /var/lib/kestrel/catalogue.ini --on-air '$work/air' /etc/kestrel/catalogue.ini | grep -q '(nothing is published)'"
+purge kestrel kestrel-announce
+check_purged "purging the rest removes everything"
+check "... but the signing key, for IT staff to retire" test -s /etc/credstore/kestrel-announce.key
+if [ -z "$private_was_there" ]; then check "... and systemd's private folder" test ! -e /var/lib/private; fi
 echo "package_install: passed"
