@@ -94,10 +94,8 @@ bool CCatalogueParser::Parse(std::string_view text, AnnouncedRecords& records, C
     }
     if (!CloseSection())
         return false;
-    if (records.count == 0) {
-        Found(CatalogueRule::NothingToAnnounce, 0);
-        return false;
-    }
+    if (records.count == 0)
+        return Fail(CatalogueRule::NothingToAnnounce, 0);
     return true;
 }
 
@@ -106,17 +104,13 @@ bool CCatalogueParser::ParseLine(std::string_view line)
     if (line.empty() || line.front() == '#' || line.front() == ';')
         return true;
     if (line.front() == '[') {
-        if (line.back() != ']') {
-            Found(CatalogueRule::SectionNotClosed, m_line);
-            return false;
-        }
+        if (line.back() != ']')
+            return Fail(CatalogueRule::SectionNotClosed, m_line);
         return OpenSection(Trim(line.substr(1, line.size() - 2)));
     }
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-        Found(CatalogueRule::NotKeyValue, m_line);
-        return false;
-    }
+    if (equals == std::string_view::npos)
+        return Fail(CatalogueRule::NotKeyValue, m_line);
     return SetKey(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
 }
 
@@ -155,14 +149,10 @@ bool CCatalogueParser::CloseSection()
 {
     if (m_section == CatalogueSection::None)
         return true;
-    if (m_section == CatalogueSection::Home && m_keyLines[kUrlKey] == 0) {
-        Found(CatalogueRule::HomeWithoutUrl, m_sectionLine).field = CatalogueField::Url;
-        return false;
-    }
-    if (m_section == CatalogueSection::Link && m_keyLines[kNameKey] == 0) {
-        Found(CatalogueRule::LinkWithoutName, m_sectionLine).field = CatalogueField::Name;
-        return false;
-    }
+    if (m_section == CatalogueSection::Home && m_keyLines[kUrlKey] == 0)
+        return Fail(CatalogueRule::HomeWithoutUrl, m_sectionLine, CatalogueField::Url);
+    if (m_section == CatalogueSection::Link && m_keyLines[kNameKey] == 0)
+        return Fail(CatalogueRule::LinkWithoutName, m_sectionLine, CatalogueField::Name);
     m_nameLines[m_records->count] = m_section == CatalogueSection::Home ? m_sectionLine : m_keyLines[kNameKey];
     ++m_records->count;
     m_section = CatalogueSection::None;
@@ -189,9 +179,7 @@ bool CCatalogueParser::SetKey(std::string_view key, std::string_view value)
         if (lowerKey != CatalogueKey(rule.field) || !(m_section == CatalogueSection::Home ? rule.inHome : rule.inLink))
             continue;
         if (m_keyLines[i] != 0) {
-            CatalogueProblem& problem = Found(CatalogueRule::KeyGivenTwice, m_line);
-            problem.field = rule.field;
-            problem.firstLine = m_keyLines[i];
+            Found(CatalogueRule::KeyGivenTwice, m_line, rule.field).firstLine = m_keyLines[i];
             return false;
         }
         m_keyLines[i] = m_line;
@@ -203,16 +191,14 @@ bool CCatalogueParser::SetKey(std::string_view key, std::string_view value)
 
 bool CCatalogueParser::StoreText(const KeyRule& rule, std::string_view value)
 {
-    if (HoldsControlCharacter(value)) {
-        Found(CatalogueRule::ControlCharacter, m_line).field = rule.field;
-        return false;
-    }
+    if (HoldsControlCharacter(value))
+        return Fail(CatalogueRule::ControlCharacter, m_line, rule.field);
     std::string gbk;
     std::size_t badOffset = 0;
     if (!Utf8ToGbk(value, gbk, &badOffset)) {
         const long code = DecodeUtf8At(value, badOffset);
-        CatalogueProblem& problem = Found(code < 0 ? CatalogueRule::NotUtf8 : CatalogueRule::NoGbkForm, m_line);
-        problem.field = rule.field;
+        CatalogueProblem& problem
+            = Found(code < 0 ? CatalogueRule::NotUtf8 : CatalogueRule::NoGbkForm, m_line, rule.field);
         if (code >= 0) {
             const std::size_t length = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
             problem.quoted = value.substr(badOffset, length);
@@ -221,8 +207,7 @@ bool CCatalogueParser::StoreText(const KeyRule& rule, std::string_view value)
         return false;
     }
     if (gbk.size() >= rule.width) {
-        CatalogueProblem& problem = Found(CatalogueRule::TooLong, m_line);
-        problem.field = rule.field;
+        CatalogueProblem& problem = Found(CatalogueRule::TooLong, m_line, rule.field);
         problem.actual = static_cast<long>(gbk.size());
         problem.limit = static_cast<long>(rule.width - 1);
         return false;
@@ -235,18 +220,13 @@ bool CCatalogueParser::StoreText(const KeyRule& rule, std::string_view value)
 bool CCatalogueParser::CheckNewName()
 {
     const LinkRecord& record = m_records->records[m_records->count];
-    if (FieldText(record.name).empty()) {
-        Found(CatalogueRule::EmptyName, m_line).field = CatalogueField::Name;
-        return false;
-    }
-    if (IsHomeRecord(record)) {
-        Found(CatalogueRule::NameKeptForHome, m_line).field = CatalogueField::Name;
-        return false;
-    }
+    if (FieldText(record.name).empty())
+        return Fail(CatalogueRule::EmptyName, m_line, CatalogueField::Name);
+    if (IsHomeRecord(record))
+        return Fail(CatalogueRule::NameKeptForHome, m_line, CatalogueField::Name);
     for (int i = 0; i < m_records->count; ++i) {
         if (LinkNamesEqual(FieldText(m_records->records[i].name), FieldText(record.name))) {
-            CatalogueProblem& problem = Found(CatalogueRule::NameTaken, m_line);
-            problem.field = CatalogueField::Name;
+            CatalogueProblem& problem = Found(CatalogueRule::NameTaken, m_line, CatalogueField::Name);
             problem.quoted = GbkToUtf8(FieldText(record.name));
             problem.firstLine = m_nameLines[i];
             return false;
@@ -255,14 +235,21 @@ bool CCatalogueParser::CheckNewName()
     return true;
 }
 
-CatalogueProblem& CCatalogueParser::Found(CatalogueRule rule, int line)
+CatalogueProblem& CCatalogueParser::Found(CatalogueRule rule, int line, CatalogueField field)
 {
     *m_problem = CatalogueProblem();
     m_problem->rule = rule;
     m_problem->line = line;
+    m_problem->field = field;
     m_problem->section = m_section;
     m_problem->link = m_section == CatalogueSection::Link ? m_linkCount - 1 : 0;
     return *m_problem;
+}
+
+bool CCatalogueParser::Fail(CatalogueRule rule, int line, CatalogueField field)
+{
+    Found(rule, line, field);
+    return false;
 }
 
 } // namespace kestrel

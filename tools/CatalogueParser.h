@@ -41,7 +41,9 @@ private:
     bool CheckNewName();
     // Notes which rule broke on `line`, in the open section; the caller adds
     // the details its rule carries and returns false.
-    CatalogueProblem& Found(CatalogueRule rule, int line);
+    CatalogueProblem& Found(CatalogueRule rule, int line, CatalogueField field = CatalogueField::None);
+    // The same for a rule that carries no more details; false, to return.
+    bool Fail(CatalogueRule rule, int line, CatalogueField field = CatalogueField::None);
 
     AnnouncedRecords* m_records = nullptr;
     CatalogueProblem* m_problem = nullptr;
