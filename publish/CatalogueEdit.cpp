@@ -18,64 +18,72 @@ bool HoldsLineBreak(const std::string& text)
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// Where each link's section starts in CatalogueEditText, to name the link
-// that a problem's line lies in.
-std::string WhereLineIs(const CatalogueEdit& edit, int line)
+std::string LinkInChinese(std::size_t index)
 {
-    int sectionLine = edit.home.empty() ? 1 : 3;
-    if (line < sectionLine)
-        return "首页：";
-    for (std::size_t i = 0; i < edit.links.size(); ++i) {
-        const CatalogueEdit::Link& link = edit.links[i];
-        const int next = sectionLine + 2 + !link.caption.empty() + !link.url.empty() + !link.picture.empty()
-            + !link.coolPicture.empty();
-        if (line < next)
-            return "第 " + std::to_string(i + 1) + " 个链接：";
-        sectionLine = next;
-    }
-    return "";
+    return "第 " + std::to_string(index + 1) + " 个链接：";
 }
 
-const char* FieldName(const std::string& text)
+const char* FieldInChinese(CatalogueField field)
 {
-    for (const auto& [key, name] : {std::pair{"cool-picture", "图片"}, std::pair{"caption", "说明"},
-             std::pair{"picture", "图片"}, std::pair{"name", "名称"}, std::pair{"url", "地址"}}) {
-        if (text.rfind(key, 0) == 0)
-            return name;
+    switch (field) {
+    case CatalogueField::Name:
+        return "名称";
+    case CatalogueField::Caption:
+        return "说明";
+    case CatalogueField::Url:
+        return "地址";
+    case CatalogueField::Picture:
+    case CatalogueField::CoolPicture:
+        return "图片";
+    case CatalogueField::None:
+        break;
     }
     return "文字";
 }
 
-// The catalogue reader's problem in the teacher's language. The reader
-// keeps the rules; this only says its findings again in Chinese.
-std::string InChinese(const std::string& text)
+// The catalogue reader's finding in the teacher's language. The reader
+// keeps the rules; this only says them again in Chinese. Findings no edit
+// can cause (a line that is not "key = value", say) stay in English.
+std::string InChinese(const CatalogueProblem& problem)
 {
-    const std::size_t quote = text.find('"');
-    const std::size_t close = quote == std::string::npos ? quote : text.find('"', quote + 1);
-    const std::string quoted = close == std::string::npos ? "" : text.substr(quote + 1, close - quote - 1);
-    if (text.find("has no GBK form") != std::string::npos)
-        return std::string(FieldName(text)) + "中的“" + quoted + "”没有 GBK 编码，学生的浏览器无法显示，请换一个字";
-    if (text.find("not valid UTF-8") != std::string::npos)
-        return std::string(FieldName(text)) + "不是有效的文字";
-    const std::size_t bytes = text.find(" bytes in GBK; at most ");
-    if (bytes != std::string::npos) {
-        const std::size_t is = text.find(" is ");
-        return std::string(FieldName(text)) + "太长：" + text.substr(is + 4, bytes - is - 4) + " 字节，最多 "
-            + text.substr(bytes + 23, text.find(' ', bytes + 23) - bytes - 23) + " 字节（汉字每个 2 字节）";
-    }
-    if (text.find("is already used") != std::string::npos)
-        return "名称“" + quoted + "”重复了";
-    if (text.find("kept for the [home] section") != std::string::npos)
+    const std::string field = FieldInChinese(problem.field);
+    switch (problem.rule) {
+    case CatalogueRule::NoGbkForm:
+        return field + "中的“" + problem.quoted + "”没有 GBK 编码，学生的浏览器无法显示，请换一个字";
+    case CatalogueRule::NotUtf8:
+        return field + "不是有效的文字";
+    case CatalogueRule::TooLong:
+        return field + "太长：" + std::to_string(problem.actual) + " 字节，最多 " + std::to_string(problem.limit)
+            + " 字节（汉字每个 2 字节）";
+    case CatalogueRule::NameTaken:
+        return "名称“" + problem.quoted + "”重复了";
+    case CatalogueRule::NameKeptForHome:
         return "名称“home”留给首页";
-    if (text.find("more than 20 links") != std::string::npos)
-        return "链接太多：工具栏最多放 20 个";
-    if (text.find("name is empty") != std::string::npos || text.find("has no name") != std::string::npos)
+    case CatalogueRule::TooManyLinks:
+        return "链接太多：工具栏最多放 " + std::to_string(problem.limit) + " 个";
+    case CatalogueRule::EmptyName:
+    case CatalogueRule::LinkWithoutName:
         return "名称不能为空";
-    if (text.find("control character") != std::string::npos)
-        return std::string(FieldName(text)) + "不能含控制字符";
-    if (text.find("nothing to announce") != std::string::npos)
+    case CatalogueRule::ControlCharacter:
+        return field + "不能含控制字符";
+    case CatalogueRule::NothingToAnnounce:
         return "目录是空的：至少要有首页或一个链接";
-    return text;
+    default:
+        return CatalogueProblemText(problem);
+    }
+}
+
+std::string WhereInChinese(const CatalogueProblem& problem)
+{
+    switch (problem.section) {
+    case CatalogueSection::Home:
+        return "首页：";
+    case CatalogueSection::Link:
+        return LinkInChinese(static_cast<std::size_t>(problem.link));
+    case CatalogueSection::None:
+        break;
+    }
+    return "";
 }
 
 } // namespace
@@ -107,7 +115,7 @@ std::string CheckCatalogueEdit(const CatalogueEdit& edit)
         return "首页：地址不能换行";
     for (std::size_t i = 0; i < edit.links.size(); ++i) {
         const CatalogueEdit::Link& link = edit.links[i];
-        const std::string where = "第 " + std::to_string(i + 1) + " 个链接：";
+        const std::string where = LinkInChinese(i);
         if (HoldsLineBreak(link.name) || HoldsLineBreak(link.caption) || HoldsLineBreak(link.url)
             || HoldsLineBreak(link.picture) || HoldsLineBreak(link.coolPicture))
             return where + "文字不能换行";
@@ -117,14 +125,14 @@ std::string CheckCatalogueEdit(const CatalogueEdit& edit)
             || (!link.coolPicture.empty() && !IsWebAddress(link.coolPicture)))
             return where + "地址必须以 http:// 或 https:// 开头";
     }
+    // The text published is what the announcer will read, blanks trimmed
+    // and all, so that text is what the rules are checked on.
     AnnouncedRecords records;
     CatalogueProblem problem;
     CCatalogueParser parser;
     if (parser.Parse(CatalogueEditText(edit), records, problem))
         return "";
-    if (problem.line == 0)
-        return InChinese(problem.text);
-    return WhereLineIs(edit, problem.line) + InChinese(problem.text);
+    return WhereInChinese(problem) + InChinese(problem);
 }
 
 bool ReadCatalogueEdit(const std::string& text, CatalogueEdit& edit)

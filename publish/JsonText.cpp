@@ -31,10 +31,15 @@ std::string JsonAnswer(const nlohmann::json& value)
     return inert;
 }
 
-bool ReadJsonObject(const std::string& body, nlohmann::json& object)
+bool ReadJsonObject(const std::string& body, int deepest, nlohmann::json& object)
 {
-    object = nlohmann::json::parse(body, nullptr, false);
-    return object.is_object();
+    bool tooDeep = false;
+    const auto keepShallow = [&](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+        tooDeep = tooDeep || depth > deepest;
+        return !tooDeep;
+    };
+    object = nlohmann::json::parse(body, keepShallow, false);
+    return !tooDeep && object.is_object();
 }
 
 bool ReadJsonText(const nlohmann::json& object, const char* key, std::string& text)

@@ -14,8 +14,14 @@ namespace kestrel {
 // U+FFFD.
 std::string JsonAnswer(const nlohmann::json& value);
 
-// The request body as a JSON object; false when it is not one.
-bool ReadJsonObject(const std::string& body, nlohmann::json& object);
+// How deep an edit nests: the object, its links, a link, and the link's
+// texts inside that.
+constexpr int kEditJsonDepth = 3;
+
+// The request body as a JSON object whose values lie at most `deepest`
+// containers down (1: members that are text or numbers); false when it is
+// not one. Never throws; what lies deeper is refused, not kept.
+bool ReadJsonObject(const std::string& body, int deepest, nlohmann::json& object);
 
 // The text member `key` of a request object; absent reads as "". False
 // when it is something other than text.

@@ -1,5 +1,6 @@
 #include "publish/PublishOptions.h"
 
+#include "tools/LongOptions.h"
 #include "tools/WholeNumber.h"
 
 #include <arpa/inet.h>
@@ -49,18 +50,20 @@ Options:
 
 namespace {
 
-bool IsValueOption(std::string_view option)
-{
-    return option == "--address" || option == "--port" || option == "--host-name" || option == "--state"
-        || option == "--users" || option == "--catalogue" || option == "--picture-url" || option == "--cert" || option == "--cert-key"
-        || option == "--idle-minutes" || option == "--add-user" || option == "--remove-user"
-        || option == "--key-folder" || option == "--on-air";
-}
+const std::vector<LongOption> kOptions = {
+    {"--address", true}, {"--port", true}, {"--host-name", true}, {"--state", true}, {"--key-folder", true},
+    {"--on-air", true}, {"--users", true}, {"--catalogue", true}, {"--picture-url", true}, {"--cert", true},
+    {"--cert-key", true}, {"--idle-minutes", true}, {"--add-user", true}, {"--remove-user", true},
+    {"--help", false}, {"--version", false},
+};
 
 bool ApplyOption(std::string_view option, const std::string& value, PublishOptions& options, std::string& error)
 {
     long number = 0;
-    if (option == "--help") {
+    if (option.empty()) {
+        error = "\"" + value + "\" is not an option; every setting is one, like --catalogue FILE";
+        return false;
+    } else if (option == "--help") {
         options.mode = PublishOptions::Mode::Help;
     } else if (option == "--version") {
         options.mode = PublishOptions::Mode::Version;
@@ -128,33 +131,11 @@ bool IsLoopbackAddress(const std::string& address)
 
 bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::string& error)
 {
-    for (int next = 1; next < argc; ++next) {
-        std::string_view argument = argv[next];
-        std::string value;
-        const std::size_t equals = argument.find('=');
-        const bool inlineValue = argument.substr(0, 2) == "--" && equals != std::string_view::npos;
-        if (inlineValue) {
-            value = std::string(argument.substr(equals + 1));
-            argument = argument.substr(0, equals);
-        }
-        if (!IsValueOption(argument) && argument != "--help" && argument != "--version") {
-            error = "unknown option " + std::string(argument);
-            return false;
-        }
-        if (!IsValueOption(argument) && inlineValue) {
-            error = std::string(argument) + " takes no value";
-            return false;
-        }
-        if (IsValueOption(argument) && !inlineValue) {
-            if (next + 1 >= argc) {
-                error = std::string(argument) + " needs a value";
-                return false;
-            }
-            value = argv[++next];
-        }
-        if (!ApplyOption(argument, value, options, error))
-            return false;
-    }
+    const auto apply = [&options](std::string_view option, const std::string& value, std::string& problem) {
+        return ApplyOption(option, value, options, problem);
+    };
+    if (!ReadLongOptions(argc, argv, kOptions, apply, error))
+        return false;
     if ((options.certificatePath.empty()) != (options.certificateKeyPath.empty())) {
         error = "--cert and --cert-key go together";
         return false;

@@ -19,6 +19,8 @@ constexpr std::size_t kLargestPem = 1 << 16;
 constexpr std::size_t kLargestSmallRequest = 4 << 10;
 // Twenty links of the longest texts, every character escaped as \uXXXX.
 constexpr std::size_t kLargestEdit = 128 << 10;
+// A name and a password, side by side: before sign-in nothing nests.
+constexpr int kSignInJsonDepth = 1;
 constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
 // The page's own copies of the pictures, for its preview.
 constexpr const char* kPicturesPath = "/pictures/";
@@ -313,7 +315,7 @@ void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
     nlohmann::json form;
     std::string user;
     std::string password;
-    if (!ReadJsonObject(request.Body(), form) || !ReadJsonText(form, "user", user)
+    if (!ReadJsonObject(request.Body(), kSignInJsonDepth, form) || !ReadJsonText(form, "user", user)
         || !ReadJsonText(form, "password", password)) {
         SendError(response, 400, kBadRequest);
         return;
@@ -350,7 +352,7 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     std::string name;
     CatalogueEdit edit;
     std::string problem;
-    if (!ReadJsonObject(request.Body(), form)) {
+    if (!ReadJsonObject(request.Body(), kEditJsonDepth, form)) {
         problem = kBadRequest;
     } else if (action == "publish-set" || action == "republish" || action == "save-set") {
         if (!ReadJsonText(form, action == "republish" ? "id" : "set", name))

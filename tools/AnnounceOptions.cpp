@@ -1,6 +1,7 @@
 #include "tools/AnnounceOptions.h"
 
 #include "channel/MulticastGroup.h"
+#include "tools/LongOptions.h"
 #include "tools/WholeNumber.h"
 
 #include <arpa/inet.h>
@@ -74,43 +75,12 @@ bool IsIpv4Address(const std::string& text)
     return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
-// Walks the arguments, handing each option and its value (when it takes
-// one) to the caller.
-class CArgumentReader {
-public:
-    CArgumentReader(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
-
-    bool AtEnd() const { return m_next >= m_argc; }
-    std::string_view Next() { return m_argv[m_next++]; }
-    // The value of an option: after "=" in the same argument, else the
-    // following argument.
-    bool Value(std::string_view option, const std::string_view* inlineValue, std::string& value, std::string& error)
-    {
-        if (inlineValue) {
-            value = std::string(*inlineValue);
-            return true;
-        }
-        if (AtEnd()) {
-            error = std::string(option) + " needs a value";
-            return false;
-        }
-        value = m_argv[m_next++];
-        return true;
-    }
-
-private:
-    int m_argc;
-    char** m_argv;
-    int m_next = 1;
+const std::vector<LongOption> kOptions = {
+    {"--to", true}, {"--port", true}, {"--ttl", true}, {"--interval", true}, {"--once", false},
+    {"--published", true}, {"--on-air", true}, {"--from", true}, {"--serve", true}, {"--serve-at", true}, {"--http-port", true},
+    {"--http-address", true}, {"--listen", false}, {"--group", true}, {"--trust", true}, {"--gen-key", true},
+    {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false},
 };
-
-bool IsValueOption(std::string_view option)
-{
-    return option == "--to" || option == "--port" || option == "--ttl" || option == "--interval" || option == "--from"
-        || option == "--group" || option == "--serve" || option == "--serve-at" || option == "--http-port" || option == "--http-address"
-        || option == "--gen-key" || option == "--key" || option == "--state" || option == "--trust"
-        || option == "--published" || option == "--on-air";
-}
 
 // --serve DIR is "/"; --serve-at /PATH/=DIR names its own path. Each path
 // is served once.
@@ -144,7 +114,13 @@ bool AddServedFolder(std::string_view option, const std::string& value, Announce
 bool ApplyOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
 {
     long number = 0;
-    if (option == "--help") {
+    if (option.empty()) {
+        if (!options.cataloguePath.empty()) {
+            error = "only one catalogue file, please";
+            return false;
+        }
+        options.cataloguePath = value;
+    } else if (option == "--help") {
         options.mode = AnnounceOptions::Mode::Help;
     } else if (option == "--version") {
         options.mode = AnnounceOptions::Mode::Version;
@@ -207,9 +183,6 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
                 : option == "--trust" ? options.trustPath
                                       : options.publishedPath)
             = value;
-    } else {
-        error = "unknown option " + std::string(option);
-        return false;
     }
     return true;
 }
@@ -256,36 +229,10 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
 
 bool ParseAnnounceOptions(int argc, char** argv, AnnounceOptions& options, std::string& error)
 {
-    CArgumentReader reader(argc, argv);
-    while (!reader.AtEnd()) {
-        std::string_view argument = reader.Next();
-        if (argument.substr(0, 2) != "--") {
-            if (!options.cataloguePath.empty()) {
-                error = "only one catalogue file, please";
-                return false;
-            }
-            options.cataloguePath = std::string(argument);
-            continue;
-        }
-        std::string_view inlineText;
-        const std::string_view* inlineValue = nullptr;
-        const std::size_t equals = argument.find('=');
-        if (equals != std::string_view::npos) {
-            inlineText = argument.substr(equals + 1);
-            inlineValue = &inlineText;
-            argument = argument.substr(0, equals);
-        }
-        if (!IsValueOption(argument) && inlineValue) {
-            error = std::string(argument) + " takes no value";
-            return false;
-        }
-        std::string value;
-        if (IsValueOption(argument) && !reader.Value(argument, inlineValue, value, error))
-            return false;
-        if (!ApplyOption(argument, value, options, error))
-            return false;
-    }
-    return CheckCombination(options, error);
+    const auto apply = [&options](std::string_view option, const std::string& value, std::string& problem) {
+        return ApplyOption(option, value, options, problem);
+    };
+    return ReadLongOptions(argc, argv, kOptions, apply, error) && CheckCombination(options, error);
 }
 
 } // namespace kestrel

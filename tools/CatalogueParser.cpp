@@ -3,7 +3,6 @@
 #include "base/AsciiCase.h"
 #include "base/GbkText.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -11,7 +10,7 @@ namespace kestrel {
 
 // Where a key's text goes in the record and which sections may give it.
 struct CCatalogueParser::KeyRule {
-    const char* key;
+    CatalogueField field;
     std::size_t offset;
     std::size_t width;
     bool inHome;
@@ -64,18 +63,6 @@ long DecodeUtf8At(std::string_view text, std::size_t offset)
     return code;
 }
 
-std::string DescribeUnconvertible(std::string_view key, std::string_view value, std::size_t offset)
-{
-    const long code = DecodeUtf8At(value, offset);
-    if (code < 0)
-        return std::string(key) + " is not valid UTF-8 text; save the file as UTF-8";
-    char codePoint[24];
-    std::snprintf(codePoint, sizeof codePoint, "U+%04lX", code);
-    const std::size_t length = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-    return std::string(key) + ": the character \"" + std::string(value.substr(offset, length)) + "\" ("
-        + codePoint + ") has no GBK form";
-}
-
 bool HoldsControlCharacter(std::string_view value)
 {
     for (const char c : value) {
@@ -108,7 +95,7 @@ bool CCatalogueParser::Parse(std::string_view text, AnnouncedRecords& records, C
     if (!CloseSection())
         return false;
     if (records.count == 0)
-        return Fail(0, "no [home] and no [link] section: nothing to announce");
+        return Fail(CatalogueRule::NothingToAnnounce, 0);
     return true;
 }
 
@@ -118,12 +105,12 @@ bool CCatalogueParser::ParseLine(std::string_view line)
         return true;
     if (line.front() == '[') {
         if (line.back() != ']')
-            return Fail(m_line, "a section name must end with ]");
+            return Fail(CatalogueRule::SectionNotClosed, m_line);
         return OpenSection(Trim(line.substr(1, line.size() - 2)));
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos)
-        return Fail(m_line, "expected \"key = value\", a [section] or a # comment");
+        return Fail(CatalogueRule::NotKeyValue, m_line);
     return SetKey(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
 }
 
@@ -133,79 +120,97 @@ bool CCatalogueParser::OpenSection(std::string_view name)
         return false;
     const std::string section = FoldedAscii(name);
     if (section == "home") {
-        if (m_homeLine != 0)
-            return Fail(m_line, "a second [home] section (the first is on line " + std::to_string(m_homeLine) + ")");
-        m_section = Section::Home;
+        m_section = CatalogueSection::Home;
+        if (m_homeLine != 0) {
+            Found(CatalogueRule::SecondHome, m_line).firstLine = m_homeLine;
+            return false;
+        }
         m_homeLine = m_line;
     } else if (section == "link") {
-        if (m_linkCount == kMaxLinks)
-            return Fail(m_line, "more than 20 links: the window has room for 20");
-        m_section = Section::Link;
-        ++m_linkCount;
+        m_section = CatalogueSection::Link;
+        if (++m_linkCount > kMaxLinks) {
+            Found(CatalogueRule::TooManyLinks, m_line).limit = kMaxLinks;
+            return false;
+        }
     } else {
-        return Fail(m_line, "unknown section [" + std::string(name) + "]; a catalogue has [home] and [link] sections");
+        Found(CatalogueRule::UnknownSection, m_line).quoted = name;
+        return false;
     }
     m_sectionLine = m_line;
     std::memset(m_keyLines, 0, sizeof m_keyLines);
     LinkRecord& record = m_records->records[m_records->count];
     record = LinkRecord();
-    if (m_section == Section::Home)
+    if (m_section == CatalogueSection::Home)
         std::memcpy(record.name, "home", 4);
     return true;
 }
 
 bool CCatalogueParser::CloseSection()
 {
-    if (m_section == Section::None)
+    if (m_section == CatalogueSection::None)
         return true;
-    if (m_section == Section::Home && m_keyLines[kUrlKey] == 0)
-        return Fail(m_sectionLine, "this [home] section has no url");
-    if (m_section == Section::Link && m_keyLines[kNameKey] == 0)
-        return Fail(m_sectionLine, "this [link] section has no name");
-    m_nameLines[m_records->count] = m_section == Section::Home ? m_sectionLine : m_keyLines[kNameKey];
+    if (m_section == CatalogueSection::Home && m_keyLines[kUrlKey] == 0)
+        return Fail(CatalogueRule::HomeWithoutUrl, m_sectionLine, CatalogueField::Url);
+    if (m_section == CatalogueSection::Link && m_keyLines[kNameKey] == 0)
+        return Fail(CatalogueRule::LinkWithoutName, m_sectionLine, CatalogueField::Name);
+    m_nameLines[m_records->count] = m_section == CatalogueSection::Home ? m_sectionLine : m_keyLines[kNameKey];
     ++m_records->count;
-    m_section = Section::None;
+    m_section = CatalogueSection::None;
     return true;
 }
 
 bool CCatalogueParser::SetKey(std::string_view key, std::string_view value)
 {
     static const KeyRule kRules[kKeyCount] = {
-        {"name", offsetof(LinkRecord, name), sizeof LinkRecord::name, false, true},
-        {"caption", offsetof(LinkRecord, caption), sizeof LinkRecord::caption, false, true},
-        {"url", offsetof(LinkRecord, url), sizeof LinkRecord::url, true, true},
-        {"picture", offsetof(LinkRecord, hotPicture), sizeof LinkRecord::hotPicture, false, true},
-        {"cool-picture", offsetof(LinkRecord, coolPicture), sizeof LinkRecord::coolPicture, false, true},
+        {CatalogueField::Name, offsetof(LinkRecord, name), sizeof LinkRecord::name, false, true},
+        {CatalogueField::Caption, offsetof(LinkRecord, caption), sizeof LinkRecord::caption, false, true},
+        {CatalogueField::Url, offsetof(LinkRecord, url), sizeof LinkRecord::url, true, true},
+        {CatalogueField::Picture, offsetof(LinkRecord, hotPicture), sizeof LinkRecord::hotPicture, false, true},
+        {CatalogueField::CoolPicture, offsetof(LinkRecord, coolPicture), sizeof LinkRecord::coolPicture, false, true},
     };
-    if (m_section == Section::None)
-        return Fail(m_line, "\"" + std::string(key) + "\" stands before the first [home] or [link] section");
+    if (m_section == CatalogueSection::None) {
+        Found(CatalogueRule::KeyOutsideSection, m_line).quoted = key;
+        return false;
+    }
 
     const std::string lowerKey = FoldedAscii(key);
     for (int i = 0; i < kKeyCount; ++i) {
         const KeyRule& rule = kRules[i];
-        if (lowerKey != rule.key || !(m_section == Section::Home ? rule.inHome : rule.inLink))
+        if (lowerKey != CatalogueKey(rule.field) || !(m_section == CatalogueSection::Home ? rule.inHome : rule.inLink))
             continue;
-        if (m_keyLines[i] != 0)
-            return Fail(m_line, lowerKey + " is given twice in this section (first on line " + std::to_string(m_keyLines[i]) + ")");
+        if (m_keyLines[i] != 0) {
+            Found(CatalogueRule::KeyGivenTwice, m_line, rule.field).firstLine = m_keyLines[i];
+            return false;
+        }
         m_keyLines[i] = m_line;
         return StoreText(rule, value) && (i != kNameKey || CheckNewName());
     }
-    if (m_section == Section::Home)
-        return Fail(m_line, "unknown key \"" + std::string(key) + "\" in [home]; it takes only url");
-    return Fail(m_line, "unknown key \"" + std::string(key) + "\" in [link]; it takes name, caption, url, picture and cool-picture");
+    Found(CatalogueRule::UnknownKey, m_line).quoted = key;
+    return false;
 }
 
 bool CCatalogueParser::StoreText(const KeyRule& rule, std::string_view value)
 {
     if (HoldsControlCharacter(value))
-        return Fail(m_line, std::string(rule.key) + " holds a control character");
+        return Fail(CatalogueRule::ControlCharacter, m_line, rule.field);
     std::string gbk;
     std::size_t badOffset = 0;
-    if (!Utf8ToGbk(value, gbk, &badOffset))
-        return Fail(m_line, DescribeUnconvertible(rule.key, value, badOffset));
+    if (!Utf8ToGbk(value, gbk, &badOffset)) {
+        const long code = DecodeUtf8At(value, badOffset);
+        CatalogueProblem& problem
+            = Found(code < 0 ? CatalogueRule::NotUtf8 : CatalogueRule::NoGbkForm, m_line, rule.field);
+        if (code >= 0) {
+            const std::size_t length = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+            problem.quoted = value.substr(badOffset, length);
+            problem.actual = code;
+        }
+        return false;
+    }
     if (gbk.size() >= rule.width) {
-        return Fail(m_line, std::string(rule.key) + " is " + std::to_string(gbk.size()) + " bytes in GBK; at most "
-            + std::to_string(rule.width - 1) + " fit");
+        CatalogueProblem& problem = Found(CatalogueRule::TooLong, m_line, rule.field);
+        problem.actual = static_cast<long>(gbk.size());
+        problem.limit = static_cast<long>(rule.width - 1);
+        return false;
     }
     auto* field = reinterpret_cast<char*>(&m_records->records[m_records->count]) + rule.offset;
     std::memcpy(field, gbk.data(), gbk.size());
@@ -216,22 +221,34 @@ bool CCatalogueParser::CheckNewName()
 {
     const LinkRecord& record = m_records->records[m_records->count];
     if (FieldText(record.name).empty())
-        return Fail(m_line, "name is empty");
+        return Fail(CatalogueRule::EmptyName, m_line, CatalogueField::Name);
     if (IsHomeRecord(record))
-        return Fail(m_line, "the name \"home\" is kept for the [home] section");
+        return Fail(CatalogueRule::NameKeptForHome, m_line, CatalogueField::Name);
     for (int i = 0; i < m_records->count; ++i) {
         if (LinkNamesEqual(FieldText(m_records->records[i].name), FieldText(record.name))) {
-            return Fail(m_line, "the name \"" + GbkToUtf8(FieldText(record.name)) + "\" is already used on line "
-                + std::to_string(m_nameLines[i]));
+            CatalogueProblem& problem = Found(CatalogueRule::NameTaken, m_line, CatalogueField::Name);
+            problem.quoted = GbkToUtf8(FieldText(record.name));
+            problem.firstLine = m_nameLines[i];
+            return false;
         }
     }
     return true;
 }
 
-bool CCatalogueParser::Fail(int line, std::string text)
+CatalogueProblem& CCatalogueParser::Found(CatalogueRule rule, int line, CatalogueField field)
 {
+    *m_problem = CatalogueProblem();
+    m_problem->rule = rule;
     m_problem->line = line;
-    m_problem->text = std::move(text);
+    m_problem->field = field;
+    m_problem->section = m_section;
+    m_problem->link = m_section == CatalogueSection::Link ? m_linkCount - 1 : 0;
+    return *m_problem;
+}
+
+bool CCatalogueParser::Fail(CatalogueRule rule, int line, CatalogueField field)
+{
+    Found(rule, line, field);
     return false;
 }
 

@@ -25,11 +25,11 @@ namespace kestrel {
 // are dropped. Every text is turned into GBK and must fit its record field.
 class CCatalogueParser {
 public:
-    // False, with `problem` naming the line, at the first thing wrong.
+    // False, with `problem` saying what is wrong where, at the first thing
+    // wrong.
     bool Parse(std::string_view text, AnnouncedRecords& records, CatalogueProblem& problem);
 
 private:
-    enum class Section { None, Home, Link };
     struct KeyRule;
     static constexpr int kKeyCount = 5;
 
@@ -39,12 +39,16 @@ private:
     bool SetKey(std::string_view key, std::string_view value);
     bool StoreText(const KeyRule& rule, std::string_view value);
     bool CheckNewName();
-    bool Fail(int line, std::string text);
+    // Notes which rule broke on `line`, in the open section; the caller adds
+    // the details its rule carries and returns false.
+    CatalogueProblem& Found(CatalogueRule rule, int line, CatalogueField field = CatalogueField::None);
+    // The same for a rule that carries no more details; false, to return.
+    bool Fail(CatalogueRule rule, int line, CatalogueField field = CatalogueField::None);
 
     AnnouncedRecords* m_records = nullptr;
     CatalogueProblem* m_problem = nullptr;
     int m_line = 0;
-    Section m_section = Section::None;
+    CatalogueSection m_section = CatalogueSection::None;
     int m_sectionLine = 0;
     int m_homeLine = 0;
     int m_linkCount = 0;

@@ -3,7 +3,6 @@
 #include "base/WholeFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 #include <sys/stat.h>
 
@@ -63,13 +62,15 @@ bool CCatalogueWatcher::ReadFile(std::string& text, CatalogueProblem& problem) c
         return true;
     case WholeFileRead::State::Missing:
     case WholeFileRead::State::Failed:
-        problem.text = std::string("cannot be read: ") + std::strerror(read.error);
+        problem.rule = CatalogueRule::Unreadable;
+        problem.systemError = read.error;
         return false;
     case WholeFileRead::State::NotRegular:
-        problem.text = "cannot be read";
+        problem.rule = CatalogueRule::Unreadable;
         return false;
     case WholeFileRead::State::TooLarge:
-        problem.text = "is larger than 1 MiB; a catalogue of twenty links needs a few kilobytes";
+        problem.rule = CatalogueRule::FileTooLarge;
+        problem.limit = kLargestFile;
         return false;
     }
     return false;

@@ -55,6 +55,9 @@ INSTANTIATE_TEST_SUITE_P(Rules, CatalogueEditProblems,
         EditProblem{"NameUsedTwiceInAnotherCase", [](CatalogueEdit& e) { e.links[0].name = "maths"; e.links[1].name = "MATHS"; }, "第 2 个链接", "名称“MATHS”重复了"},
         EditProblem{"NameHome", [](CatalogueEdit& e) { e.links[1].name = "HOME"; }, "第 2 个链接", "留给首页"},
         EditProblem{"EmptyName", [](CatalogueEdit& e) { e.links[0].name = ""; }, "第 1 个链接", "名称不能为空"},
+        EditProblem{"BlankName", [](CatalogueEdit& e) { e.links[1].name = "  "; }, "第 2 个链接", "名称不能为空"},
+        EditProblem{"ControlCharacter", [](CatalogueEdit& e) { e.links[1].caption = "bell\a"; }, "第 2 个链接", "说明不能含控制字符"},
+        EditProblem{"NotUtf8", [](CatalogueEdit& e) { e.links[0].url = "http://school/\xFF"; }, "第 1 个链接", "地址不是有效的文字"},
         EditProblem{"NameTooLongInGbk", [](CatalogueEdit& e) {
             e.links[1].name.clear();
             for (int i = 0; i < 64; ++i)

@@ -73,7 +73,9 @@ TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--help=yes"}, "--help takes no value"},
         {{"--users"}, "--users needs a value"},
         {{"--loud"}, "unknown option --loud"},
-        {{"links.ini"}, "unknown option links.ini"},
+        {{"links.ini"}, "\"links.ini\" is not an option"},
+        {{"--loud=yes"}, "unknown option --loud"},
+        {{"--port", "--help"}, "--port needs a port from 1 to 65535, not \"--help\""},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments)) << words;

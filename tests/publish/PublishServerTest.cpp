@@ -158,6 +158,20 @@ TEST_F(PublishServerTest, APostWithoutTokenOrFromAnotherOriginIsRefused)
     EXPECT_EQ(m_store.History().size(), 1u);
 }
 
+TEST_F(PublishServerTest, ASignInBodyNotOfTheFormIsRefusedBeforeAnyPasswordIsChecked)
+{
+    OpenPage();
+    const std::string nested = std::string(2000, '[') + std::string(2000, ']');
+    for (const std::string& body : {"{\"user\": \"anna\", \"password\": " + nested + "}",
+             std::string(R"({"user": ["anna"], "password": "x"})"), std::string("{\"user\": ")}) {
+        const httplib::Result result = m_client.Post("/api/sign-in", Headers(), body, "application/json");
+        EXPECT_EQ(result->status, 400) << body;
+        EXPECT_EQ(json::parse(result->body)["error"], "请求的格式不对，请刷新页面");
+    }
+    // None of them counted as a failed sign-in.
+    EXPECT_EQ(SignIn(kPassword), 200);
+}
+
 TEST_F(PublishServerTest, TheSixthQuickSignInFromAnAddressIsHeldBackEvenWithTheRightPassword)
 {
     OpenPage();
@@ -251,7 +265,9 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
         {R"({"home": 5})", "请求的格式不对"},
         {R"({"links": {"name": "x"}})", "请求的格式不对"},
         {R"({"links": [{"name": "x"}, 7]})", "第 2 个链接：请求的格式不对"},
-        {R"({"links": [{"name": ["x"]}]})", "第 1 个链接：请求的格式不对"},
+        {R"({"links": [{"name": 5}]})", "第 1 个链接：请求的格式不对"},
+        {R"({"links": [{"name": ["x"]}]})", "请求的格式不对"},
+        {"{\"home\": " + std::string(10000, '[') + std::string(10000, ']') + "}", "请求的格式不对"},
         {tooMany.dump(), "链接太多"},
         {R"({"links": [{"name": "x\ud800"}]})", "请求的格式不对"},
     };
@@ -313,6 +329,16 @@ TEST_F(PublishServerTest, OverHttpsTheCookieIsSecureAndHstsComesOnlyWithTheCerti
         ASSERT_TRUE(signIn);
         EXPECT_NE(signIn->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
     }
+}
+
+TEST(JsonText, ARequestNestedDeeperThanItsFormIsRefusedWhole)
+{
+    json object;
+    EXPECT_TRUE(ReadJsonObject(R"({"user": "anna", "password": "x"})", 1, object));
+    EXPECT_FALSE(ReadJsonObject(R"({"user": "anna", "password": {"a": 1}})", 1, object));
+    EXPECT_TRUE(ReadJsonObject(R"({"links": [{"name": "x"}]})", kEditJsonDepth, object));
+    EXPECT_FALSE(ReadJsonObject(R"({"links": [{"name": ["x"]}]})", kEditJsonDepth, object));
+    EXPECT_FALSE(ReadJsonObject("[]", 1, object));
 }
 
 TEST(TeacherSessions, ASessionEndsWhenIdleAndAfterTwelveHoursWhateverItsUse)

@@ -27,7 +27,7 @@ protected:
         EXPECT_EQ(ReadWholeFile(m_store.CataloguePath(), 1 << 20, text).state, WholeFileRead::State::Loaded);
         AnnouncedRecords records;
         CatalogueProblem problem;
-        EXPECT_TRUE(CCatalogueParser().Parse(text, records, problem)) << problem.text;
+        EXPECT_TRUE(CCatalogueParser().Parse(text, records, problem)) << CatalogueProblemText(problem);
         return records;
     }
 

@@ -110,6 +110,8 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--port"}, "--port needs a value"},
         {{"--once=yes", "c.ini"}, "--once takes no value"},
         {{"--loud", "c.ini"}, "unknown option --loud"},
+        {{"--loud=1", "c.ini"}, "unknown option --loud"},
+        {{"--port", "--once", "c.ini"}, "--port needs a port from 1 to 65535, not \"--once\""},
         {{"a.ini", "b.ini"}, "only one catalogue"},
         {{"--listen", "c.ini"}, "--listen only listens"},
         {{"--ttl", "0", "c.ini"}, "--ttl needs a hop limit from 1 to 255"},

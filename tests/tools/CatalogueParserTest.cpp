@@ -16,9 +16,11 @@ protected:
     void ExpectRefused(const std::string& text, int line, const std::string& words)
     {
         EXPECT_FALSE(Parse(text));
-        EXPECT_EQ(m_problem.line, line) << m_problem.text;
-        EXPECT_NE(m_problem.text.find(words), std::string::npos) << m_problem.text;
+        EXPECT_EQ(m_problem.line, line) << Text();
+        EXPECT_NE(Text().find(words), std::string::npos) << Text();
     }
+
+    std::string Text() const { return CatalogueProblemText(m_problem); }
 
     static std::string Link(const std::string& name) { return "[link]\nname = " + name + "\n"; }
 
@@ -42,7 +44,7 @@ TEST_F(CatalogueParserTest, HomeAndLinksBecomeGbkRecordsInFileOrder)
                       "; second link\n"
                       "[link]\n"
                       "name = Maths\n"))
-        << m_problem.text;
+        << Text();
     ASSERT_EQ(m_records.count, 3);
 
     const LinkRecord& home = m_records.records[0];
@@ -65,7 +67,7 @@ TEST_F(CatalogueParserTest, HomeAndLinksBecomeGbkRecordsInFileOrder)
 
 TEST_F(CatalogueParserTest, ToleratesWindowsEditorsAndLetterCase)
 {
-    ASSERT_TRUE(Parse("\xEF\xBB\xBF[HOME]\r\n  URL =  http://a/  \r\n[Link]\r\nName=x\r\n")) << m_problem.text;
+    ASSERT_TRUE(Parse("\xEF\xBB\xBF[HOME]\r\n  URL =  http://a/  \r\n[Link]\r\nName=x\r\n")) << Text();
     ASSERT_EQ(m_records.count, 2);
     EXPECT_EQ(FieldText(m_records.records[0].url), "http://a/");
     EXPECT_EQ(FieldText(m_records.records[1].name), "x");
@@ -77,7 +79,7 @@ TEST_F(CatalogueParserTest, LongestTextsFitTheirFields)
     std::string name;
     for (int i = 0; i < 63; ++i)
         name += "中";
-    ASSERT_TRUE(Parse(Link(name + "a") + "caption = " + std::string(255, 'c') + "\n")) << m_problem.text;
+    ASSERT_TRUE(Parse(Link(name + "a") + "caption = " + std::string(255, 'c') + "\n")) << Text();
     EXPECT_EQ(FieldText(m_records.records[0].name).size(), 127u);
     EXPECT_EQ(FieldText(m_records.records[0].caption).size(), 255u);
 }
@@ -103,7 +105,7 @@ TEST_F(CatalogueParserTest, TwentyLinksFitAndTheTwentyFirstIsRefused)
     std::string text;
     for (int i = 1; i <= 20; ++i)
         text += Link("link" + std::to_string(i));
-    ASSERT_TRUE(Parse("[home]\nurl = http://a/\n" + text)) << m_problem.text;
+    ASSERT_TRUE(Parse("[home]\nurl = http://a/\n" + text)) << Text();
     EXPECT_EQ(m_records.count, 21);
     ExpectRefused(text + Link("one too many"), 41, "more than 20 links");
 }
@@ -141,11 +143,47 @@ TEST_F(CatalogueParserTest, MalformedLinesAreRefused)
     ExpectRefused("# only a comment\n", 0, "nothing to announce");
 }
 
+// What the page needs to say a problem in its own words, without reading
+// the English.
+TEST_F(CatalogueParserTest, AProblemNamesItsSectionFieldAndFigures)
+{
+    std::string tooLong;
+    for (int i = 0; i < 64; ++i)
+        tooLong += "中";
+    EXPECT_FALSE(Parse("[home]\nurl = http://a/\n" + Link("a") + Link("b") + "caption = " + tooLong + tooLong + "\n"));
+    EXPECT_EQ(m_problem.rule, CatalogueRule::TooLong);
+    EXPECT_EQ(m_problem.section, CatalogueSection::Link);
+    EXPECT_EQ(m_problem.link, 1);
+    EXPECT_EQ(m_problem.field, CatalogueField::Caption);
+    EXPECT_EQ(m_problem.actual, 256);
+    EXPECT_EQ(m_problem.limit, 255);
+
+    EXPECT_FALSE(Parse(Link("a") + "url = http://😀/\n"));
+    EXPECT_EQ(m_problem.rule, CatalogueRule::NoGbkForm);
+    EXPECT_EQ(m_problem.field, CatalogueField::Url);
+    EXPECT_EQ(m_problem.quoted, "😀");
+    EXPECT_EQ(m_problem.actual, 0x1F600);
+
+    EXPECT_FALSE(Parse(Link("Art") + Link("ART")));
+    EXPECT_EQ(m_problem.rule, CatalogueRule::NameTaken);
+    EXPECT_EQ(m_problem.link, 1);
+    EXPECT_EQ(m_problem.quoted, "ART");
+    EXPECT_EQ(m_problem.firstLine, 2);
+
+    EXPECT_FALSE(Parse("[home]\n[link]\nname = a\n"));
+    EXPECT_EQ(m_problem.rule, CatalogueRule::HomeWithoutUrl);
+    EXPECT_EQ(m_problem.section, CatalogueSection::Home);
+}
+
 TEST_F(CatalogueParserTest, ProblemDescriptionNamesFileAndLine)
 {
-    EXPECT_EQ(DescribeProblem("/etc/kestrel/catalogue.ini", {12, "name is empty"}),
-        "/etc/kestrel/catalogue.ini:12: name is empty");
-    EXPECT_EQ(DescribeProblem("c.ini", {0, "cannot be read"}), "c.ini: cannot be read");
+    CatalogueProblem problem;
+    problem.rule = CatalogueRule::EmptyName;
+    problem.line = 12;
+    EXPECT_EQ(DescribeProblem("/etc/kestrel/catalogue.ini", problem), "/etc/kestrel/catalogue.ini:12: name is empty");
+    problem = CatalogueProblem();
+    problem.rule = CatalogueRule::Unreadable;
+    EXPECT_EQ(DescribeProblem("c.ini", problem), "c.ini: cannot be read");
 }
 
 } // namespace
