@@ -1,13 +1,9 @@
 #include "tests/support/PublishAttacks.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kestrel::test {
 namespace {
@@ -160,28 +156,6 @@ AttackOutcome FullCatalogueEdit(const AttackTarget& target)
         "a " + std::to_string(edit.size() / 1024) + " KiB edit of 20 links was answered " + std::to_string(status)};
 }
 
-// The status of the answer to a request's head alone, within 2 s; 0 when
-// the server waits for the body instead.
-int AnswerBeforeBody(int port, const std::string& from, const std::string& head)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char answer[64] = {};
-    pollfd ready{fd, POLLIN, 0};
-    const bool answered = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
-        && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0
-        && ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())
-        && ::poll(&ready, 1, 2000) == 1 && ::recv(fd, answer, sizeof answer - 1, 0) > 12;
-    ::close(fd);
-    return answered ? std::atoi(answer + 9) : 0;
-}
-
 // Bodies of 1 GiB announced before signing in, the sign-in's with a good
 // token: each is refused on its head, and none of its bytes waited for.
 AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
@@ -192,10 +166,11 @@ AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
     std::string detail;
     bool harmless = true;
     for (const char* path : {"/api/sign-in", "/api/picture", "/api/publish"}) {
-        const int status = AnswerBeforeBody(target.port, target.attacker,
+        const int status = Ask(target.attacker, target.port,
             std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
                 + "\r\nX-CSRF-Token: " + pupil.Token() + "\r\nContent-Type: application/json\r\n"
-                + "Content-Length: 1073741824\r\n\r\n");
+                + "Content-Length: 1073741824\r\n\r\n",
+            2s).status;
         harmless = harmless && status >= 400 && status < 500;
         detail += std::string(detail.empty() ? "" : "; ") + path + ": " + std::to_string(status);
     }
