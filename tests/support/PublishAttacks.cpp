@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kTeacher = "127.0.0.3";
 
-// A browser on the page from its own machine (`from`), keeping its
+// A browser with the page open on its own machine (`from`), keeping its
 // connection, its session cookie and its CSRF token as the page does.
 class PageClient {
 public:
@@ -25,6 +25,7 @@ public:
         m_client.set_keep_alive(true);
         m_client.set_tcp_nodelay(true);
         m_client.set_read_timeout(5, 0);
+        OpenPage();
     }
 
     // GET /api/state, keeping the token; its status.
@@ -90,10 +91,8 @@ AttackOutcome CookieLessStateFlood(const AttackTarget& target)
 {
     constexpr int kRequests = 30000;
     PageClient signedIn(target.port, kTeacher);
-    signedIn.OpenPage();
     signedIn.SignIn();
     PageClient notYet(target.port, kTeacher);
-    notYet.OpenPage();
     PageClient pupil(target.port, target.attacker);
     const Clock::time_point start = Clock::now();
     int answered = 0;
@@ -114,7 +113,6 @@ AttackOutcome SignInFlood(const AttackTarget& target)
 {
     constexpr int kGuesses = 200;
     PageClient pupil(target.port, target.attacker);
-    pupil.OpenPage();
     const std::string token = pupil.Token();
     int checked = 0;
     int heldBack = 0;
@@ -125,9 +123,7 @@ AttackOutcome SignInFlood(const AttackTarget& target)
         const int status = pupil.SignIn(("guess" + std::to_string(i)).c_str());
         (status == 403 ? checked : status == 429 ? heldBack : other) += 1;
     }
-    PageClient teacher(target.port, kTeacher);
-    teacher.OpenPage();
-    const int signIn = teacher.SignIn();
+    const int signIn = PageClient(target.port, kTeacher).SignIn();
     return {other == 0 && checked <= 5 && signIn == 200,
         std::to_string(checked) + " guesses checked, " + std::to_string(heldBack) + " held back, "
             + std::to_string(other) + " otherwise answered in " + Seconds(Clock::now() - start)
@@ -139,7 +135,6 @@ AttackOutcome SignInFlood(const AttackTarget& target)
 AttackOutcome FullCatalogueEdit(const AttackTarget& target)
 {
     PageClient teacher(target.port, target.attacker);
-    teacher.OpenPage();
     const int signIn = teacher.SignIn();
     std::string links;
     for (int i = 0; i < 20; ++i) {
@@ -160,8 +155,7 @@ AttackOutcome FullCatalogueEdit(const AttackTarget& target)
 // token: each is refused on its head, and none of its bytes waited for.
 AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
 {
-    PageClient pupil(target.port, target.attacker);
-    pupil.OpenPage();
+    const PageClient pupil(target.port, target.attacker);
     const std::string host = "127.0.0.1:" + std::to_string(target.port);
     std::string detail;
     bool harmless = true;
@@ -179,9 +173,7 @@ AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
 
 AttackOutcome OneSignIn(const AttackTarget& target)
 {
-    PageClient teacher(target.port, kTeacher);
-    teacher.OpenPage();
-    const int status = teacher.SignIn();
+    const int status = PageClient(target.port, kTeacher).SignIn();
     return {status == 200, "signed in with " + std::to_string(status)};
 }
 
