@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -93,12 +92,10 @@ private:
 
 std::string HeaderValue(const std::string& head, const std::string& name)
 {
-    std::string lower = head;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    const std::size_t at = lower.find("\r\n" + name + ":");
-    if (at == std::string::npos)
+    const char* at = strcasestr(head.c_str(), ("\r\n" + name + ":").c_str());
+    if (at == nullptr)
         return std::string();
-    const std::size_t start = std::min(head.find_first_not_of(' ', at + name.size() + 3), head.size());
+    const std::size_t start = std::min(head.find_first_not_of(' ', at - head.c_str() + name.size() + 3), head.size());
     return head.substr(start, head.find("\r\n", start) - start);
 }
 
