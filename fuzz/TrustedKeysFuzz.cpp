@@ -24,25 +24,14 @@ using kestrel::fuzz::Require;
 
 const std::string kPath = "/etc/kestrel/trusted-keys";
 
-bool Blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 std::vector<std::string_view> Words(std::string_view line)
 {
+    constexpr const char* kBlanks = " \t\r";
     std::vector<std::string_view> words;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        if (Blank(line[at])) {
-            ++at;
-            continue;
-        }
-        std::size_t end = at;
-        while (end < line.size() && !Blank(line[end]))
-            ++end;
+    for (std::size_t at = line.find_first_not_of(kBlanks); at != std::string_view::npos;) {
+        const std::size_t end = std::min(line.find_first_of(kBlanks, at), line.size());
         words.push_back(line.substr(at, end - at));
-        at = end;
+        at = line.find_first_not_of(kBlanks, end);
     }
     return words;
 }

@@ -9,19 +9,11 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 #include <unistd.h>
 
 namespace kestrel {
-namespace test {
-
-// The attack's name in the test's name and messages.
-void PrintTo(const HttpAttack& attack, std::ostream* out)
-{
-    *out << attack.name;
-}
-
-} // namespace test
 namespace {
 
 using nlohmann::json;
@@ -286,19 +278,17 @@ TEST_P(PublishPageUnderAttack, IsRefusedOrHarmlessAndOtherTeachersAreStillAnswer
     test::AttackTarget target;
     target.port = m_options.port;
     target.postPath = "/api/sign-in";
-    const test::AttackReport report = test::RunAttack(GetParam(), target, -1);
+    // The page runs in this process; a password check alone takes argon2id's 64 MiB.
+    const test::AttackReport report = test::RunAttack(GetParam(), target, ::getpid());
     EXPECT_TRUE(report.outcome.harmless) << report.outcome.detail;
-    EXPECT_GT(report.ordinaryRequests, 0);
     EXPECT_EQ(report.ordinaryUnanswered, 0) << report.outcome.detail;
     EXPECT_TRUE(report.answeredAfterwards);
+    EXPECT_LT(report.peakKibAboveIdle, 128 << 10);
 }
 
 std::string AttackName(const ::testing::TestParamInfo<test::HttpAttack>& info)
 {
-    std::string name = info.param.name;
-    for (char& c : name)
-        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
+    return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
 }
 
 INSTANTIATE_TEST_SUITE_P(WebLayer, PublishPageUnderAttack, ::testing::ValuesIn(test::WebLayerAttacks()), AttackName);

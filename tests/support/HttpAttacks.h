@@ -1,50 +1,47 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace kestrel::test {
 
-// Where the attacks go: a web server on 127.0.0.1. Each attack comes from
-// a loopback address of its own (one pupil's machine), the ordinary
-// requests that must still be answered from 127.0.0.3 (another one).
+// A web server on 127.0.0.1. Each attack comes from a loopback address of
+// its own (one pupil's machine), the ordinary requests from 127.0.0.3.
 struct AttackTarget {
     int port = 0;
-    // The attacking machine; RunAttack gives each attack a new one, as a
-    // connection closed right after its last bytes may be counted against
-    // its address until the server's idle time-out.
+    // Set anew by RunAttack for each attack: a connection closed right after
+    // its last bytes may count against its address until the idle time-out.
     std::string attacker = "127.0.1.1";
-    // A file answered 200 to a plain GET: the ordinary request, and what
-    // the pipelined, ranged and %00 requests ask for.
+    // A file answered 200 to a plain GET: the ordinary request, and what the
+    // pipelined, ranged and %00 requests ask for.
     std::string path = "/";
     // Where bodies are sent (the server may refuse the method).
     std::string postPath = "/";
-    // A symbolic link in a served folder to a file outside it; empty when
+    // A symbolic link in the served folder to a file outside it; empty when
     // the server serves no folder.
     std::string linkPath;
 };
 
-// What one attack saw: whether the server refused it or shrugged it off,
-// and in words what happened, for the test's message and the benchmark.
+// Whether the server refused the attack or shrugged it off, and in words
+// what happened.
 struct AttackOutcome {
     bool harmless = false;
     std::string detail;
 };
 
-// One row of the table: carries the attack out within bounded time (at
-// most about 15 s).
+// One row of the table, carried out within about 15 s.
 struct HttpAttack {
     const char* name;
-    AttackOutcome (*run)(const AttackTarget& target);
+    std::function<AttackOutcome(const AttackTarget&)> run;
 };
 
 // The attacks on the web layer both servers share: bodies, heads, slow and
 // many connections, pipelines, ranges, paths.
 const std::vector<HttpAttack>& WebLayerAttacks();
 
-// What the server did under one attack.
 struct AttackReport {
     AttackOutcome outcome;
     // Ordinary requests from another connection while the attack ran, the
@@ -53,17 +50,26 @@ struct AttackReport {
     int ordinaryUnanswered = 0;
     std::chrono::milliseconds longestOrdinaryAnswer{0};
     bool answeredAfterwards = false;
-    // The server's resident memory at its highest during the attack, above
-    // what it held before; -1 without a process to watch.
+    // The server's peak resident memory during the attack above what it
+    // held before; -1 without a process to watch.
     long peakKibAboveIdle = -1;
 };
 
-// Runs `attack` against `target` while sending ordinary requests beside it
-// and watching `server`'s memory (when not -1).
+// Runs `attack` against `target` with ordinary requests beside it, watching
+// `server`'s memory (when not -1).
 AttackReport RunAttack(const HttpAttack& attack, AttackTarget target, pid_t server);
 
-// A GET of `path` from 127.0.0.3, with Connection: close; its status, or 0
-// when no answer came within `timeout`.
+struct Answer {
+    int status = 0; // 0: no whole answer in time
+    std::string head;
+    std::string body;
+};
+
+// Sends `request` from the address `from` on a connection of its own and
+// reads the first answer.
+Answer Ask(const std::string& from, int port, const std::string& request, std::chrono::milliseconds timeout);
+
+// A GET of `path` from 127.0.0.3 with Connection: close; its status.
 int OrdinaryGet(int port, const std::string& path, std::chrono::milliseconds timeout);
 
 } // namespace kestrel::test

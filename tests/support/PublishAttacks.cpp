@@ -1,13 +1,9 @@
 #include "tests/support/PublishAttacks.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kestrel::test {
 namespace {
@@ -18,7 +14,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kTeacher = "127.0.0.3";
 
-// A browser on the page from its own machine (`from`), keeping its
+// A browser with the page open on its own machine (`from`), keeping its
 // connection, its session cookie and its CSRF token as the page does.
 class PageClient {
 public:
@@ -29,6 +25,7 @@ public:
         m_client.set_keep_alive(true);
         m_client.set_tcp_nodelay(true);
         m_client.set_read_timeout(5, 0);
+        OpenPage();
     }
 
     // GET /api/state, keeping the token; its status.
@@ -94,10 +91,8 @@ AttackOutcome CookieLessStateFlood(const AttackTarget& target)
 {
     constexpr int kRequests = 30000;
     PageClient signedIn(target.port, kTeacher);
-    signedIn.OpenPage();
     signedIn.SignIn();
     PageClient notYet(target.port, kTeacher);
-    notYet.OpenPage();
     PageClient pupil(target.port, target.attacker);
     const Clock::time_point start = Clock::now();
     int answered = 0;
@@ -118,7 +113,6 @@ AttackOutcome SignInFlood(const AttackTarget& target)
 {
     constexpr int kGuesses = 200;
     PageClient pupil(target.port, target.attacker);
-    pupil.OpenPage();
     const std::string token = pupil.Token();
     int checked = 0;
     int heldBack = 0;
@@ -129,9 +123,7 @@ AttackOutcome SignInFlood(const AttackTarget& target)
         const int status = pupil.SignIn(("guess" + std::to_string(i)).c_str());
         (status == 403 ? checked : status == 429 ? heldBack : other) += 1;
     }
-    PageClient teacher(target.port, kTeacher);
-    teacher.OpenPage();
-    const int signIn = teacher.SignIn();
+    const int signIn = PageClient(target.port, kTeacher).SignIn();
     return {other == 0 && checked <= 5 && signIn == 200,
         std::to_string(checked) + " guesses checked, " + std::to_string(heldBack) + " held back, "
             + std::to_string(other) + " otherwise answered in " + Seconds(Clock::now() - start)
@@ -143,7 +135,6 @@ AttackOutcome SignInFlood(const AttackTarget& target)
 AttackOutcome FullCatalogueEdit(const AttackTarget& target)
 {
     PageClient teacher(target.port, target.attacker);
-    teacher.OpenPage();
     const int signIn = teacher.SignIn();
     std::string links;
     for (int i = 0; i < 20; ++i) {
@@ -160,42 +151,20 @@ AttackOutcome FullCatalogueEdit(const AttackTarget& target)
         "a " + std::to_string(edit.size() / 1024) + " KiB edit of 20 links was answered " + std::to_string(status)};
 }
 
-// The status of the answer to a request's head alone, within 2 s; 0 when
-// the server waits for the body instead.
-int AnswerBeforeBody(int port, const std::string& from, const std::string& head)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char answer[64] = {};
-    pollfd ready{fd, POLLIN, 0};
-    const bool answered = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
-        && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0
-        && ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())
-        && ::poll(&ready, 1, 2000) == 1 && ::recv(fd, answer, sizeof answer - 1, 0) > 12;
-    ::close(fd);
-    return answered ? std::atoi(answer + 9) : 0;
-}
-
 // Bodies of 1 GiB announced before signing in, the sign-in's with a good
 // token: each is refused on its head, and none of its bytes waited for.
 AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
 {
-    PageClient pupil(target.port, target.attacker);
-    pupil.OpenPage();
+    const PageClient pupil(target.port, target.attacker);
     const std::string host = "127.0.0.1:" + std::to_string(target.port);
     std::string detail;
     bool harmless = true;
     for (const char* path : {"/api/sign-in", "/api/picture", "/api/publish"}) {
-        const int status = AnswerBeforeBody(target.port, target.attacker,
+        const int status = Ask(target.attacker, target.port,
             std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
                 + "\r\nX-CSRF-Token: " + pupil.Token() + "\r\nContent-Type: application/json\r\n"
-                + "Content-Length: 1073741824\r\n\r\n");
+                + "Content-Length: 1073741824\r\n\r\n",
+            2s).status;
         harmless = harmless && status >= 400 && status < 500;
         detail += std::string(detail.empty() ? "" : "; ") + path + ": " + std::to_string(status);
     }
@@ -204,9 +173,7 @@ AttackOutcome HugeBodiesBeforeSignIn(const AttackTarget& target)
 
 AttackOutcome OneSignIn(const AttackTarget& target)
 {
-    PageClient teacher(target.port, kTeacher);
-    teacher.OpenPage();
-    const int status = teacher.SignIn();
+    const int status = PageClient(target.port, kTeacher).SignIn();
     return {status == 200, "signed in with " + std::to_string(status)};
 }
 

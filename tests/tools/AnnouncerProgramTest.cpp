@@ -3,6 +3,7 @@
 // picked, with bounded waits.
 
 #include "tests/tools/ChildProcess.h"
+#include "tests/support/HttpAttacks.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/tools/UdpProbe.h"
 
@@ -359,6 +360,34 @@ TEST_F(AnnouncerProgramTest, ServeAnswersWithTheFileAndItsLength)
     EXPECT_EQ(missing->status, 404);
     EXPECT_TRUE(server.WaitForOutput("http: 404 for GET /pictures/missing.bmp", 5s)) << server.Output();
     EXPECT_EQ(server.Stop(), 0);
+}
+
+// Every attack of the shared table: refused or harmless, ordinary requests
+// from another machine answered beside it and after it, memory bounded.
+TEST_F(AnnouncerProgramTest, ServeWithstandsEveryAttackWhileOrdinaryRequestsAreAnswered)
+{
+    const std::string served = m_folder.Path() + "/served";
+    std::filesystem::create_directories(served + "/pictures");
+    m_folder.Write(served + "/pictures/yuwen.bmp", std::string(1782, 'B'));
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    std::filesystem::create_symlink(m_cataloguePath, served + "/outside.ini");
+    test::AttackTarget target;
+    target.port = test::FreePort(SOCK_STREAM);
+    target.path = "/pictures/yuwen.bmp";
+    target.linkPath = "/outside.ini";
+    test::ChildProcess server({KESTREL_ANNOUNCE_PATH, "--serve", served, "--http-address", "127.0.0.1",
+        "--http-port", std::to_string(target.port)});
+    ASSERT_TRUE(server.WaitForOutput("serving", 5s)) << server.Output();
+
+    for (const test::HttpAttack& attack : test::WebLayerAttacks()) {
+        const test::AttackReport report = test::RunAttack(attack, target, server.Pid());
+        EXPECT_TRUE(report.outcome.harmless) << attack.name << ": " << report.outcome.detail;
+        EXPECT_EQ(report.ordinaryUnanswered, 0)
+            << attack.name << ": " << report.ordinaryUnanswered << " of " << report.ordinaryRequests;
+        EXPECT_TRUE(report.answeredAfterwards) << attack.name;
+        EXPECT_LT(report.peakKibAboveIdle, 64 << 10) << attack.name;
+    }
+    EXPECT_EQ(server.Stop(), 0) << server.Output();
 }
 
 TEST_F(AnnouncerProgramTest, AMissingServedFolderIsAnswered404UntilItAppearsWhileAnnouncingGoesOn)
