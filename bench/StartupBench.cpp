@@ -12,12 +12,17 @@
 // on its command line and opens it at once. The two take turns, each first in
 // every other round, after one round of each that is not counted.
 //
-// Memory: the proportional set size (PSS) of the process and every process
-// under it (the engine's helpers), one second after the request, when the
-// page has loaded; and the program's own process alone.
+// Memory, one second after the request, when the page has loaded, of the
+// process and every process under it (the engine's helpers), and of the
+// program's own process alone: the proportional set size (PSS), which falls
+// when other programs on the machine map the same libraries, and the
+// anonymous memory, which does not.
 //
 // Without a screen: the offscreen platform, the engine without sandbox or
-// GPU, the same environment for both. The counters are medians.
+// GPU, the same environment for both, their folders on tmpfs. The counters
+// are medians.
+//
+//   KESTREL_PROGRAM=PATH bench_startup    measures another build of kestrel
 
 #include "channel/LinkRecordFrame.h"
 #include "config/ProfileString.h"
@@ -43,6 +48,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -260,7 +266,8 @@ std::string ProgramCopy(const std::string& folder, int channelPort)
 {
     const std::string program = folder + "/bin/kestrel";
     std::filesystem::create_directories(folder + "/bin");
-    std::filesystem::copy_file(KESTREL_PROGRAM_PATH, program);
+    const char* other = std::getenv("KESTREL_PROGRAM");
+    std::filesystem::copy_file(other ? other : KESTREL_PROGRAM_PATH, program);
     const std::string settings = SettingsPathFor(program);
     WriteProfileString(settings, kSettingsSection, kMainChannelPortKey, std::to_string(channelPort));
     WriteProfileString(settings, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
@@ -322,15 +329,31 @@ void StopGroup(pid_t group)
         std::this_thread::sleep_for(20ms);
 }
 
-long PssKiB(pid_t pid)
+struct Memory {
+    // Proportional: shared pages count by the share of each process.
+    double pssMiB = 0;
+    // Anonymous: what the process allocated (heap, stacks, pixels), which,
+    // unlike the proportional size, does not change with the other programs
+    // that map the same libraries.
+    double anonymousMiB = 0;
+};
+
+Memory MemoryOf(pid_t pid)
 {
     std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string line;
-    while (std::getline(rollup, line)) {
-        if (line.rfind("Pss:", 0) == 0)
-            return std::atol(line.c_str() + 4);
+    Memory memory;
+    std::string field;
+    long kib = 0;
+    // The first line names the range the sums cover.
+    rollup.ignore(256, '\n');
+    while (rollup >> field >> kib) {
+        if (field == "Pss:")
+            memory.pssMiB += kib / 1024.0;
+        else if (field == "Anonymous:")
+            memory.anonymousMiB += kib / 1024.0;
+        rollup.ignore(64, '\n');
     }
-    return 0;
+    return memory;
 }
 
 // The process and every process under it.
@@ -361,8 +384,10 @@ std::vector<pid_t> ProcessTree(pid_t root)
 
 struct Sample {
     double ms = 0;
-    double treeMiB = 0;
-    double ownMiB = 0;
+    // The process and every process under it.
+    Memory tree;
+    // The program's own process.
+    Memory own;
 };
 
 std::optional<Sample> Measure(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
@@ -380,10 +405,12 @@ std::optional<Sample> Measure(const std::vector<std::string>& arguments, const s
     std::optional<Sample> sample;
     if (requested) {
         std::this_thread::sleep_for(kSettleAfterRequest);
-        sample = Sample{std::chrono::duration<double, std::milli>(*requested - start).count(), 0,
-                        PssKiB(pid) / 1024.0};
-        for (const pid_t process : ProcessTree(pid))
-            sample->treeMiB += PssKiB(process) / 1024.0;
+        sample = Sample{std::chrono::duration<double, std::milli>(*requested - start).count(), {}, MemoryOf(pid)};
+        for (const pid_t process : ProcessTree(pid)) {
+            const Memory memory = MemoryOf(process);
+            sample->tree.pssMiB += memory.pssMiB;
+            sample->tree.anonymousMiB += memory.anonymousMiB;
+        }
     }
     StopGroup(pid);
     return sample;
@@ -406,6 +433,10 @@ std::string LoadAverage()
 
 void BM_ProcessStartToHomePageRequest(benchmark::State& state)
 {
+    // On tmpfs, as a desktop's runtime folder is: the lock file's fsync then
+    // waits for no disk.
+    if (!std::getenv("TMPDIR") && std::filesystem::is_directory("/dev/shm"))
+        ::setenv("TMPDIR", "/dev/shm", 1);
     test::TemporaryFolder folder;
     PageServer server;
     const int channelPort = FreeUdpPort();
@@ -430,23 +461,26 @@ void BM_ProcessStartToHomePageRequest(benchmark::State& state)
         }
         const Sample& ours = kestrelFirst ? *first : *second;
         const Sample& theirs = kestrelFirst ? *second : *first;
-        std::fprintf(stderr, "round %zu: kestrel %.0f ms %.1f MiB (own %.1f), bare %.0f ms %.1f MiB (own %.1f)\n",
-                     kestrelSamples.size() + 1, ours.ms, ours.treeMiB, ours.ownMiB, theirs.ms, theirs.treeMiB,
-                     theirs.ownMiB);
+        std::fprintf(stderr,
+                     "round %zu: kestrel %.0f ms, PSS %.1f MiB (own %.1f), anonymous %.1f MiB (own %.1f); "
+                     "bare %.0f ms, PSS %.1f MiB (own %.1f), anonymous %.1f MiB (own %.1f)\n",
+                     kestrelSamples.size() + 1, ours.ms, ours.tree.pssMiB, ours.own.pssMiB, ours.tree.anonymousMiB,
+                     ours.own.anonymousMiB, theirs.ms, theirs.tree.pssMiB, theirs.own.pssMiB,
+                     theirs.tree.anonymousMiB, theirs.own.anonymousMiB);
         kestrelSamples.push_back(ours);
         bareSamples.push_back(theirs);
         state.SetIterationTime(ours.ms / 1000);
     }
-    const auto median = [](const std::vector<Sample>& samples, double Sample::*field) {
+    const auto median = [](const std::vector<Sample>& samples, auto value) {
         std::vector<double> values;
         for (const Sample& sample : samples)
-            values.push_back(sample.*field);
+            values.push_back(value(sample));
         return Median(values);
     };
-    const double kestrelMs = median(kestrelSamples, &Sample::ms);
-    const double bareMs = median(bareSamples, &Sample::ms);
-    const double kestrelMiB = median(kestrelSamples, &Sample::treeMiB);
-    const double bareMiB = median(bareSamples, &Sample::treeMiB);
+    const double kestrelMs = median(kestrelSamples, [](const Sample& s) { return s.ms; });
+    const double bareMs = median(bareSamples, [](const Sample& s) { return s.ms; });
+    const double kestrelMiB = median(kestrelSamples, [](const Sample& s) { return s.tree.pssMiB; });
+    const double bareMiB = median(bareSamples, [](const Sample& s) { return s.tree.pssMiB; });
     state.counters["kestrel_ms"] = kestrelMs;
     state.counters["bare_ms"] = bareMs;
     state.counters["time_ratio"] = kestrelMs / bareMs;
@@ -454,8 +488,10 @@ void BM_ProcessStartToHomePageRequest(benchmark::State& state)
     state.counters["kestrel_MiB"] = kestrelMiB;
     state.counters["bare_MiB"] = bareMiB;
     state.counters["memory_ratio"] = kestrelMiB / bareMiB;
-    state.counters["kestrel_own_MiB"] = median(kestrelSamples, &Sample::ownMiB);
-    state.counters["bare_own_MiB"] = median(bareSamples, &Sample::ownMiB);
+    state.counters["kestrel_own_MiB"] = median(kestrelSamples, [](const Sample& s) { return s.own.pssMiB; });
+    state.counters["bare_own_MiB"] = median(bareSamples, [](const Sample& s) { return s.own.pssMiB; });
+    state.counters["kestrel_anonymous_MiB"] = median(kestrelSamples, [](const Sample& s) { return s.tree.anonymousMiB; });
+    state.counters["bare_anonymous_MiB"] = median(bareSamples, [](const Sample& s) { return s.tree.anonymousMiB; });
     state.SetLabel("load average " + loadBefore + " before, " + LoadAverage() + " after");
 }
 
