@@ -1,154 +1,503 @@
-// Start-up of the window: from building it to the first request for the
-// home page, with the memory of the program and its engine processes then,
-// against a bare web-engine view opening the same page in the same run.
-// Without a screen: the offscreen platform, the engine without sandbox or GPU.
+// Start-up as a pupil meets it, against a bare web-engine view, in one run.
+//
+// The clock starts just before the benchmark spawns the built kestrel (a copy
+// in a folder of its own, with a settings file beside it that puts the
+// channel on 127.0.0.1) and stops when the first bytes of its request for the
+// home page reach the page server this benchmark runs on 127.0.0.1. The home
+// record is on the air the whole time (sent to the channel port every 10 ms,
+// as an announcer already running would send it), so the clock covers the
+// process's start, the window, the engine's start, the catalogue's first pass
+// (100 ms after the window starts its timers, by design) and the engine's way
+// to the request. The bare view (bench_bare_engine_view) is given the address
+// on its command line and opens it at once. The two take turns, each first in
+// every other round, after one round of each that is not counted.
+//
+// Memory, one second after the request, when the page has loaded, of the
+// process and every process under it (the engine's helpers), and of the
+// program's own process alone: the proportional set size (PSS), which falls
+// when other programs on the machine map the same libraries, and the
+// anonymous memory, which does not.
+//
+// Without a screen: the offscreen platform, the engine without sandbox or
+// GPU, the same environment for both, their folders on tmpfs. The counters
+// are medians.
+//
+//   KESTREL_PROGRAM=PATH bench_startup    measures another build of kestrel
 
-#include "catalogue/HomeUrl.h"
-#include "channel/LinkReceiver.h"
+#include "channel/LinkRecordFrame.h"
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
 #include "config/SettingsPath.h"
-#include "ui/MainDlg.h"
-
-#include "bench/WindowBenchMain.h"
+#include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QWebEngineView>
-
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <memory>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
 
 namespace kestrel {
 namespace {
 
-constexpr int kFirstRequestTimeoutMs = 60000;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-// Counts the connections that asked for something; answers with a small page.
-class FirstRequestServer : public QObject {
+constexpr auto kFirstRequestTimeout = 60s;
+constexpr auto kSettleAfterRequest = 1s;
+constexpr auto kStopTimeout = 5s;
+constexpr auto kAnnounceInterval = 10ms;
+constexpr int kRounds = 7;
+constexpr double kFirstTickMs = 100;
+const char kHomePath[] = "/home.html";
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
+
+int BoundPort(int fd)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+// Answers every request with a small page and notes when the first bytes of
+// the first request for the home page arrived. A connection the engine opens
+// ahead and leaves silent does not hold up the others.
+class PageServer {
 public:
-    FirstRequestServer()
+    PageServer()
+        : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
     {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    ++requests;
-                    socket->readAll();
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 22\r\n"
-                                  "Connection: close\r\n\r\n<html>lesson one</html>");
-                    socket->disconnectFromHost();
-                });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
+        const sockaddr_in address = Loopback(0);
+        ::bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 16);
+        m_thread = std::thread([this] { Serve(); });
     }
-    QString Url() const { return QStringLiteral("http://127.0.0.1:%1/home.html").arg(m_server.serverPort()); }
-    int requests = 0;
+    ~PageServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    PageServer(const PageServer&) = delete;
+    PageServer& operator=(const PageServer&) = delete;
+
+    std::string HomeUrl() const { return "http://127.0.0.1:" + std::to_string(BoundPort(m_listener)) + kHomePath; }
+    // The next request for the home page is the one timed.
+    void Expect() { m_homeRequestAt = 0; }
+    std::optional<Clock::time_point> HomeRequestAt() const
+    {
+        const Clock::rep at = m_homeRequestAt;
+        return at == 0 ? std::nullopt : std::optional(Clock::time_point(Clock::duration(at)));
+    }
 
 private:
-    QTcpServer m_server;
+    struct Connection {
+        int fd;
+        Clock::time_point opened;
+        Clock::time_point firstBytes;
+        std::string request;
+    };
+    static constexpr std::size_t kMostConnections = 32;
+    static constexpr std::size_t kLongestRequest = 8192;
+    static constexpr auto kSilentConnectionTimeout = 10s;
+
+    void Serve()
+    {
+        std::vector<Connection> connections;
+        while (!m_stop) {
+            std::vector<pollfd> watched = {{m_listener, POLLIN, 0}};
+            for (const Connection& connection : connections)
+                watched.push_back({connection.fd, POLLIN, 0});
+            if (::poll(watched.data(), watched.size(), 20) <= 0)
+                continue;
+            const Clock::time_point now = Clock::now();
+            for (std::size_t i = connections.size(); i-- > 0;) {
+                Connection& connection = connections[i];
+                if ((watched[i + 1].revents != 0 && !Read(connection, now))
+                    || now - connection.opened > kSilentConnectionTimeout) {
+                    ::close(connection.fd);
+                    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+                }
+            }
+            if (watched[0].revents & POLLIN) {
+                const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd >= 0 && connections.size() < kMostConnections)
+                    connections.push_back({fd, now, {}, {}});
+                else if (fd >= 0)
+                    ::close(fd);
+            }
+        }
+        for (const Connection& connection : connections)
+            ::close(connection.fd);
+    }
+
+    // False once the connection is done with.
+    bool Read(Connection& connection, Clock::time_point now)
+    {
+        char bytes[4096];
+        const ssize_t got = ::recv(connection.fd, bytes, sizeof bytes, 0);
+        if (got <= 0)
+            return false;
+        if (connection.request.empty())
+            connection.firstBytes = now;
+        connection.request.append(bytes, static_cast<std::size_t>(got));
+        if (connection.request.find("\r\n\r\n") == std::string::npos && connection.request.size() < kLongestRequest)
+            return true;
+        if (connection.request.rfind(std::string("GET ") + kHomePath + " ", 0) == 0) {
+            Clock::rep expected = 0;
+            m_homeRequestAt.compare_exchange_strong(expected, connection.firstBytes.time_since_epoch().count());
+        }
+        static const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 23\r\n"
+                                      "Connection: close\r\n\r\n<html>lesson one</html>";
+        (void)!::send(connection.fd, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
+        return false;
+    }
+
+    int m_listener;
+    std::atomic<bool> m_stop{false};
+    std::atomic<Clock::rep> m_homeRequestAt{0};
+    std::thread m_thread;
 };
 
-// Resident memory of this process and the engine processes it started, in MiB.
-double ResidentMiB()
+// The home record, sent to the channel port on 127.0.0.1 until destroyed.
+class HomeAnnouncement {
+public:
+    HomeAnnouncement(int port, const std::string& homeUrl)
+        : m_socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(homeUrl), 0, m_frame);
+        m_thread = std::thread([this, port] {
+            const sockaddr_in to = Loopback(port);
+            while (!m_stop) {
+                (void)::sendto(m_socket, m_frame, sizeof m_frame, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                std::this_thread::sleep_for(kAnnounceInterval);
+            }
+        });
+    }
+    ~HomeAnnouncement()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_socket);
+    }
+    HomeAnnouncement(const HomeAnnouncement&) = delete;
+    HomeAnnouncement& operator=(const HomeAnnouncement&) = delete;
+
+private:
+    int m_socket;
+    unsigned char m_frame[kLinkRecordFrameSize];
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+int FreeUdpPort()
 {
-    const long pageKiB = sysconf(_SC_PAGESIZE) / 1024;
-    const auto resident = [pageKiB](const QString& pid) {
-        QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
-        if (!statm.open(QIODevice::ReadOnly))
-            return 0L;
-        return statm.readAll().split(' ').value(1).toLong() * pageKiB;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(0);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int port = BoundPort(fd);
+    ::close(fd);
+    return port;
+}
+
+// The inherited environment, without proxies, with the screen, the engine's
+// switches and a home and runtime folder of the run's own.
+std::vector<std::string> ChildEnvironment(const std::string& folder)
+{
+    const std::map<std::string, std::string> ours = {
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"QTWEBENGINE_DISABLE_SANDBOX", "1"},
+        {"QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-dev-shm-usage"},
+        {"HOME", folder + "/home"},
+        {"XDG_RUNTIME_DIR", folder + "/runtime"},
+        {"no_proxy", "127.0.0.1"},
     };
-    const QString self = QString::number(getpid());
-    long kib = resident(self);
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (pid == self || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid ...": the parent follows the closing bracket.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == self.toLatin1())
-            kib += resident(pid);
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (!ours.count(name) && lower.find("proxy") == std::string::npos && name.rfind("XDG_", 0) != 0)
+            environment.push_back(text);
     }
-    return kib / 1024.0;
+    for (const auto& [name, value] : ours)
+        environment.push_back(name + "=" + value);
+    ::mkdir((folder + "/home").c_str(), 0700);
+    ::mkdir((folder + "/runtime").c_str(), 0700);
+    return environment;
 }
 
-// Waits for the first request after `start`; false after the time-out.
-bool WaitForFirstRequest(FirstRequestServer& server, int before, benchmark::State& state, const QElapsedTimer& start)
+// A copy of the program with a settings file beside it, as a pupil machine
+// holds it.
+std::string ProgramCopy(const std::string& folder, int channelPort)
 {
-    while (server.requests == before) {
-        if (start.elapsed() > kFirstRequestTimeoutMs) {
-            state.SkipWithError("no request for the page");
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    state.SetIterationTime(static_cast<double>(start.nsecsElapsed()) / 1e9);
-    return true;
-}
-
-void BM_WindowToFirstPageRequest(benchmark::State& state)
-{
-    FirstRequestServer server;
-    QTemporaryDir folder;
-    const std::string settings = SettingsPathFor(QFile::encodeName(folder.filePath(QStringLiteral("kestrel"))).toStdString());
-    WriteProfileString(settings, kSettingsSection, kMainChannelPortKey, "0");
+    const std::string program = folder + "/bin/kestrel";
+    std::filesystem::create_directories(folder + "/bin");
+    const char* other = std::getenv("KESTREL_PROGRAM");
+    std::filesystem::copy_file(other ? other : KESTREL_PROGRAM_PATH, program);
+    const std::string settings = SettingsPathFor(program);
+    WriteProfileString(settings, kSettingsSection, kMainChannelPortKey, std::to_string(channelPort));
     WriteProfileString(settings, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
-    CLinkReceiver receiver;
-    double memory = 0;
-    for (auto _ : state) {
-        const int before = server.requests;
-        HomeUrl() = server.Url().toStdString();
-        QElapsedTimer start;
-        start.start();
-        auto window = std::make_unique<CMainDlg>(settings, receiver);
-        window->NavigateHome();
-        if (!WaitForFirstRequest(server, before, state, start))
-            break;
-        memory = ResidentMiB();
-    }
-    HomeUrl().clear();
-    state.counters["resident_MiB"] = memory;
+    return program;
 }
 
-void BM_BareViewToFirstPageRequest(benchmark::State& state)
+std::vector<char*> Pointers(std::vector<std::string>& texts)
 {
-    FirstRequestServer server;
-    double memory = 0;
-    for (auto _ : state) {
-        const int before = server.requests;
-        QElapsedTimer start;
-        start.start();
-        auto view = std::make_unique<QWebEngineView>();
-        view->show();
-        view->load(QUrl(server.Url()));
-        if (!WaitForFirstRequest(server, before, state, start))
-            break;
-        memory = ResidentMiB();
-    }
-    state.counters["resident_MiB"] = memory;
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
-// The bare view first: the engine's own start-up is then paid by it, as the
-// first window of a run pays it.
-BENCHMARK(BM_BareViewToFirstPageRequest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_WindowToFirstPageRequest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+// The program in a session and process group of its own, which its engine
+// processes join; output goes nowhere. 0 when it could not start.
+pid_t StartInOwnGroup(std::vector<std::string> arguments, std::vector<std::string> environment)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    const std::vector<char*> argv = Pointers(arguments);
+    const std::vector<char*> envp = Pointers(environment);
+    if (::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0)
+        pid = 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool GroupGone(pid_t group)
+{
+    return ::kill(-group, 0) != 0 && errno == ESRCH;
+}
+
+// Ends the program as the session's end would, then whatever of its group
+// is left, and waits until none of it runs.
+void StopGroup(pid_t group)
+{
+    ::kill(-group, SIGTERM);
+    const Clock::time_point deadline = Clock::now() + kStopTimeout;
+    bool reaped = false;
+    while (Clock::now() < deadline) {
+        reaped = reaped || ::waitpid(group, nullptr, WNOHANG) == group;
+        if (reaped && GroupGone(group))
+            return;
+        std::this_thread::sleep_for(20ms);
+    }
+    ::kill(-group, SIGKILL);
+    if (!reaped)
+        ::waitpid(group, nullptr, 0);
+    for (int i = 0; i < 100 && !GroupGone(group); ++i)
+        std::this_thread::sleep_for(20ms);
+}
+
+struct Memory {
+    // Proportional: shared pages count by the share of each process.
+    double pssMiB = 0;
+    // Anonymous: what the process allocated (heap, stacks, pixels), which,
+    // unlike the proportional size, does not change with the other programs
+    // that map the same libraries.
+    double anonymousMiB = 0;
+};
+
+Memory MemoryOf(pid_t pid)
+{
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    Memory memory;
+    std::string field;
+    long kib = 0;
+    // The first line names the range the sums cover.
+    rollup.ignore(256, '\n');
+    while (rollup >> field >> kib) {
+        if (field == "Pss:")
+            memory.pssMiB += kib / 1024.0;
+        else if (field == "Anonymous:")
+            memory.anonymousMiB += kib / 1024.0;
+        rollup.ignore(64, '\n');
+    }
+    return memory;
+}
+
+// The process and every process under it.
+std::vector<pid_t> ProcessTree(pid_t root)
+{
+    std::multimap<pid_t, pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // "pid (name) state ppid ...": the parent follows the closing bracket.
+        const std::size_t bracket = line.rfind(')');
+        if (bracket == std::string::npos || bracket + 4 >= line.size())
+            continue;
+        children.emplace(std::atoi(line.c_str() + bracket + 4), std::atoi(name.c_str()));
+    }
+    std::vector<pid_t> tree = {root};
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const auto [first, last] = children.equal_range(tree[i]);
+        for (auto child = first; child != last; ++child)
+            tree.push_back(child->second);
+    }
+    return tree;
+}
+
+struct Sample {
+    double ms = 0;
+    // The process and every process under it.
+    Memory tree;
+    // The program's own process.
+    Memory own;
+};
+
+std::optional<Sample> Measure(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                              PageServer& server)
+{
+    server.Expect();
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = StartInOwnGroup(arguments, environment);
+    if (pid == 0)
+        return std::nullopt;
+    std::optional<Clock::time_point> requested;
+    while (!(requested = server.HomeRequestAt()) && Clock::now() - start < kFirstRequestTimeout
+           && ::waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(2ms);
+    std::optional<Sample> sample;
+    if (requested) {
+        std::this_thread::sleep_for(kSettleAfterRequest);
+        sample = Sample{std::chrono::duration<double, std::milli>(*requested - start).count(), {}, MemoryOf(pid)};
+        for (const pid_t process : ProcessTree(pid)) {
+            const Memory memory = MemoryOf(process);
+            sample->tree.pssMiB += memory.pssMiB;
+            sample->tree.anonymousMiB += memory.anonymousMiB;
+        }
+    }
+    StopGroup(pid);
+    return sample;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string LoadAverage()
+{
+    std::ifstream loadavg("/proc/loadavg");
+    std::string one, five, fifteen;
+    loadavg >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+void BM_ProcessStartToHomePageRequest(benchmark::State& state)
+{
+    // On tmpfs, as a desktop's runtime folder is: the lock file's fsync then
+    // waits for no disk.
+    if (!std::getenv("TMPDIR") && std::filesystem::is_directory("/dev/shm"))
+        ::setenv("TMPDIR", "/dev/shm", 1);
+    test::TemporaryFolder folder;
+    PageServer server;
+    const int channelPort = FreeUdpPort();
+    const HomeAnnouncement announcement(channelPort, server.HomeUrl());
+    const std::vector<std::string> environment = ChildEnvironment(folder.Path());
+    const std::vector<std::string> kestrel = {ProgramCopy(folder.Path(), channelPort)};
+    const std::vector<std::string> bare = {KESTREL_BARE_VIEW_PATH, server.HomeUrl()};
+    const std::string loadBefore = LoadAverage();
+    // Files into the page cache, caches made: the rounds then start alike.
+    if (!Measure(bare, environment, server) || !Measure(kestrel, environment, server)) {
+        state.SkipWithError("no request for the home page in the round not counted");
+        return;
+    }
+    std::vector<Sample> kestrelSamples, bareSamples;
+    for (auto _ : state) {
+        const bool kestrelFirst = kestrelSamples.size() % 2 == 1;
+        std::optional<Sample> first = Measure(kestrelFirst ? kestrel : bare, environment, server);
+        std::optional<Sample> second = first ? Measure(kestrelFirst ? bare : kestrel, environment, server) : std::nullopt;
+        if (!second) {
+            state.SkipWithError("no request for the home page");
+            return;
+        }
+        const Sample& ours = kestrelFirst ? *first : *second;
+        const Sample& theirs = kestrelFirst ? *second : *first;
+        std::fprintf(stderr,
+                     "round %zu: kestrel %.0f ms, PSS %.1f MiB (own %.1f), anonymous %.1f MiB (own %.1f); "
+                     "bare %.0f ms, PSS %.1f MiB (own %.1f), anonymous %.1f MiB (own %.1f)\n",
+                     kestrelSamples.size() + 1, ours.ms, ours.tree.pssMiB, ours.own.pssMiB, ours.tree.anonymousMiB,
+                     ours.own.anonymousMiB, theirs.ms, theirs.tree.pssMiB, theirs.own.pssMiB,
+                     theirs.tree.anonymousMiB, theirs.own.anonymousMiB);
+        kestrelSamples.push_back(ours);
+        bareSamples.push_back(theirs);
+        state.SetIterationTime(ours.ms / 1000);
+    }
+    const auto median = [](const std::vector<Sample>& samples, auto value) {
+        std::vector<double> values;
+        for (const Sample& sample : samples)
+            values.push_back(value(sample));
+        return Median(values);
+    };
+    const double kestrelMs = median(kestrelSamples, [](const Sample& s) { return s.ms; });
+    const double bareMs = median(bareSamples, [](const Sample& s) { return s.ms; });
+    const double kestrelMiB = median(kestrelSamples, [](const Sample& s) { return s.tree.pssMiB; });
+    const double bareMiB = median(bareSamples, [](const Sample& s) { return s.tree.pssMiB; });
+    state.counters["kestrel_ms"] = kestrelMs;
+    state.counters["bare_ms"] = bareMs;
+    state.counters["time_ratio"] = kestrelMs / bareMs;
+    state.counters["ratio_to_bare_plus_tick"] = kestrelMs / (bareMs + kFirstTickMs);
+    state.counters["kestrel_MiB"] = kestrelMiB;
+    state.counters["bare_MiB"] = bareMiB;
+    state.counters["memory_ratio"] = kestrelMiB / bareMiB;
+    state.counters["kestrel_own_MiB"] = median(kestrelSamples, [](const Sample& s) { return s.own.pssMiB; });
+    state.counters["bare_own_MiB"] = median(bareSamples, [](const Sample& s) { return s.own.pssMiB; });
+    state.counters["kestrel_anonymous_MiB"] = median(kestrelSamples, [](const Sample& s) { return s.tree.anonymousMiB; });
+    state.counters["bare_anonymous_MiB"] = median(bareSamples, [](const Sample& s) { return s.tree.anonymousMiB; });
+    state.SetLabel("load average " + loadBefore + " before, " + LoadAverage() + " after");
+}
+
+BENCHMARK(BM_ProcessStartToHomePageRequest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kRounds);
 
 } // namespace
 } // namespace kestrel
 
-int main(int argc, char** argv)
-{
-    return kestrel::bench::RunWindowBenchmarks(argc, argv);
-}
+BENCHMARK_MAIN();
