@@ -41,6 +41,11 @@ void CStatusBar::SetPaneText(int pane, const QString& text)
         m_panes[pane]->setText(text);
 }
 
+void CStatusBar::SetProgress(qint64 done, qint64 total)
+{
+    SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(done), static_cast<unsigned long>(total)));
+}
+
 QString CStatusBar::GetPaneText(int pane) const
 {
     return IsPane(pane) ? m_panes[pane]->text() : QString();

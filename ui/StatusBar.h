@@ -21,6 +21,8 @@ public:
     // Shown at once; the text a pane already shows changes nothing.
     void SetPaneText(int pane, const QString& text);
     QString GetPaneText(int pane) const;
+    // Pane 1: "done/total".
+    void SetProgress(qint64 done, qint64 total);
     int PaneWidth(int pane) const;
 
 private:

@@ -1,7 +1,9 @@
 #include "ui/ToolBar.h"
 
-#include "ui/ButtonPicture.h"
+#include "ui/ClassroomLinks.h"
+#include "ui/ToolbarPicture.h"
 
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace kestrel {
@@ -48,6 +50,31 @@ bool CToolBar::IsButtonEnabled(int commandId) const
 {
     const QAction* action = Button(commandId);
     return action && action->isEnabled();
+}
+
+void CToolBar::ShowLinkButtons(int firstCommand, const QList<LinkButtonFace>& faces)
+{
+    for (int i = 0; i < faces.size(); ++i) {
+        const int command = firstCommand + i;
+        QAction* button = Button(command);
+        if (!button) {
+            button = AddButton(command, QIcon(), QString(), QString());
+            connect(button, &QAction::triggered, this, [this, command] { emit LinkCommand(command); });
+        }
+        // Names and captions are the broadcaster's text, never markup or
+        // keyboard shortcuts.
+        button->setText(QString(faces[i].name).replace(QLatin1Char('&'), QLatin1String("&&")));
+        button->setToolTip(Qt::convertFromPlainText(faces[i].caption));
+        button->setIcon(faces[i].icon);
+    }
+}
+
+void CToolBar::ShowLinkIcons(int firstCommand, const QList<QIcon>& icons)
+{
+    for (int i = 0; i < icons.size(); ++i) {
+        if (QAction* button = Button(firstCommand + i))
+            button->setIcon(icons[i]);
+    }
 }
 
 } // namespace kestrel

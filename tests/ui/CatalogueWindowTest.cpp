@@ -11,7 +11,8 @@
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
-#include "ui/ButtonPicture.h"
+#include "tests/ui/WindowParts.h"
+#include "ui/ToolbarPicture.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -46,12 +47,6 @@ constexpr int kLongestClickWaitMs = 1000;
 constexpr int kLongestClockSilenceMs = 1500;
 const QPoint kMiddle(kButtonPictureSize / 2, kButtonPictureSize / 2);
 
-// Link k's own colour, for twenty links, none near the transparent magenta.
-QColor LinkColour(int k)
-{
-    return QColor::fromHsv(k * 15, 255, 200);
-}
-
 // What the tool tip shows, without its markup.
 QString ToolTipText(const QAction* button)
 {
@@ -68,19 +63,12 @@ private slots:
     void cleanup();
 
     void announcementsOnTheChannelReachTheStore();
-    void homeOpensOnceAndLaterHomeRecordsChangeSilently();
     void firstLinkReplacesTheHomePage();
-    void noLinkOpensItselfAfterRefresh();
     void linksGetCommandsInArrivalOrder();
-    void changedCaptionRebuildsWithoutANewButton();
-    void unchangedRecordsFetchNothing();
-    void nameInOtherLetterCaseReplacesTheLabel();
-    void everyLinkShowsItsOwnPicturesOrTheStandIn();
     void clickingALinkButtonOpensItsPage();
     void scriptAndDataLinksNeverRun();
     void clockKeepsTickingWhileAPictureServerHangs();
     void churnWithSilentPicturesLeavesClicksKeysAndClockAlive();
-    void eachPictureIsFetchedOnceWhileCaptionsChurn();
     void withAKeyOnlySignedAnnouncementsAppear();
 
 private:
@@ -93,9 +81,9 @@ private:
     void StartChurn(QTimer& churn, int& changes);
     // Sends the bytes as one datagram to the window's channel port.
     void SendDatagram(const unsigned char* bytes, std::size_t size);
-    QAction* LinkButton(int k) const { return m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
-    int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
-    QString Location() const { return m_dlg->m_browser->LocationURL(); }
+    QAction* LinkButton(int k) const { return ToolBarOf(*m_dlg)->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
+    int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
+    QString Location() const { return BrowserOf(*m_dlg)->LocationURL(); }
 
     std::unique_ptr<PageServer> m_server;
     std::unique_ptr<TestProgram> m_program;
@@ -115,7 +103,6 @@ void CatalogueWindowTest::init()
         m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
         m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
 
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
@@ -183,49 +170,21 @@ void CatalogueWindowTest::announcementsOnTheChannelReachTheStore()
     QTRY_COMPARE_WITH_TIMEOUT(m_program->Receiver().SocketHandle(), -1, kLoadTimeout);
 }
 
-void CatalogueWindowTest::homeOpensOnceAndLaterHomeRecordsChangeSilently()
-{
-    AnnounceHome(QStringLiteral("/home.html"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
-    QVERIFY(m_dlg->m_wndToolBar->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
-    QCOMPARE(m_dlg->Catalogue().LinkCount(), 0);
-    QCOMPARE(LinkButtonCount(), 0);
-
-    AnnounceHome(QStringLiteral("/other.html"));
-    QTRY_VERIFY_WITH_TIMEOUT(HomeUrl() == m_server->Url(QStringLiteral("/other.html")).toString().toStdString(),
-                             kMergeTimeout);
-    QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/home.html")), 1);
-    QVERIFY(!m_dlg->m_bNavigated);
-}
-
 void CatalogueWindowTest::firstLinkReplacesTheHomePage()
 {
     AnnounceHome(QStringLiteral("/home.html"));
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/home.html")), kLoadTimeout);
+    QVERIFY(ToolBarOf(*m_dlg)->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
 
     Announce(Lesson(QStringLiteral("maths")));
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/maths.html")), kLoadTimeout);
-    QVERIFY(m_dlg->m_bNavigated);
-    QVERIFY(m_dlg->m_wndToolBar->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
+    QVERIFY(LinksOf(*m_dlg)->Navigated());
+    QVERIFY(ToolBarOf(*m_dlg)->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
 
     Announce(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_server->RequestCount(QStringLiteral("/music.html")), 0);
-}
-
-void CatalogueWindowTest::noLinkOpensItselfAfterRefresh()
-{
-    AnnounceHome(QStringLiteral("/home.html"));
-    QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/home.html")), kLoadTimeout);
-    m_dlg->m_wndToolBar->Button(CMainDlg::ID_NAV_REFRESH)->trigger();
-
-    Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
-    QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
@@ -239,102 +198,25 @@ void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
     QCOMPARE(LinkButton(1)->text(), QStringLiteral("maths"));
     QCOMPARE(LinkButton(3)->text(), QStringLiteral("art"));
     QCOMPARE(ToolTipText(LinkButton(3)), QStringLiteral("caption of art"));
-    const QList<QAction*> before = m_dlg->m_wndToolBar->actions();
+    QTRY_COMPARE_WITH_TIMEOUT(IconImage(LinkButton(3), QIcon::Active).pixelColor(kMiddle).rgb(), kColours[2].rgb(),
+                              kMergeTimeout);
+    const QList<QAction*> before = ToolBarOf(*m_dlg)->actions();
 
     Announce(Lesson(QStringLiteral("history"), 3));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 4, kMergeTimeout);
-    QCOMPARE(m_dlg->m_wndToolBar->actions().mid(0, before.size()), before);
+    QCOMPARE(ToolBarOf(*m_dlg)->actions().mid(0, before.size()), before);
     QCOMPARE(LinkButton(4)->text(), QStringLiteral("history"));
-    QCOMPARE(LinkButton(4), m_dlg->m_wndToolBar->actions().last());
-}
-
-void CatalogueWindowTest::changedCaptionRebuildsWithoutANewButton()
-{
-    Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
-
-    LinkRecord changed = Lesson(QStringLiteral("maths"));
-    changed.caption[0] = 'C';
-    Announce(changed);
-    QTRY_COMPARE_WITH_TIMEOUT(ToolTipText(LinkButton(1)), QStringLiteral("Caption of maths"), kMergeTimeout);
-
-    // The rebuilds find both pictures fresh: no request.
-    changed.reserved = 1;
-    Announce(changed);
-    QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), 1);
-    QCOMPARE(LinkButtonCount(), 1);
-    QCOMPARE(IconImage(LinkButton(1), QIcon::Active).pixelColor(kButtonPictureSize / 2, kButtonPictureSize / 2).rgb(),
-             kColours[0].rgb());
-}
-
-void CatalogueWindowTest::unchangedRecordsFetchNothing()
-{
-    Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
-    const int hot = m_server->RequestCount(QStringLiteral("/hot0.bmp"));
-    // The picture test's body serves the rebuild.
-    QCOMPARE(hot, 1);
-
-    Announce(Lesson(QStringLiteral("maths")));
-    QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), hot);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->UserAgent(QStringLiteral("/hot0.bmp")), QByteArray("MarlowBrowser1.0"));
-}
-
-void CatalogueWindowTest::nameInOtherLetterCaseReplacesTheLabel()
-{
-    Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
-    LinkRecord renamed = Lesson(QStringLiteral("maths"));
-    std::memcpy(renamed.name, "MATHS", 5);
-    Announce(renamed);
-    QTRY_COMPARE_WITH_TIMEOUT(LinkButton(1)->text(), QStringLiteral("MATHS"), kMergeTimeout);
-    QCOMPARE(LinkButtonCount(), 1);
-    QCOMPARE(m_program->Receiver().GetCount(), 1);
-}
-
-void CatalogueWindowTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
-{
-    Announce(Lesson(QStringLiteral("maths"), 0));
-    LinkRecord broken = Lesson(QStringLiteral("music"), 1);
-    std::strcpy(broken.hotPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
-    std::strcpy(broken.coolPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
-    Announce(broken);
-    LinkRecord wide = Lesson(QStringLiteral("art"), 2);
-    std::strcpy(wide.coolPicture, m_server->Url(QStringLiteral("/wide.bmp")).toString().toUtf8().constData());
-    Announce(wide);
-    Announce(Lesson(QStringLiteral("history"), 3));
-    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 4, kMergeTimeout);
-    QTest::qWait(kTwoPasses);
-
-    const QPoint middle(kButtonPictureSize / 2, kButtonPictureSize / 2);
-    // Each link its own pictures: hot from hotPicture, normal from coolPicture.
-    QCOMPARE(IconImage(LinkButton(1), QIcon::Active).pixelColor(middle).rgb(), kColours[0].rgb());
-    QCOMPARE(IconImage(LinkButton(1), QIcon::Normal).pixelColor(middle).rgb(), kColours[0].lighter(150).rgb());
-    QCOMPARE(IconImage(LinkButton(4), QIcon::Active).pixelColor(middle).rgb(), kColours[3].rgb());
-    // Magenta is transparent.
-    QCOMPARE(IconImage(LinkButton(1), QIcon::Normal).pixelColor(0, 0).alpha(), 0);
-    // The broken link shows the stand-in, not a neighbour's picture.
-    const QImage standIn = StandInPicture().toImage();
-    QCOMPARE(IconImage(LinkButton(2), QIcon::Normal), standIn);
-    QCOMPARE(IconImage(LinkButton(2), QIcon::Active), standIn);
-    // A wider picture gives one 24 x 24 image, and the link after it keeps its own.
-    QCOMPARE(IconImage(LinkButton(3), QIcon::Normal).size(), QSize(kButtonPictureSize, kButtonPictureSize));
-    QCOMPARE(IconImage(LinkButton(3), QIcon::Active).pixelColor(middle).rgb(), kColours[2].rgb());
+    QCOMPARE(LinkButton(4), ToolBarOf(*m_dlg)->actions().last());
 }
 
 void CatalogueWindowTest::clickingALinkButtonOpensItsPage()
 {
-    m_dlg->m_bNavigated = true;
+    LinksOf(*m_dlg)->UserNavigated();
     Announce(Lesson(QStringLiteral("maths"), 0));
     Announce(Lesson(QStringLiteral("art"), 2));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
 
-    QWidget* button = m_dlg->m_wndToolBar->widgetForAction(LinkButton(2));
+    QWidget* button = ToolBarOf(*m_dlg)->widgetForAction(LinkButton(2));
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/art.html")), kLoadTimeout);
@@ -354,7 +236,7 @@ void CatalogueWindowTest::scriptAndDataLinksNeverRun()
     LinkButton(2)->trigger();
     QTest::qWait(kTwoPasses);
     QVERIFY(Location().endsWith(QLatin1String("/home.html")));
-    QVERIFY(m_dlg->m_browser->title() != QLatin1String("ran"));
+    QVERIFY(BrowserOf(*m_dlg)->title() != QLatin1String("ran"));
     QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
 }
 
@@ -369,7 +251,7 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QStringList clock;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] {
-        const QString now = m_dlg->m_wndStatusBar->GetPaneText(2);
+        const QString now = StatusBarOf(*m_dlg)->GetPaneText(2);
         if (clock.isEmpty() || clock.last() != now)
             clock.append(now);
     });
@@ -377,7 +259,7 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
     // The button comes at once; the picture test waits out one request
     // time-out in the background.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->Catalogue().AwaitingPictureTests(), kMergeTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!LinksOf(*m_dlg)->Catalogue().AwaitingPictureTests(), kMergeTimeout);
     QTest::qWait(kTwoPasses);
     sampler.stop();
 
@@ -397,8 +279,8 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     }
     m_dlg->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_wndStatusBar->GetPaneText(2).isEmpty(), kMergeTimeout);
-    ClockWatch clock(*m_dlg->m_wndStatusBar);
+    QTRY_VERIFY_WITH_TIMEOUT(!StatusBarOf(*m_dlg)->GetPaneText(2).isEmpty(), kMergeTimeout);
+    ClockWatch clock(*StatusBarOf(*m_dlg));
     QElapsedTimer churned;
     churned.start();
     QTimer churn;
@@ -407,18 +289,18 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
 
     // Link 1 opens by itself while every picture test still waits.
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), kMaxLinks, kMergeTimeout);
-    QVERIFY(m_dlg->m_bNavigated);
-    QVERIFY(m_dlg->Catalogue().AwaitingPictureTests());
+    QVERIFY(LinksOf(*m_dlg)->Navigated());
+    QVERIFY(LinksOf(*m_dlg)->Catalogue().AwaitingPictureTests());
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/lesson1.html")), kLoadTimeout);
 
     // A key reaches the page.
-    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("lesson1"), kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(BrowserOf(*m_dlg)->title(), QStringLiteral("lesson1"), kLoadTimeout);
     // The page takes keys through the engine's own widget, once it exists.
-    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->m_browser->focusProxy(), kLoadTimeout);
-    m_dlg->m_browser->setFocus();
-    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->m_browser->focusProxy()->hasFocus(), kMergeTimeout);
-    QueueKeyPress(m_dlg->m_browser, Qt::Key_A, "a");
-    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_browser->title(), QStringLiteral("key a"), kLoadTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(BrowserOf(*m_dlg)->focusProxy(), kLoadTimeout);
+    BrowserOf(*m_dlg)->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(BrowserOf(*m_dlg)->focusProxy()->hasFocus(), kMergeTimeout);
+    QueueKeyPress(BrowserOf(*m_dlg), Qt::Key_A, "a");
+    QTRY_COMPARE_WITH_TIMEOUT(BrowserOf(*m_dlg)->title(), QStringLiteral("key a"), kLoadTimeout);
 
     // Clicks on link buttons, queued as the window system queues them, start
     // their navigation at once, however the pictures are doing.
@@ -432,7 +314,7 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
         const QMetaObject::Connection watch = connect(button, &QAction::triggered, this, [&] {
             handledAfter = waited.elapsed();
         });
-        QWidget* place = m_dlg->m_wndToolBar->widgetForAction(button);
+        QWidget* place = ToolBarOf(*m_dlg)->widgetForAction(button);
         QTRY_VERIFY_WITH_TIMEOUT(place->isVisible(), kMergeTimeout);
         waited.start();
         QueueClick(place);
@@ -455,59 +337,6 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
             const int requests = m_server->RequestCount(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
-    }
-}
-
-void CatalogueWindowTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
-{
-    m_dlg->m_bNavigated = true;
-    for (int k = 1; k <= kMaxLinks; ++k) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
-    }
-    m_server->AddPage(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
-    QElapsedTimer elapsed;
-    elapsed.start();
-    for (int k = 1; k <= kMaxLinks; ++k)
-        Announce(ChurnLink(k, 0));
-    const auto allShown = [this](int links) {
-        for (int k = 1; k <= links; ++k) {
-            if (!LinkButton(k) || IconImage(LinkButton(k), QIcon::Active).pixelColor(kMiddle).rgb() != LinkColour(k).rgb())
-                return false;
-        }
-        return true;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(allShown(kMaxLinks), kMergeTimeout);
-
-    // Ten caption changes, each shown before the next.
-    for (int change = 1; change <= 10; ++change) {
-        const int k = change * 7 % kMaxLinks + 1;
-        Announce(ChurnLink(k, change));
-        QTRY_COMPARE_WITH_TIMEOUT(ToolTipText(LinkButton(k)), QStringLiteral("caption %1 of lesson%2").arg(change).arg(k),
-                                  kMergeTimeout);
-    }
-    QTest::qWait(kTwoPasses);
-    // Once each, and once more for every minute the test took.
-    const int allowed = 1 + int(elapsed.elapsed() / 60000);
-    for (int k = 1; k <= kMaxLinks; ++k) {
-        for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = m_server->RequestCount(path);
-            QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
-        }
-    }
-
-    // A changed picture address is fetched once and shows on its own button only.
-    LinkRecord changed = ChurnLink(5, 11);
-    std::strcpy(changed.hotPicture, m_server->Url(QStringLiteral("/changed.bmp")).toString().toUtf8().constData());
-    Announce(changed);
-    QTRY_COMPARE_WITH_TIMEOUT(IconImage(LinkButton(5), QIcon::Active).pixelColor(kMiddle).rgb(), QColor(Qt::black).rgb(),
-                              kMergeTimeout);
-    QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/changed.bmp")), 1);
-    QCOMPARE(IconImage(LinkButton(5), QIcon::Normal).pixelColor(kMiddle).rgb(), LinkColour(5).lighter(150).rgb());
-    for (int k = 1; k <= kMaxLinks; ++k) {
-        if (k != 5)
-            QCOMPARE(IconImage(LinkButton(k), QIcon::Active).pixelColor(kMiddle).rgb(), LinkColour(k).rgb());
     }
 }
 

@@ -12,6 +12,7 @@
 #include "tests/ui/PageServer.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
+#include "tests/ui/WindowParts.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -170,12 +171,12 @@ private slots:
 private:
     QUrl PictureUrl(const PictureCase& pictureCase) const;
     void Announce(const PictureCase& pictureCase);
-    QAction* LinkButton(int k) const { return m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
-    int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
+    QAction* LinkButton(int k) const { return ToolBarOf(*m_dlg)->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
+    int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     // The buttons come at once; their pictures once the tests have ended.
     bool PicturesEnded(int links) const
     {
-        return LinkButtonCount() == links && !m_dlg->Catalogue().AwaitingPictureTests();
+        return LinkButtonCount() == links && !LinksOf(*m_dlg)->Catalogue().AwaitingPictureTests();
     }
     void VerifyButtonPicture(int k, const PictureCase& pictureCase, const QColor& colour);
     // What nginx answered since the window started.
@@ -303,10 +304,10 @@ void FaultyPictureServerTest::everyFaultCostsOnlyItsOwnPictureWhileTheClockTicks
     m_program = std::make_unique<TestProgram>();
     m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
     // No page opens by itself: the browser stays idle.
-    m_dlg->m_bNavigated = true;
-    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_wndStatusBar->GetPaneText(2).isEmpty(), kStartTimeout);
+    LinksOf(*m_dlg)->UserNavigated();
+    QTRY_VERIFY_WITH_TIMEOUT(!StatusBarOf(*m_dlg)->GetPaneText(2).isEmpty(), kStartTimeout);
 
-    ClockWatch clock(*m_dlg->m_wndStatusBar);
+    ClockWatch clock(*StatusBarOf(*m_dlg));
     QElapsedTimer elapsed;
     elapsed.start();
     for (const PictureCase& pictureCase : kCases)

@@ -4,7 +4,7 @@
 
 #include "tests/ui/PageServer.h"
 #include "tests/ui/TestPictures.h"
-#include "ui/ButtonPicture.h"
+#include "ui/ToolbarPicture.h"
 #include "ui/ClockText.h"
 #include "ui/LinkPictures.h"
 #include "ui/NewWindowLimit.h"

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "channel/SocketOwner.h"
+
+#include <QObject>
+#include <QTimer>
+
+class QSocketNotifier;
+
+namespace kestrel {
+
+class CLinkReceiver;
+struct ChannelSettings;
+
+// Keeps the link receiver's socket going on the window's thread: watches it
+// for datagrams, and retries the bind address and the multicast group while
+// the channel waits for its card or its group.
+class CChannelPump : public QObject, public CSocketOwner {
+    Q_OBJECT
+
+public:
+    CChannelPump(CLinkReceiver& receiver, QObject* parent = nullptr);
+    // The receiver outlives the pump: it must not report to it any more.
+    ~CChannelPump() override;
+
+    // Opens the channel the settings name; when it cannot be opened, the
+    // receiver has said why on standard output.
+    void Open(const ChannelSettings& channel);
+    // Reads the datagram that waits, one per readiness.
+    void ReadDatagram();
+    void Close();
+
+signals:
+    // A datagram waits: the window's OnSocketMessage hands it back to
+    // ReadDatagram.
+    void SocketMessage();
+
+private:
+    void WatchSocket(int socket) override;
+    void UnwatchSocket(int socket) override;
+    void OnRetryTimer();
+
+    CLinkReceiver& m_receiver;
+    QSocketNotifier* m_socketNotifier = nullptr;
+    // Runs only while the channel waits for its card or its group.
+    QTimer m_retryTimer;
+};
+
+} // namespace kestrel
