@@ -5,9 +5,9 @@
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/support/SignedFrames.h"
-#include "tests/ui/PageServer.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
@@ -97,7 +97,11 @@ private:
     int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
     QString Location() const { return m_dlg->m_browser->LocationURL(); }
 
-    std::unique_ptr<PageServer> m_server;
+    std::string Url(const QString& path) const { return m_server->Url(path.toStdString()); }
+    void Serve(const QString& path, const QByteArray& body) { m_server->Answer(path.toStdString(), test::Reply(body.toStdString())); }
+    int Requests(const QString& path) const { return m_server->RequestCount(path.toStdString()); }
+
+    std::unique_ptr<test::CTestHttpServer> m_server;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
 };
@@ -105,17 +109,17 @@ private:
 void CatalogueWindowTest::init()
 {
     // A server of its own for each case, so request counts start at zero.
-    m_server = std::make_unique<PageServer>();
-    QVERIFY(m_server->IsListening());
+    m_server = std::make_unique<test::CTestHttpServer>();
+    QVERIFY(m_server->Started());
     for (const char* page : {"home", "other", "maths", "music", "art", "history"}) {
-        m_server->AddPage(QStringLiteral("/%1.html").arg(QLatin1String(page)),
+        Serve(QStringLiteral("/%1.html").arg(QLatin1String(page)),
                          "<html><head><title>" + QByteArray(page) + "</title></head><body>page</body></html>");
     }
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
+        Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
+    Serve(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
 
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
@@ -134,14 +138,14 @@ LinkRecord CatalogueWindowTest::Lesson(const QString& name, int colour)
 {
     return test::LinkRecordBuilder(name.toStdString())
         .Caption(("caption of " + name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(colour)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(colour)).toString().toStdString());
+        .Url(Url("/" + name + ".html"))
+        .HotPicture(Url(QStringLiteral("/hot%1.bmp").arg(colour)))
+        .CoolPicture(Url(QStringLiteral("/cool%1.bmp").arg(colour)));
 }
 
 void CatalogueWindowTest::AnnounceHome(const QString& path)
 {
-    Announce(test::LinkRecordBuilder("HOME").Url(m_server->Url(path).toString().toStdString()));
+    Announce(test::LinkRecordBuilder("HOME").Url(Url(path)));
 }
 
 LinkRecord CatalogueWindowTest::ChurnLink(int k, int change) const
@@ -149,9 +153,9 @@ LinkRecord CatalogueWindowTest::ChurnLink(int k, int change) const
     const QString name = QStringLiteral("lesson%1").arg(k);
     return test::LinkRecordBuilder(name.toStdString())
         .Caption(QStringLiteral("caption %1 of %2").arg(change).arg(name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(k)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(k)).toString().toStdString());
+        .Url(Url("/" + name + ".html"))
+        .HotPicture(Url(QStringLiteral("/hot%1.bmp").arg(k)))
+        .CoolPicture(Url(QStringLiteral("/cool%1.bmp").arg(k)));
 }
 
 void CatalogueWindowTest::StartChurn(QTimer& churn, int& changes)
@@ -186,17 +190,17 @@ void CatalogueWindowTest::announcementsOnTheChannelReachTheStore()
 void CatalogueWindowTest::homeOpensOnceAndLaterHomeRecordsChangeSilently()
 {
     AnnounceHome(QStringLiteral("/home.html"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/home.html")), 1, kLoadTimeout);
     QVERIFY(m_dlg->m_wndToolBar->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
     QCOMPARE(m_dlg->Catalogue().LinkCount(), 0);
     QCOMPARE(LinkButtonCount(), 0);
 
     AnnounceHome(QStringLiteral("/other.html"));
-    QTRY_VERIFY_WITH_TIMEOUT(HomeUrl() == m_server->Url(QStringLiteral("/other.html")).toString().toStdString(),
+    QTRY_VERIFY_WITH_TIMEOUT(HomeUrl() == Url(QStringLiteral("/other.html")),
                              kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/home.html")), 1);
+    QCOMPARE(Requests(QStringLiteral("/other.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/home.html")), 1);
     QVERIFY(!m_dlg->m_bNavigated);
 }
 
@@ -213,7 +217,7 @@ void CatalogueWindowTest::firstLinkReplacesTheHomePage()
     Announce(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/music.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/music.html")), 0);
 }
 
 void CatalogueWindowTest::noLinkOpensItselfAfterRefresh()
@@ -225,7 +229,7 @@ void CatalogueWindowTest::noLinkOpensItselfAfterRefresh()
     Announce(Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
@@ -252,7 +256,7 @@ void CatalogueWindowTest::changedCaptionRebuildsWithoutANewButton()
 {
     Announce(Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
 
     LinkRecord changed = Lesson(QStringLiteral("maths"));
     changed.caption[0] = 'C';
@@ -263,8 +267,8 @@ void CatalogueWindowTest::changedCaptionRebuildsWithoutANewButton()
     changed.reserved = 1;
     Announce(changed);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
     QCOMPARE(LinkButtonCount(), 1);
     QCOMPARE(IconImage(LinkButton(1), QIcon::Active).pixelColor(kButtonPictureSize / 2, kButtonPictureSize / 2).rgb(),
              kColours[0].rgb());
@@ -273,16 +277,16 @@ void CatalogueWindowTest::changedCaptionRebuildsWithoutANewButton()
 void CatalogueWindowTest::unchangedRecordsFetchNothing()
 {
     Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
-    const int hot = m_server->RequestCount(QStringLiteral("/hot0.bmp"));
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    const int hot = Requests(QStringLiteral("/hot0.bmp"));
     // The picture test's body serves the rebuild.
     QCOMPARE(hot, 1);
 
     Announce(Lesson(QStringLiteral("maths")));
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), hot);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->UserAgent(QStringLiteral("/hot0.bmp")), QByteArray("MarlowBrowser1.0"));
+    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), hot);
+    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(m_server->Header("/hot0.bmp", "user-agent"), std::string("MarlowBrowser1.0"));
 }
 
 void CatalogueWindowTest::nameInOtherLetterCaseReplacesTheLabel()
@@ -301,11 +305,11 @@ void CatalogueWindowTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
 {
     Announce(Lesson(QStringLiteral("maths"), 0));
     LinkRecord broken = Lesson(QStringLiteral("music"), 1);
-    std::strcpy(broken.hotPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
-    std::strcpy(broken.coolPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
+    std::strcpy(broken.hotPicture, Url(QStringLiteral("/missing.bmp")).c_str());
+    std::strcpy(broken.coolPicture, Url(QStringLiteral("/missing.bmp")).c_str());
     Announce(broken);
     LinkRecord wide = Lesson(QStringLiteral("art"), 2);
-    std::strcpy(wide.coolPicture, m_server->Url(QStringLiteral("/wide.bmp")).toString().toUtf8().constData());
+    std::strcpy(wide.coolPicture, Url(QStringLiteral("/wide.bmp")).c_str());
     Announce(wide);
     Announce(Lesson(QStringLiteral("history"), 3));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 4, kMergeTimeout);
@@ -338,8 +342,8 @@ void CatalogueWindowTest::clickingALinkButtonOpensItsPage()
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/art.html")), kLoadTimeout);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/art.html")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/art.html")), 1);
+    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::scriptAndDataLinksNeverRun()
@@ -355,14 +359,14 @@ void CatalogueWindowTest::scriptAndDataLinksNeverRun()
     QTest::qWait(kTwoPasses);
     QVERIFY(Location().endsWith(QLatin1String("/home.html")));
     QVERIFY(m_dlg->m_browser->title() != QLatin1String("ran"));
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
 {
-    m_server->AddEndlessPage(QStringLiteral("/hanging.bmp"));
+    m_server->Answer("/hanging.bmp", test::Reply("<html><body><p>loading").Length(1000000).HoldOpen());
     LinkRecord hanging = Lesson(QStringLiteral("maths"));
-    std::strcpy(hanging.hotPicture, m_server->Url(QStringLiteral("/hanging.bmp")).toString().toUtf8().constData());
+    std::strcpy(hanging.hotPicture, Url(QStringLiteral("/hanging.bmp")).c_str());
     Announce(hanging);
 
     // Samples the clock pane all along, the picture fetches included.
@@ -381,7 +385,7 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QTest::qWait(kTwoPasses);
     sampler.stop();
 
-    QVERIFY(m_server->RequestCount(QStringLiteral("/hanging.bmp")) >= 1);
+    QVERIFY(Requests(QStringLiteral("/hanging.bmp")) >= 1);
     QVERIFY2(clock.size() >= 5, qPrintable(clock.join(QLatin1Char(','))));
 }
 
@@ -389,11 +393,11 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
 {
     for (int k = 1; k <= kMaxLinks; ++k) {
         const QByteArray name = "lesson" + QByteArray::number(k);
-        m_server->AddPage("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
+        Serve("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
                           "document.addEventListener('keydown', e => { document.title = 'key ' + e.key; });"
                           "</script></head><body>" + name + "</body></html>");
-        m_server->AddSilentPage(QStringLiteral("/hot%1.bmp").arg(k));
-        m_server->AddSilentPage(QStringLiteral("/cool%1.bmp").arg(k));
+        m_server->Answer(QStringLiteral("/hot%1.bmp").arg(k).toStdString(), test::Reply().Silent());
+        m_server->Answer(QStringLiteral("/cool%1.bmp").arg(k).toStdString(), test::Reply().Silent());
     }
     m_dlg->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
@@ -452,7 +456,7 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     const int allowed = 1 + int(churned.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = m_server->RequestCount(path);
+            const int requests = Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
@@ -462,10 +466,10 @@ void CatalogueWindowTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
 {
     m_dlg->m_bNavigated = true;
     for (int k = 1; k <= kMaxLinks; ++k) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
+        Serve(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
+        Serve(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
+    Serve(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
     QElapsedTimer elapsed;
     elapsed.start();
     for (int k = 1; k <= kMaxLinks; ++k)
@@ -491,19 +495,19 @@ void CatalogueWindowTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
     const int allowed = 1 + int(elapsed.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = m_server->RequestCount(path);
+            const int requests = Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
 
     // A changed picture address is fetched once and shows on its own button only.
     LinkRecord changed = ChurnLink(5, 11);
-    std::strcpy(changed.hotPicture, m_server->Url(QStringLiteral("/changed.bmp")).toString().toUtf8().constData());
+    std::strcpy(changed.hotPicture, Url(QStringLiteral("/changed.bmp")).c_str());
     Announce(changed);
     QTRY_COMPARE_WITH_TIMEOUT(IconImage(LinkButton(5), QIcon::Active).pixelColor(kMiddle).rgb(), QColor(Qt::black).rgb(),
                               kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/changed.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/changed.bmp")), 1);
     QCOMPARE(IconImage(LinkButton(5), QIcon::Normal).pixelColor(kMiddle).rgb(), LinkColour(5).lighter(150).rgb());
     for (int k = 1; k <= kMaxLinks; ++k) {
         if (k != 5)
@@ -534,14 +538,14 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
         EncodeLinkRecordFrame(Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
         SendDatagram(frame, sizeof frame);
     }
-    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/other.html")).toString().toStdString()),
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/other.html"))),
                           0, frame);
     SendDatagram(frame, sizeof frame);
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_program->Receiver().GetCount(), 0);
     QCOMPARE(LinkButtonCount(), 0);
     QVERIFY(HomeUrl().empty());
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/other.html")), 0);
 
     // The school's announcer, signing: its home page, then its links.
     std::uint64_t counter = 1796640000000;
@@ -549,8 +553,8 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
         test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
         SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
     };
-    announceSigned(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    announceSigned(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/home.html"))));
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/home.html")), 1, kLoadTimeout);
     announceSigned(Lesson(QStringLiteral("maths")));
     announceSigned(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
