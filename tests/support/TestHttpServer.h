@@ -125,4 +125,7 @@ private:
     bool m_singleWorkerBusy = false;
 };
 
+// A loopback port on which nobody listens.
+int RefusingPort();
+
 } // namespace kestrel::test
