@@ -12,6 +12,7 @@
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestProgram.h"
+#include "ui/ClassroomLinks.h"
 #include "ui/MainDlg.h"
 
 #include "DelayedPictureServer.h"
@@ -80,7 +81,7 @@ void BM_InputDuringChurnWithSilentPictures(benchmark::State& state)
         TestProgram program;
         CMainDlg dlg(program.SettingsPath(), program.Receiver());
         // Nothing opens by itself: the engine stays idle.
-        dlg.m_bNavigated = true;
+        dlg.findChild<CClassroomLinks*>()->UserNavigated();
         Wait(kSettleMs);
 
         KeyWatch keys;

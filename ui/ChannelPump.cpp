@@ -20,12 +20,16 @@ CChannelPump::~CChannelPump()
     Close();
 }
 
-void CChannelPump::Open(const ChannelSettings& channel)
+long CChannelPump::Open(const std::string& settingsPath)
 {
+    ChannelSettings channel;
+    if (!ReadChannelSettings(settingsPath, channel))
+        return 0;
     m_receiver.RequireSignatures(channel.trustedKeysPath, UserStateFolder());
     m_receiver.Start(channel.bindAddress, channel.port, this, channel.multicastGroup);
     if (m_receiver.IsWaiting())
         m_retryTimer.start(CChannelSocket::kRetryIntervalMs);
+    return channel.port;
 }
 
 void CChannelPump::ReadDatagram()

@@ -5,12 +5,13 @@
 #include <QObject>
 #include <QTimer>
 
+#include <string>
+
 class QSocketNotifier;
 
 namespace kestrel {
 
 class CLinkReceiver;
-struct ChannelSettings;
 
 // Keeps the link receiver's socket going on the window's thread: watches it
 // for datagrams, and retries the bind address and the multicast group while
@@ -23,9 +24,10 @@ public:
     // The receiver outlives the pump: it must not report to it any more.
     ~CChannelPump() override;
 
-    // Opens the channel the settings name; when it cannot be opened, the
-    // receiver has said why on standard output.
-    void Open(const ChannelSettings& channel);
+    // Opens the channel the settings file at settingsPath names and gives
+    // its port; 0 when the settings name none. When the channel cannot be
+    // opened, the receiver has said why on standard output.
+    long Open(const std::string& settingsPath);
     // Reads the datagram that waits, one per readiness.
     void ReadDatagram();
     void Close();

@@ -3,16 +3,13 @@
 #include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "config/BrowserSettings.h"
-#include "config/ChannelSettings.h"
 #include "ui/ChannelPump.h"
 #include "ui/ClassroomLinks.h"
-#include "ui/ClockText.h"
 #include "ui/FindBar.h"
 #include "ui/PagePrinter.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
-#include "ui/ToolbarPicture.h"
 #include "ui/WaitingNotice.h"
 #include "ui/WebBrowser.h"
 
@@ -22,29 +19,11 @@
 #include <QShortcut>
 #include <QWebEngineHistory>
 
-#include <iterator>
+#include <functional>
 
 namespace kestrel {
 
 namespace {
-
-const char kTitle[] = "Larkspur-资源浏览器(V2.01)";
-constexpr int kFirstTick = 100;
-constexpr int kTick = 1000;
-
-struct NavigationButton {
-    CMainDlg::Command command;
-    const char* caption;
-    void (CMainDlg::*handler)();
-};
-
-// In the order of the pictures in the navigation strips.
-const NavigationButton kNavigationButtons[] = {
-    {CMainDlg::ID_NAV_BACK, "后退", &CMainDlg::OnBack},
-    {CMainDlg::ID_NAV_FORWARD, "前进", &CMainDlg::OnForward},
-    {CMainDlg::ID_NAV_STOP, "停止", &CMainDlg::OnStop},
-    {CMainDlg::ID_NAV_REFRESH, "刷新", &CMainDlg::OnRefresh},
-};
 
 QIcon ApplicationIcon()
 {
@@ -77,7 +56,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     // the page.
     m_browser->history()->count();
     setWindowIcon(ApplicationIcon());
-    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowTitle(QStringLiteral("Larkspur-资源浏览器(V2.01)"));
     // The size to return to from maximised.
     if (const QScreen* screen = this->screen())
         resize(screen->availableSize() * 2 / 3);
@@ -95,39 +74,29 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     }
 
     CreateBars();
-    for (const NavigationButton& button : kNavigationButtons)
-        m_wndToolBar->EnableButton(button.command, false);
     m_wndStatusBar->SetPaneText(0, QStringLiteral("Ready"));
     ConnectBrowserEvents();
     showMaximized();
-    OpenChannel(settingsPath);
+    // Without a channel the browser works on without announcements.
+    connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
+    if (const long port = m_pump->Open(settingsPath))
+        new CWaitingNotice(m_browser, port, this);
     ConnectClassroomLinks();
-
-    m_clockTimer.setSingleShot(true);
-    connect(&m_clockTimer, &QTimer::timeout, this, &CMainDlg::OnClockTimer);
-    m_clockTimer.start(kFirstTick);
+    m_wndStatusBar->StartClock();
     m_links->Start();
 }
-
-// The pump closes the channel as it goes: the receiver outlives the window.
-CMainDlg::~CMainDlg() = default;
 
 void CMainDlg::CreateBars()
 {
     m_wndStatusBar = new CStatusBar(this);
     setStatusBar(m_wndStatusBar);
-
     m_wndToolBar = new CToolBar(this);
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
-    const QList<QPixmap> normal = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-normal.bmp")));
-    const QList<QPixmap> hot = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-hot.bmp")));
-    for (int i = 0; i < int(std::size(kNavigationButtons)); ++i) {
-        const NavigationButton& button = kNavigationButtons[i];
-        const QString caption = QString::fromUtf8(button.caption);
-        const QIcon icon = ButtonIcon(normal.value(i), hot.value(i));
-        QAction* action = m_wndToolBar->AddButton(button.command, icon, caption, caption);
-        connect(action, &QAction::triggered, this, button.handler);
-    }
+    const QList<QAction*> navigation = m_wndToolBar->AddNavigationButtons(ID_NAV_BACK);
+    connect(navigation[0], &QAction::triggered, this, &CMainDlg::OnBack);
+    connect(navigation[1], &QAction::triggered, this, &CMainDlg::OnForward);
+    connect(navigation[2], &QAction::triggered, this, &CMainDlg::OnStop);
+    connect(navigation[3], &QAction::triggered, this, &CMainDlg::OnRefresh);
 }
 
 void CMainDlg::CreateShortcuts()
@@ -155,18 +124,6 @@ void CMainDlg::CreateShortcuts()
     bind(QKeySequence(Qt::CTRL | Qt::Key_P), &CMainDlg::OnPrint);
 }
 
-void CMainDlg::OpenChannel(const std::string& settingsPath)
-{
-    // Without a channel the browser works on without announcements; the
-    // receiver has said why on standard output.
-    ChannelSettings channel;
-    if (!ReadChannelSettings(settingsPath, channel))
-        return;
-    new CWaitingNotice(m_browser, channel.port, this);
-    connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
-    m_pump->Open(channel);
-}
-
 void CMainDlg::ConnectBrowserEvents()
 {
     connect(m_browser, &CWebBrowser::DownloadBegin, this, &CMainDlg::OnDownloadBegin);
@@ -183,9 +140,8 @@ void CMainDlg::ConnectBrowserEvents()
 
 void CMainDlg::NavigateHome()
 {
-    const std::string home = HomeUrl();
-    if (!home.empty())
-        m_browser->Navigate(QString::fromStdString(GbkToUtf8(home)));
+    if (!HomeUrl().empty())
+        m_browser->Navigate(QString::fromStdString(GbkToUtf8(HomeUrl())));
 }
 
 void CMainDlg::ConnectClassroomLinks()
@@ -193,10 +149,10 @@ void CMainDlg::ConnectClassroomLinks()
     connect(m_links, &CClassroomLinks::MergeDue, this, &CMainDlg::OnMergeTimer);
     connect(m_links, &CClassroomLinks::HomeToOpen, this, &CMainDlg::OnHomeToOpen);
     connect(m_links, &CClassroomLinks::LinkToOpen, this, &CMainDlg::OnLinkToOpen);
-    connect(m_links, &CClassroomLinks::ButtonsChanged, this,
-            [this](const QList<LinkButtonFace>& faces) { m_wndToolBar->ShowLinkButtons(ID_LINK_FIRST, faces); });
-    connect(m_links, &CClassroomLinks::PicturesReady, this,
-            [this](const QList<QIcon>& icons) { m_wndToolBar->ShowLinkIcons(ID_LINK_FIRST, icons); });
+    connect(m_links, &CClassroomLinks::ButtonsChanged, m_wndToolBar,
+            std::bind(&CToolBar::ShowLinkButtons, m_wndToolBar, ID_LINK_FIRST, std::placeholders::_1));
+    connect(m_links, &CClassroomLinks::PicturesReady, m_wndToolBar,
+            std::bind(&CToolBar::ShowLinkIcons, m_wndToolBar, ID_LINK_FIRST, std::placeholders::_1));
     connect(m_wndToolBar, &CToolBar::LinkCommand, this, &CMainDlg::OnLinkCommand);
 }
 
@@ -355,12 +311,12 @@ void CMainDlg::OnFullScreenChanged(bool on)
 
 void CMainDlg::OnCommandStateChange(long command, bool enable)
 {
-    // Other command states have no button (EnableButton ignores command 0).
-    m_wndToolBar->EnableButton(command == CWebBrowser::CSC_NAVIGATEFORWARD ? ID_NAV_FORWARD
-                               : command == CWebBrowser::CSC_NAVIGATEBACK  ? ID_NAV_BACK
-                               : command == CWebBrowser::CSC_UPDATECOMMANDS ? ID_NAV_STOP
-                                                                            : 0,
-                               enable);
+    if (command == CWebBrowser::CSC_NAVIGATEFORWARD)
+        m_wndToolBar->EnableButton(ID_NAV_FORWARD, enable);
+    else if (command == CWebBrowser::CSC_NAVIGATEBACK)
+        m_wndToolBar->EnableButton(ID_NAV_BACK, enable);
+    else if (command == CWebBrowser::CSC_UPDATECOMMANDS)
+        m_wndToolBar->EnableButton(ID_NAV_STOP, enable);
 }
 
 void CMainDlg::OnNewWindow2(const QUrl& url)
@@ -383,12 +339,6 @@ void CMainDlg::closeEvent(QCloseEvent* event)
 void CMainDlg::OnClose()
 {
     OnCancel();
-}
-
-void CMainDlg::OnClockTimer()
-{
-    m_wndStatusBar->SetPaneText(2, ClockText(QDateTime::currentDateTime()));
-    m_clockTimer.start(kTick);
 }
 
 void CMainDlg::OnMergeTimer()

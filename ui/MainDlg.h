@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QTimer>
 
 namespace kestrel {
 
@@ -40,8 +39,8 @@ public:
     // settingsPath names, for the receiver. Without a settings path (the
     // program file could not be found) there is no channel: the window then
     // stays bare, the browser alone without bars, timers or receiver.
+    // The channel closes with the window: the receiver outlives it.
     CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent = nullptr);
-    ~CMainDlg() override;
 
     // Opens the process-wide home URL; nothing while it is empty.
     void NavigateHome();
@@ -93,10 +92,8 @@ private:
     void EndNow();
     void CreateBars();
     void CreateShortcuts();
-    void OpenChannel(const std::string& settingsPath);
     void ConnectBrowserEvents();
     void ConnectClassroomLinks();
-    void OnClockTimer();
     // Timer 2: the next merge pass of the links.
     void OnMergeTimer();
 
@@ -111,7 +108,6 @@ private:
     CChannelPump* const m_pump;
     CClassroomLinks* const m_links;
     CPagePrinter* const m_printer;
-    QTimer m_clockTimer;
     // "新窗口=本窗口": new windows open in the window's own browser.
     bool m_bNewWindowsInside = false;
     bool m_bEnding = false;

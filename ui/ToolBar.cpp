@@ -6,6 +6,8 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include <iterator>
+
 namespace kestrel {
 
 CToolBar::CToolBar(QWidget* parent)
@@ -17,6 +19,21 @@ CToolBar::CToolBar(QWidget* parent)
     setContextMenuPolicy(Qt::PreventContextMenu);
     setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+}
+
+QList<QAction*> CToolBar::AddNavigationButtons(int firstCommand)
+{
+    // In the order of the pictures in the navigation strips.
+    const char* const captions[] = {"后退", "前进", "停止", "刷新"};
+    const QList<QPixmap> normal = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-normal.bmp")));
+    const QList<QPixmap> hot = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-hot.bmp")));
+    QList<QAction*> buttons;
+    for (int i = 0; i < int(std::size(captions)); ++i) {
+        const QString caption = QString::fromUtf8(captions[i]);
+        buttons.append(AddButton(firstCommand + i, ButtonIcon(normal.value(i), hot.value(i)), caption, caption));
+        buttons.last()->setEnabled(false);
+    }
+    return buttons;
 }
 
 QAction* CToolBar::AddButton(int commandId, const QIcon& icon, const QString& caption, const QString& toolTip)

@@ -18,6 +18,9 @@ public:
 
     explicit CToolBar(QWidget* parent = nullptr);
 
+    // Appends back, forward, stop and refresh, disabled, with commands
+    // firstCommand to firstCommand + 3, in that order.
+    QList<QAction*> AddNavigationButtons(int firstCommand);
     // Appends a button; its action triggers the command.
     QAction* AddButton(int commandId, const QIcon& icon, const QString& caption, const QString& toolTip);
     // The button's action, or nullptr when no button has that command.

@@ -5,17 +5,17 @@
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
-#include "tests/ui/ClockWatch.h"
 #include "tests/support/SignedFrames.h"
-#include "tests/ui/PageServer.h"
+#include "tests/ui/ClockWatch.h"
+#include "tests/ui/LessonServer.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
 #include "tests/ui/WindowParts.h"
-#include "ui/ToolbarPicture.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
+#include "ui/ToolbarPicture.h"
 #include "ui/WebBrowser.h"
 
 #include <QElapsedTimer>
@@ -72,11 +72,8 @@ private slots:
     void withAKeyOnlySignedAnnouncementsAppear();
 
 private:
-    LinkRecord Lesson(const QString& name, int colour = 0);
     void Announce(const LinkRecord& record) { m_program->Receiver().AddRecord(record); }
     void AnnounceHome(const QString& path);
-    // Twenty links with a page each and pictures /hotK.bmp and /coolK.bmp.
-    LinkRecord ChurnLink(int k, int change) const;
     // Changes one link's caption every half second while it runs.
     void StartChurn(QTimer& churn, int& changes);
     // Sends the bytes as one datagram to the window's channel port.
@@ -85,7 +82,13 @@ private:
     int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     QString Location() const { return BrowserOf(*m_dlg)->LocationURL(); }
 
-    std::unique_ptr<PageServer> m_server;
+    std::string Url(const QString& path) const { return m_server->Url(path); }
+    void Serve(const QString& path, const QByteArray& body) { m_server->Serve(path, body); }
+    int Requests(const QString& path) const { return m_server->Requests(path); }
+    LinkRecord Lesson(const QString& name, int colour = 0) const { return m_server->Lesson(name, colour); }
+    LinkRecord ChurnLink(int k, int change) const { return m_server->ChurnLink(k, change); }
+
+    std::unique_ptr<LessonServer> m_server;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
 };
@@ -93,15 +96,15 @@ private:
 void CatalogueWindowTest::init()
 {
     // A server of its own for each case, so request counts start at zero.
-    m_server = std::make_unique<PageServer>();
-    QVERIFY(m_server->IsListening());
+    m_server = std::make_unique<LessonServer>();
+    QVERIFY(m_server->Started());
     for (const char* page : {"home", "other", "maths", "music", "art", "history"}) {
-        m_server->AddPage(QStringLiteral("/%1.html").arg(QLatin1String(page)),
+        Serve(QStringLiteral("/%1.html").arg(QLatin1String(page)),
                          "<html><head><title>" + QByteArray(page) + "</title></head><body>page</body></html>");
     }
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
+        Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
 
     HomeUrl().clear();
@@ -117,28 +120,9 @@ void CatalogueWindowTest::cleanup()
     HomeUrl().clear();
 }
 
-LinkRecord CatalogueWindowTest::Lesson(const QString& name, int colour)
-{
-    return test::LinkRecordBuilder(name.toStdString())
-        .Caption(("caption of " + name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(colour)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(colour)).toString().toStdString());
-}
-
 void CatalogueWindowTest::AnnounceHome(const QString& path)
 {
-    Announce(test::LinkRecordBuilder("HOME").Url(m_server->Url(path).toString().toStdString()));
-}
-
-LinkRecord CatalogueWindowTest::ChurnLink(int k, int change) const
-{
-    const QString name = QStringLiteral("lesson%1").arg(k);
-    return test::LinkRecordBuilder(name.toStdString())
-        .Caption(QStringLiteral("caption %1 of %2").arg(change).arg(name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(k)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(k)).toString().toStdString());
+    Announce(test::LinkRecordBuilder("HOME").Url(Url(path)));
 }
 
 void CatalogueWindowTest::StartChurn(QTimer& churn, int& changes)
@@ -184,7 +168,7 @@ void CatalogueWindowTest::firstLinkReplacesTheHomePage()
     Announce(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/music.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/music.html")), 0);
 }
 
 void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
@@ -220,8 +204,8 @@ void CatalogueWindowTest::clickingALinkButtonOpensItsPage()
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/art.html")), kLoadTimeout);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/art.html")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/art.html")), 1);
+    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::scriptAndDataLinksNeverRun()
@@ -237,14 +221,14 @@ void CatalogueWindowTest::scriptAndDataLinksNeverRun()
     QTest::qWait(kTwoPasses);
     QVERIFY(Location().endsWith(QLatin1String("/home.html")));
     QVERIFY(BrowserOf(*m_dlg)->title() != QLatin1String("ran"));
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
 {
-    m_server->AddEndlessPage(QStringLiteral("/hanging.bmp"));
+    m_server->Server().Answer("/hanging.bmp", test::Reply("<html><body><p>loading").Length(1000000).HoldOpen());
     LinkRecord hanging = Lesson(QStringLiteral("maths"));
-    std::strcpy(hanging.hotPicture, m_server->Url(QStringLiteral("/hanging.bmp")).toString().toUtf8().constData());
+    std::strcpy(hanging.hotPicture, Url(QStringLiteral("/hanging.bmp")).c_str());
     Announce(hanging);
 
     // Samples the clock pane all along, the picture fetches included.
@@ -263,7 +247,7 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QTest::qWait(kTwoPasses);
     sampler.stop();
 
-    QVERIFY(m_server->RequestCount(QStringLiteral("/hanging.bmp")) >= 1);
+    QVERIFY(Requests(QStringLiteral("/hanging.bmp")) >= 1);
     QVERIFY2(clock.size() >= 5, qPrintable(clock.join(QLatin1Char(','))));
 }
 
@@ -271,11 +255,11 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
 {
     for (int k = 1; k <= kMaxLinks; ++k) {
         const QByteArray name = "lesson" + QByteArray::number(k);
-        m_server->AddPage("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
+        Serve("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
                           "document.addEventListener('keydown', e => { document.title = 'key ' + e.key; });"
                           "</script></head><body>" + name + "</body></html>");
-        m_server->AddSilentPage(QStringLiteral("/hot%1.bmp").arg(k));
-        m_server->AddSilentPage(QStringLiteral("/cool%1.bmp").arg(k));
+        m_server->Server().Answer(QStringLiteral("/hot%1.bmp").arg(k).toStdString(), test::Reply().Silent());
+        m_server->Server().Answer(QStringLiteral("/cool%1.bmp").arg(k).toStdString(), test::Reply().Silent());
     }
     m_dlg->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
@@ -334,7 +318,7 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     const int allowed = 1 + int(churned.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = m_server->RequestCount(path);
+            const int requests = Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
@@ -363,14 +347,14 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
         EncodeLinkRecordFrame(Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
         SendDatagram(frame, sizeof frame);
     }
-    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/other.html")).toString().toStdString()),
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/other.html"))),
                           0, frame);
     SendDatagram(frame, sizeof frame);
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_program->Receiver().GetCount(), 0);
     QCOMPARE(LinkButtonCount(), 0);
     QVERIFY(HomeUrl().empty());
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/other.html")), 0);
+    QCOMPARE(Requests(QStringLiteral("/other.html")), 0);
 
     // The school's announcer, signing: its home page, then its links.
     std::uint64_t counter = 1796640000000;
@@ -378,8 +362,8 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
         test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
         SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
     };
-    announceSigned(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")).toString().toStdString()));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    announceSigned(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/home.html"))));
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/home.html")), 1, kLoadTimeout);
     announceSigned(Lesson(QStringLiteral("maths")));
     announceSigned(Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);

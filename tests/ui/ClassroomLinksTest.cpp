@@ -5,7 +5,7 @@
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
 #include "tests/support/LinkRecordBuilder.h"
-#include "tests/ui/PageServer.h"
+#include "tests/ui/LessonServer.h"
 #include "tests/ui/TestPictures.h"
 #include "ui/ClassroomLinks.h"
 
@@ -56,15 +56,19 @@ private slots:
     void eachPictureIsFetchedOnceWhileCaptionsChurn();
 
 private:
-    LinkRecord Lesson(const QString& name, int colour = 0) const;
-    LinkRecord ChurnLink(int k, int change) const;
     void Announce(const LinkRecord& record) { m_receiver->AddRecord(record); }
     // The buttons of the last ButtonsChanged, with the icons of any later
     // PicturesReady.
     QList<LinkButtonFace> m_buttons;
     int m_rebuilds = 0;
 
-    std::unique_ptr<PageServer> m_server;
+    std::string Url(const QString& path) const { return m_server->Url(path); }
+    void Serve(const QString& path, const QByteArray& body) { m_server->Serve(path, body); }
+    int Requests(const QString& path) const { return m_server->Requests(path); }
+    LinkRecord Lesson(const QString& name, int colour = 0) const { return m_server->Lesson(name, colour); }
+    LinkRecord ChurnLink(int k, int change) const { return m_server->ChurnLink(k, change); }
+
+    std::unique_ptr<LessonServer> m_server;
     std::unique_ptr<CLinkReceiver> m_receiver;
     std::unique_ptr<CClassroomLinks> m_links;
 };
@@ -72,13 +76,13 @@ private:
 void ClassroomLinksTest::init()
 {
     // A server of its own for each case, so request counts start at zero.
-    m_server = std::make_unique<PageServer>();
-    QVERIFY(m_server->IsListening());
+    m_server = std::make_unique<LessonServer>();
+    QVERIFY(m_server->Started());
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
+        Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
+    Serve(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
     HomeUrl().clear();
     m_buttons.clear();
     m_rebuilds = 0;
@@ -105,25 +109,6 @@ void ClassroomLinksTest::cleanup()
     HomeUrl().clear();
 }
 
-LinkRecord ClassroomLinksTest::Lesson(const QString& name, int colour) const
-{
-    return test::LinkRecordBuilder(name.toStdString())
-        .Caption(("caption of " + name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(colour)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(colour)).toString().toStdString());
-}
-
-LinkRecord ClassroomLinksTest::ChurnLink(int k, int change) const
-{
-    const QString name = QStringLiteral("lesson%1").arg(k);
-    return test::LinkRecordBuilder(name.toStdString())
-        .Caption(QStringLiteral("caption %1 of %2").arg(change).arg(name).toStdString())
-        .Url(m_server->Url("/" + name + ".html").toString().toStdString())
-        .HotPicture(m_server->Url(QStringLiteral("/hot%1.bmp").arg(k)).toString().toStdString())
-        .CoolPicture(m_server->Url(QStringLiteral("/cool%1.bmp").arg(k)).toString().toStdString());
-}
-
 void ClassroomLinksTest::homeOpensOnceAndLaterHomeRecordsChangeSilently()
 {
     QSignalSpy home(m_links.get(), &CClassroomLinks::HomeToOpen);
@@ -145,7 +130,7 @@ void ClassroomLinksTest::theFirstLinkOpensByItself()
     QSignalSpy opened(m_links.get(), &CClassroomLinks::LinkToOpen);
     Announce(Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, kMergeTimeout);
-    QCOMPARE(opened.at(0).at(0).toString(), m_server->Url(QStringLiteral("/maths.html")).toString());
+    QCOMPARE(opened.at(0).at(0).toString().toStdString(), Url(QStringLiteral("/maths.html")));
     QVERIFY(m_links->Navigated());
 
     Announce(Lesson(QStringLiteral("music"), 1));
@@ -168,7 +153,7 @@ void ClassroomLinksTest::changedCaptionRebuildsWithoutANewButton()
 {
     Announce(Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 1, kMergeTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
 
     LinkRecord changed = Lesson(QStringLiteral("maths"));
     changed.caption[0] = 'C';
@@ -181,8 +166,8 @@ void ClassroomLinksTest::changedCaptionRebuildsWithoutANewButton()
     Announce(changed);
     QTRY_VERIFY_WITH_TIMEOUT(m_rebuilds > rebuilds, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
     QCOMPARE(m_buttons.size(), 1);
     QCOMPARE(Middle(m_buttons[0].icon, QIcon::Active), kColours[0].rgb());
 }
@@ -190,17 +175,17 @@ void ClassroomLinksTest::changedCaptionRebuildsWithoutANewButton()
 void ClassroomLinksTest::unchangedRecordsFetchNothing()
 {
     Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
     // The picture test's body serves the rebuild.
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
     const int rebuilds = m_rebuilds;
 
     Announce(Lesson(QStringLiteral("maths")));
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_rebuilds, rebuilds);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/hot0.bmp")), 1);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(m_server->UserAgent(QStringLiteral("/hot0.bmp")), QByteArray("MarlowBrowser1.0"));
+    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(m_server->Server().Header("/hot0.bmp", "user-agent"), std::string("MarlowBrowser1.0"));
 }
 
 void ClassroomLinksTest::nameInOtherLetterCaseReplacesTheLabel()
@@ -219,11 +204,11 @@ void ClassroomLinksTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
 {
     Announce(Lesson(QStringLiteral("maths"), 0));
     LinkRecord broken = Lesson(QStringLiteral("music"), 1);
-    std::strcpy(broken.hotPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
-    std::strcpy(broken.coolPicture, m_server->Url(QStringLiteral("/missing.bmp")).toString().toUtf8().constData());
+    std::strcpy(broken.hotPicture, Url(QStringLiteral("/missing.bmp")).c_str());
+    std::strcpy(broken.coolPicture, Url(QStringLiteral("/missing.bmp")).c_str());
     Announce(broken);
     LinkRecord wide = Lesson(QStringLiteral("art"), 2);
-    std::strcpy(wide.coolPicture, m_server->Url(QStringLiteral("/wide.bmp")).toString().toUtf8().constData());
+    std::strcpy(wide.coolPicture, Url(QStringLiteral("/wide.bmp")).c_str());
     Announce(wide);
     Announce(Lesson(QStringLiteral("history"), 3));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 4, kMergeTimeout);
@@ -248,10 +233,10 @@ void ClassroomLinksTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
 void ClassroomLinksTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
 {
     for (int k = 1; k <= kMaxLinks; ++k) {
-        m_server->AddPage(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
-        m_server->AddPage(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
+        Serve(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
+        Serve(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
     }
-    m_server->AddPage(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
+    Serve(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
     QElapsedTimer elapsed;
     elapsed.start();
     for (int k = 1; k <= kMaxLinks; ++k)
@@ -277,18 +262,18 @@ void ClassroomLinksTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
     const int allowed = 1 + int(elapsed.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = m_server->RequestCount(path);
+            const int requests = Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
 
     // A changed picture address is fetched once and shows on its own button only.
     LinkRecord changed = ChurnLink(5, 11);
-    std::strcpy(changed.hotPicture, m_server->Url(QStringLiteral("/changed.bmp")).toString().toUtf8().constData());
+    std::strcpy(changed.hotPicture, Url(QStringLiteral("/changed.bmp")).c_str());
     Announce(changed);
     QTRY_COMPARE_WITH_TIMEOUT(Middle(m_buttons[4].icon, QIcon::Active), QColor(Qt::black).rgb(), kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(m_server->RequestCount(QStringLiteral("/changed.bmp")), 1);
+    QCOMPARE(Requests(QStringLiteral("/changed.bmp")), 1);
     QCOMPARE(Middle(m_buttons[4].icon, QIcon::Normal), LinkColour(5).lighter(150).rgb());
     for (int k = 1; k <= kMaxLinks; ++k) {
         if (k != 5)
