@@ -24,8 +24,9 @@ struct LinkButtonFace {
 
 // The classroom's links behind the window: once a second it merges what the
 // receiver heard into the catalogue, tests each new link's picture and keeps
-// every link's pictures. It never touches the window: it says what to show
-// through its signals, and the window asks it only for a link's address.
+// every link's pictures. It never calls the window: it says what to show
+// through its signals, each carrying what is shown; the window only calls
+// down into it (a pass, the user's navigation, a link's address).
 class CClassroomLinks : public QObject {
     Q_OBJECT
 

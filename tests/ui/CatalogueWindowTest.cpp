@@ -82,12 +82,6 @@ private:
     int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     QString Location() const { return BrowserOf(*m_dlg)->LocationURL(); }
 
-    std::string Url(const QString& path) const { return m_server->Url(path); }
-    void Serve(const QString& path, const QByteArray& body) { m_server->Serve(path, body); }
-    int Requests(const QString& path) const { return m_server->Requests(path); }
-    LinkRecord Lesson(const QString& name, int colour = 0) const { return m_server->Lesson(name, colour); }
-    LinkRecord ChurnLink(int k, int change) const { return m_server->ChurnLink(k, change); }
-
     std::unique_ptr<LessonServer> m_server;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
@@ -99,12 +93,12 @@ void CatalogueWindowTest::init()
     m_server = std::make_unique<LessonServer>();
     QVERIFY(m_server->Started());
     for (const char* page : {"home", "other", "maths", "music", "art", "history"}) {
-        Serve(QStringLiteral("/%1.html").arg(QLatin1String(page)),
+        m_server->Serve(QStringLiteral("/%1.html").arg(QLatin1String(page)),
                          "<html><head><title>" + QByteArray(page) + "</title></head><body>page</body></html>");
     }
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
-        Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
+        m_server->Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        m_server->Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
 
     HomeUrl().clear();
@@ -122,16 +116,16 @@ void CatalogueWindowTest::cleanup()
 
 void CatalogueWindowTest::AnnounceHome(const QString& path)
 {
-    Announce(test::LinkRecordBuilder("HOME").Url(Url(path)));
+    Announce(test::LinkRecordBuilder("HOME").Url(m_server->Url(path)));
 }
 
 void CatalogueWindowTest::StartChurn(QTimer& churn, int& changes)
 {
     for (int k = 1; k <= kMaxLinks; ++k)
-        Announce(ChurnLink(k, 0));
+        Announce(m_server->ChurnLink(k, 0));
     connect(&churn, &QTimer::timeout, this, [this, &changes] {
         ++changes;
-        Announce(ChurnLink(changes % kMaxLinks + 1, changes));
+        Announce(m_server->ChurnLink(changes % kMaxLinks + 1, changes));
     });
     churn.start(kChurnPeriodMs);
 }
@@ -141,7 +135,7 @@ void CatalogueWindowTest::announcementsOnTheChannelReachTheStore()
     const quint16 port = m_program->ChannelPort();
     QVERIFY(port != 0);
     unsigned char frame[kLinkRecordFrameSize];
-    EncodeLinkRecordFrame(Lesson(QStringLiteral("maths")), 0, frame);
+    EncodeLinkRecordFrame(m_server->Lesson(QStringLiteral("maths")), 0, frame);
     QUdpSocket sender;
     sender.writeDatagram(reinterpret_cast<const char*>(frame), sizeof frame, QHostAddress::LocalHost, port);
 
@@ -160,22 +154,22 @@ void CatalogueWindowTest::firstLinkReplacesTheHomePage()
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/home.html")), kLoadTimeout);
     QVERIFY(ToolBarOf(*m_dlg)->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
 
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/maths.html")), kLoadTimeout);
     QVERIFY(LinksOf(*m_dlg)->Navigated());
     QVERIFY(ToolBarOf(*m_dlg)->IsButtonEnabled(CMainDlg::ID_NAV_REFRESH));
 
-    Announce(Lesson(QStringLiteral("music"), 1));
+    Announce(m_server->Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(Requests(QStringLiteral("/music.html")), 0);
+    QCOMPARE(m_server->Requests(QStringLiteral("/music.html")), 0);
 }
 
 void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
 {
-    Announce(Lesson(QStringLiteral("maths"), 0));
-    Announce(Lesson(QStringLiteral("music"), 1));
-    Announce(Lesson(QStringLiteral("art"), 2));
+    Announce(m_server->Lesson(QStringLiteral("maths"), 0));
+    Announce(m_server->Lesson(QStringLiteral("music"), 1));
+    Announce(m_server->Lesson(QStringLiteral("art"), 2));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 3, kMergeTimeout);
     for (int k = 1; k <= 3; ++k)
         QVERIFY(LinkButton(k));
@@ -186,7 +180,7 @@ void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
                               kMergeTimeout);
     const QList<QAction*> before = ToolBarOf(*m_dlg)->actions();
 
-    Announce(Lesson(QStringLiteral("history"), 3));
+    Announce(m_server->Lesson(QStringLiteral("history"), 3));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 4, kMergeTimeout);
     QCOMPARE(ToolBarOf(*m_dlg)->actions().mid(0, before.size()), before);
     QCOMPARE(LinkButton(4)->text(), QStringLiteral("history"));
@@ -196,16 +190,16 @@ void CatalogueWindowTest::linksGetCommandsInArrivalOrder()
 void CatalogueWindowTest::clickingALinkButtonOpensItsPage()
 {
     LinksOf(*m_dlg)->UserNavigated();
-    Announce(Lesson(QStringLiteral("maths"), 0));
-    Announce(Lesson(QStringLiteral("art"), 2));
+    Announce(m_server->Lesson(QStringLiteral("maths"), 0));
+    Announce(m_server->Lesson(QStringLiteral("art"), 2));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
 
     QWidget* button = ToolBarOf(*m_dlg)->widgetForAction(LinkButton(2));
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Location().endsWith(QLatin1String("/art.html")), kLoadTimeout);
-    QCOMPARE(Requests(QStringLiteral("/art.html")), 1);
-    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(m_server->Requests(QStringLiteral("/art.html")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::scriptAndDataLinksNeverRun()
@@ -221,14 +215,14 @@ void CatalogueWindowTest::scriptAndDataLinksNeverRun()
     QTest::qWait(kTwoPasses);
     QVERIFY(Location().endsWith(QLatin1String("/home.html")));
     QVERIFY(BrowserOf(*m_dlg)->title() != QLatin1String("ran"));
-    QCOMPARE(Requests(QStringLiteral("/maths.html")), 0);
+    QCOMPARE(m_server->Requests(QStringLiteral("/maths.html")), 0);
 }
 
 void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
 {
     m_server->Server().Answer("/hanging.bmp", test::Reply("<html><body><p>loading").Length(1000000).HoldOpen());
-    LinkRecord hanging = Lesson(QStringLiteral("maths"));
-    std::strcpy(hanging.hotPicture, Url(QStringLiteral("/hanging.bmp")).c_str());
+    LinkRecord hanging = m_server->Lesson(QStringLiteral("maths"));
+    std::strcpy(hanging.hotPicture, m_server->Url(QStringLiteral("/hanging.bmp")).c_str());
     Announce(hanging);
 
     // Samples the clock pane all along, the picture fetches included.
@@ -247,7 +241,7 @@ void CatalogueWindowTest::clockKeepsTickingWhileAPictureServerHangs()
     QTest::qWait(kTwoPasses);
     sampler.stop();
 
-    QVERIFY(Requests(QStringLiteral("/hanging.bmp")) >= 1);
+    QVERIFY(m_server->Requests(QStringLiteral("/hanging.bmp")) >= 1);
     QVERIFY2(clock.size() >= 5, qPrintable(clock.join(QLatin1Char(','))));
 }
 
@@ -255,7 +249,7 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
 {
     for (int k = 1; k <= kMaxLinks; ++k) {
         const QByteArray name = "lesson" + QByteArray::number(k);
-        Serve("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
+        m_server->Serve("/" + name + ".html", "<html><head><title>" + name + "</title><script>"
                           "document.addEventListener('keydown', e => { document.title = 'key ' + e.key; });"
                           "</script></head><body>" + name + "</body></html>");
         m_server->Server().Answer(QStringLiteral("/hot%1.bmp").arg(k).toStdString(), test::Reply().Silent());
@@ -318,7 +312,7 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     const int allowed = 1 + int(churned.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = Requests(path);
+            const int requests = m_server->Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
@@ -344,17 +338,17 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
     // A laptop on the network: thirty made-up names and its own home page.
     unsigned char frame[kLinkRecordFrameSize];
     for (int i = 0; i < CLinkRecordStore::kCapacity; ++i) {
-        EncodeLinkRecordFrame(Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
+        EncodeLinkRecordFrame(m_server->Lesson(QStringLiteral("fake%1").arg(i)), 0, frame);
         SendDatagram(frame, sizeof frame);
     }
-    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/other.html"))),
+    EncodeLinkRecordFrame(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/other.html"))),
                           0, frame);
     SendDatagram(frame, sizeof frame);
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_program->Receiver().GetCount(), 0);
     QCOMPARE(LinkButtonCount(), 0);
     QVERIFY(HomeUrl().empty());
-    QCOMPARE(Requests(QStringLiteral("/other.html")), 0);
+    QCOMPARE(m_server->Requests(QStringLiteral("/other.html")), 0);
 
     // The school's announcer, signing: its home page, then its links.
     std::uint64_t counter = 1796640000000;
@@ -362,10 +356,10 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
         test::SignedFrame signedFrame = test::SignedRecordFrame(record, ++counter, key);
         SendDatagram(signedFrame.bytes, sizeof signedFrame.bytes);
     };
-    announceSigned(test::LinkRecordBuilder("home").Url(Url(QStringLiteral("/home.html"))));
-    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/home.html")), 1, kLoadTimeout);
-    announceSigned(Lesson(QStringLiteral("maths")));
-    announceSigned(Lesson(QStringLiteral("music"), 1));
+    announceSigned(test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html"))));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->Requests(QStringLiteral("/home.html")), 1, kLoadTimeout);
+    announceSigned(m_server->Lesson(QStringLiteral("maths")));
+    announceSigned(m_server->Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QCOMPARE(m_program->Receiver().GetCount(), 3);
     QCOMPARE(ToolTipText(LinkButton(1)), QStringLiteral("caption of maths"));

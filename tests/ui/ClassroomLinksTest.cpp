@@ -62,12 +62,6 @@ private:
     QList<LinkButtonFace> m_buttons;
     int m_rebuilds = 0;
 
-    std::string Url(const QString& path) const { return m_server->Url(path); }
-    void Serve(const QString& path, const QByteArray& body) { m_server->Serve(path, body); }
-    int Requests(const QString& path) const { return m_server->Requests(path); }
-    LinkRecord Lesson(const QString& name, int colour = 0) const { return m_server->Lesson(name, colour); }
-    LinkRecord ChurnLink(int k, int change) const { return m_server->ChurnLink(k, change); }
-
     std::unique_ptr<LessonServer> m_server;
     std::unique_ptr<CLinkReceiver> m_receiver;
     std::unique_ptr<CClassroomLinks> m_links;
@@ -79,10 +73,10 @@ void ClassroomLinksTest::init()
     m_server = std::make_unique<LessonServer>();
     QVERIFY(m_server->Started());
     for (int i = 0; i < int(std::size(kColours)); ++i) {
-        Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
-        Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
+        m_server->Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
+        m_server->Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
-    Serve(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
+    m_server->Serve(QStringLiteral("/wide.bmp"), BmpPicture(Qt::magenta, 3 * kButtonPictureSize));
     HomeUrl().clear();
     m_buttons.clear();
     m_rebuilds = 0;
@@ -128,12 +122,12 @@ void ClassroomLinksTest::homeOpensOnceAndLaterHomeRecordsChangeSilently()
 void ClassroomLinksTest::theFirstLinkOpensByItself()
 {
     QSignalSpy opened(m_links.get(), &CClassroomLinks::LinkToOpen);
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, kMergeTimeout);
-    QCOMPARE(opened.at(0).at(0).toString().toStdString(), Url(QStringLiteral("/maths.html")));
+    QCOMPARE(opened.at(0).at(0).toString().toStdString(), m_server->Url(QStringLiteral("/maths.html")));
     QVERIFY(m_links->Navigated());
 
-    Announce(Lesson(QStringLiteral("music"), 1));
+    Announce(m_server->Lesson(QStringLiteral("music"), 1));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 2, kMergeTimeout);
     QTest::qWait(kTwoPasses);
     QCOMPARE(opened.count(), 1);
@@ -143,7 +137,7 @@ void ClassroomLinksTest::noLinkOpensItselfAfterTheUserNavigated()
 {
     QSignalSpy opened(m_links.get(), &CClassroomLinks::LinkToOpen);
     m_links->UserNavigated();
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 1, kMergeTimeout);
     QTest::qWait(kTwoPasses);
     QCOMPARE(opened.count(), 0);
@@ -151,11 +145,11 @@ void ClassroomLinksTest::noLinkOpensItselfAfterTheUserNavigated()
 
 void ClassroomLinksTest::changedCaptionRebuildsWithoutANewButton()
 {
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 1, kMergeTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
 
-    LinkRecord changed = Lesson(QStringLiteral("maths"));
+    LinkRecord changed = m_server->Lesson(QStringLiteral("maths"));
     changed.caption[0] = 'C';
     Announce(changed);
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.value(0).caption, QStringLiteral("Caption of maths"), kMergeTimeout);
@@ -166,33 +160,33 @@ void ClassroomLinksTest::changedCaptionRebuildsWithoutANewButton()
     Announce(changed);
     QTRY_VERIFY_WITH_TIMEOUT(m_rebuilds > rebuilds, kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
-    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/hot0.bmp")), 1);
     QCOMPARE(m_buttons.size(), 1);
     QCOMPARE(Middle(m_buttons[0].icon, QIcon::Active), kColours[0].rgb());
 }
 
 void ClassroomLinksTest::unchangedRecordsFetchNothing()
 {
-    Announce(Lesson(QStringLiteral("maths")));
-    QTRY_COMPARE_WITH_TIMEOUT(Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
+    Announce(m_server->Lesson(QStringLiteral("maths")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->Requests(QStringLiteral("/cool0.bmp")), 1, kMergeTimeout);
     // The picture test's body serves the rebuild.
-    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/hot0.bmp")), 1);
     const int rebuilds = m_rebuilds;
 
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTest::qWait(kTwoPasses);
     QCOMPARE(m_rebuilds, rebuilds);
-    QCOMPARE(Requests(QStringLiteral("/hot0.bmp")), 1);
-    QCOMPARE(Requests(QStringLiteral("/cool0.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/hot0.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/cool0.bmp")), 1);
     QCOMPARE(m_server->Server().Header("/hot0.bmp", "user-agent"), std::string("MarlowBrowser1.0"));
 }
 
 void ClassroomLinksTest::nameInOtherLetterCaseReplacesTheLabel()
 {
-    Announce(Lesson(QStringLiteral("maths")));
+    Announce(m_server->Lesson(QStringLiteral("maths")));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 1, kMergeTimeout);
-    LinkRecord renamed = Lesson(QStringLiteral("maths"));
+    LinkRecord renamed = m_server->Lesson(QStringLiteral("maths"));
     std::memcpy(renamed.name, "MATHS", 5);
     Announce(renamed);
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.value(0).name, QStringLiteral("MATHS"), kMergeTimeout);
@@ -202,15 +196,15 @@ void ClassroomLinksTest::nameInOtherLetterCaseReplacesTheLabel()
 
 void ClassroomLinksTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
 {
-    Announce(Lesson(QStringLiteral("maths"), 0));
-    LinkRecord broken = Lesson(QStringLiteral("music"), 1);
-    std::strcpy(broken.hotPicture, Url(QStringLiteral("/missing.bmp")).c_str());
-    std::strcpy(broken.coolPicture, Url(QStringLiteral("/missing.bmp")).c_str());
+    Announce(m_server->Lesson(QStringLiteral("maths"), 0));
+    LinkRecord broken = m_server->Lesson(QStringLiteral("music"), 1);
+    std::strcpy(broken.hotPicture, m_server->Url(QStringLiteral("/missing.bmp")).c_str());
+    std::strcpy(broken.coolPicture, m_server->Url(QStringLiteral("/missing.bmp")).c_str());
     Announce(broken);
-    LinkRecord wide = Lesson(QStringLiteral("art"), 2);
-    std::strcpy(wide.coolPicture, Url(QStringLiteral("/wide.bmp")).c_str());
+    LinkRecord wide = m_server->Lesson(QStringLiteral("art"), 2);
+    std::strcpy(wide.coolPicture, m_server->Url(QStringLiteral("/wide.bmp")).c_str());
     Announce(wide);
-    Announce(Lesson(QStringLiteral("history"), 3));
+    Announce(m_server->Lesson(QStringLiteral("history"), 3));
     QTRY_COMPARE_WITH_TIMEOUT(m_buttons.size(), 4, kMergeTimeout);
     QTest::qWait(kTwoPasses);
 
@@ -233,14 +227,14 @@ void ClassroomLinksTest::everyLinkShowsItsOwnPicturesOrTheStandIn()
 void ClassroomLinksTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
 {
     for (int k = 1; k <= kMaxLinks; ++k) {
-        Serve(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
-        Serve(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
+        m_server->Serve(QStringLiteral("/hot%1.bmp").arg(k), BmpPicture(LinkColour(k)));
+        m_server->Serve(QStringLiteral("/cool%1.bmp").arg(k), BmpPicture(LinkColour(k).lighter(150)));
     }
-    Serve(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
+    m_server->Serve(QStringLiteral("/changed.bmp"), BmpPicture(Qt::black));
     QElapsedTimer elapsed;
     elapsed.start();
     for (int k = 1; k <= kMaxLinks; ++k)
-        Announce(ChurnLink(k, 0));
+        Announce(m_server->ChurnLink(k, 0));
     const auto allShown = [this] {
         for (int k = 1; k <= kMaxLinks; ++k) {
             if (k > m_buttons.size() || Middle(m_buttons[k - 1].icon, QIcon::Active) != LinkColour(k).rgb())
@@ -253,7 +247,7 @@ void ClassroomLinksTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
     // Ten caption changes, each shown before the next.
     for (int change = 1; change <= 10; ++change) {
         const int k = change * 7 % kMaxLinks + 1;
-        Announce(ChurnLink(k, change));
+        Announce(m_server->ChurnLink(k, change));
         QTRY_COMPARE_WITH_TIMEOUT(m_buttons.value(k - 1).caption,
                                   QStringLiteral("caption %1 of lesson%2").arg(change).arg(k), kMergeTimeout);
     }
@@ -262,18 +256,18 @@ void ClassroomLinksTest::eachPictureIsFetchedOnceWhileCaptionsChurn()
     const int allowed = 1 + int(elapsed.elapsed() / 60000);
     for (int k = 1; k <= kMaxLinks; ++k) {
         for (const QString& path : {QStringLiteral("/hot%1.bmp").arg(k), QStringLiteral("/cool%1.bmp").arg(k)}) {
-            const int requests = Requests(path);
+            const int requests = m_server->Requests(path);
             QVERIFY2(requests >= 1 && requests <= allowed, qPrintable(path + ": " + QString::number(requests)));
         }
     }
 
     // A changed picture address is fetched once and shows on its own button only.
-    LinkRecord changed = ChurnLink(5, 11);
-    std::strcpy(changed.hotPicture, Url(QStringLiteral("/changed.bmp")).c_str());
+    LinkRecord changed = m_server->ChurnLink(5, 11);
+    std::strcpy(changed.hotPicture, m_server->Url(QStringLiteral("/changed.bmp")).c_str());
     Announce(changed);
     QTRY_COMPARE_WITH_TIMEOUT(Middle(m_buttons[4].icon, QIcon::Active), QColor(Qt::black).rgb(), kMergeTimeout);
     QTest::qWait(kTwoPasses);
-    QCOMPARE(Requests(QStringLiteral("/changed.bmp")), 1);
+    QCOMPARE(m_server->Requests(QStringLiteral("/changed.bmp")), 1);
     QCOMPARE(Middle(m_buttons[4].icon, QIcon::Normal), LinkColour(5).lighter(150).rgb());
     for (int k = 1; k <= kMaxLinks; ++k) {
         if (k != 5)
