@@ -198,7 +198,7 @@ private:
 
 struct CTestHttpServer::Worker {
     std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> done{false};
 };
 
 CTestHttpServer::CTestHttpServer(const std::string& address, const std::string& certificateFile,
@@ -302,7 +302,7 @@ void CTestHttpServer::Accept()
     pollfd watched[] = {{m_stopEvent, POLLIN, 0}, {m_listener, POLLIN, 0}};
     while (poll(watched, 2, kAcceptPollMs) >= 0 && watched[0].revents == 0) {
         workers.remove_if([](Worker& worker) {
-            if (!*worker.done)
+            if (!worker.done)
                 return false;
             worker.thread.join();
             return true;
@@ -312,8 +312,11 @@ void CTestHttpServer::Accept()
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         const int fd = accept4(m_listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors, say: a pause, not a busy loop.
+            poll(watched, 1, kAcceptPollMs);
             continue;
+        }
         ++m_connections;
         if (workers.size() >= kMaxConnections) {
             close(fd);
@@ -322,10 +325,11 @@ void CTestHttpServer::Accept()
         char client[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, client, sizeof client);
         Worker& worker = workers.emplace_back();
-        worker.thread = std::thread([this, fd, done = worker.done, address = std::string(client)] {
+        // A list's elements stay where they are: the thread may mark its own.
+        worker.thread = std::thread([this, fd, &done = worker.done, address = std::string(client)] {
             Connection connection(fd, m_stopEvent, m_tls);
             Serve(connection, address);
-            *done = true;
+            done = true;
         });
     }
     for (Worker& worker : workers)

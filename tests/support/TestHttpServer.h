@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
