@@ -9,12 +9,12 @@
 // older window in a build of its own.
 
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestProgram.h"
+#include "ui/ClassroomLinks.h"
 #include "ui/MainDlg.h"
-
-#include "DelayedPictureServer.h"
 
 #include "bench/WindowBenchMain.h"
 
@@ -38,8 +38,6 @@ constexpr int kCaptionPeriodMs = 500;
 constexpr int kKeyPeriodMs = 20;
 // The engine and the window settle before anything is measured.
 constexpr int kSettleMs = 3000;
-// Far beyond every request time-out: the server never answers.
-constexpr std::chrono::hours kNoAnswer{1};
 constexpr int kProbeKey = Qt::Key_F20;
 
 void Wait(int ms)
@@ -63,24 +61,25 @@ public:
     LifeSigns handled;
 };
 
-LinkRecord ChurnedLink(const CDelayedPictureServer& server, int k, int change)
+LinkRecord ChurnedLink(const test::CTestHttpServer& server, int k, int change)
 {
     const std::string name = "lesson" + std::to_string(k);
     return test::LinkRecordBuilder(name)
         .Caption("caption " + std::to_string(change) + " of " + name)
         .Url("http://127.0.0.1:9/" + name + ".html")
-        .HotPicture(server.Url(2 * k))
-        .CoolPicture(server.Url(2 * k + 1));
+        .HotPicture(server.Url("/hot" + std::to_string(k) + ".bmp"))
+        .CoolPicture(server.Url("/cool" + std::to_string(k) + ".bmp"));
 }
 
 void BM_InputDuringChurnWithSilentPictures(benchmark::State& state)
 {
     for (auto _ : state) {
-        CDelayedPictureServer server(std::string(1782, 'x'), kNoAnswer);
+        test::CTestHttpServer server;
+        server.AnswerOthers(test::Reply().Silent());
         TestProgram program;
         CMainDlg dlg(program.SettingsPath(), program.Receiver());
         // Nothing opens by itself: the engine stays idle.
-        dlg.m_bNavigated = true;
+        dlg.findChild<CClassroomLinks*>()->UserNavigated();
         Wait(kSettleMs);
 
         KeyWatch keys;
@@ -108,8 +107,8 @@ void BM_InputDuringChurnWithSilentPictures(benchmark::State& state)
         state.SetIterationTime(churnedMs / 1000.0);
         state.counters["longest_input_gap_ms"] = static_cast<double>(keys.handled.LongestSilenceMs());
         state.counters["keys_handled"] = keys.handled.Count();
-        state.counters["requests"] = server.Requests();
-        state.counters["requests_per_minute"] = server.Requests() * 60000.0 / churnedMs;
+        state.counters["requests"] = server.RequestCount();
+        state.counters["requests_per_minute"] = server.RequestCount() * 60000.0 / churnedMs;
         state.counters["caption_changes"] = change;
         dlg.OnCancel();
     }

@@ -6,7 +6,7 @@
 #include "base/LinkRecord.h"
 #include "ui/LinkPictures.h"
 
-#include "DelayedPictureServer.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,11 +39,12 @@ std::string PictureFile()
 
 void BM_RebuildPicturesOf20Links(benchmark::State& state)
 {
-    CDelayedPictureServer server(PictureFile(), kAnswerDelay);
+    test::CTestHttpServer server;
+    server.AnswerOthers(test::Reply(PictureFile()).Type("image/bmp").Delay(kAnswerDelay));
     std::vector<std::string> urls;
     for (int k = 1; k <= kMaxLinks; ++k) {
-        urls.push_back(server.Url(2 * k));
-        urls.push_back(server.Url(2 * k + 1));
+        urls.push_back(server.Url("/hot" + std::to_string(k) + ".bmp"));
+        urls.push_back(server.Url("/cool" + std::to_string(k) + ".bmp"));
     }
 
     int icons = 0;

@@ -4,7 +4,7 @@
 
 #include "net/PictureFetch.h"
 
-#include "DelayedPictureServer.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -21,15 +21,16 @@ constexpr std::chrono::milliseconds kAnswerDelay{20};
 constexpr double kRequiredSpeedUp = 5.0;
 
 struct PictureSource {
-    CDelayedPictureServer server{std::string(kPictureSize, 'B'), kAnswerDelay};
+    test::CTestHttpServer server;
     std::vector<std::string> urls;
     std::vector<const char*> texts;
     std::vector<FetchedBody> bodies = std::vector<FetchedBody>(kPictures);
 
     PictureSource()
     {
+        server.AnswerOthers(test::Reply(std::string(kPictureSize, 'B')).Type("image/bmp").Delay(kAnswerDelay));
         for (int i = 0; i < kPictures; ++i)
-            urls.push_back(server.Url(i));
+            urls.push_back(server.Url("/picture" + std::to_string(i) + ".bmp"));
         for (const std::string& url : urls)
             texts.push_back(url.c_str());
     }

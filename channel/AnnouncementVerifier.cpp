@@ -58,13 +58,6 @@ DropReason ReasonFor(TrailerFault fault)
     return DropReason::WrongLength;
 }
 
-LinkNameKey NameOfInvertedRecord(const unsigned char* inverted)
-{
-    char name[sizeof(LinkRecord::name)];
-    CopyInverted(inverted + offsetof(LinkRecord, name), sizeof name, reinterpret_cast<unsigned char*>(name));
-    return LinkNameKey(FieldText(name));
-}
-
 } // namespace
 
 void CAnnouncementVerifier::Trust(const std::vector<TrustedKey>& keys)
@@ -104,8 +97,8 @@ int CAnnouncementVerifier::FindName(int key, const LinkNameKey& name) const
     return -1;
 }
 
-bool CAnnouncementVerifier::Admit(const FrameView& frame, std::uint32_t source, std::int64_t nowMs,
-                                  DropReason& reason)
+bool CAnnouncementVerifier::Admit(const FrameView& frame, const LinkNameKey& name, std::uint32_t source,
+                                  std::int64_t nowMs, DropReason& reason)
 {
     if (m_keyCount == 0) {
         reason = DropReason::NoUsableKey;
@@ -122,7 +115,6 @@ bool CAnnouncementVerifier::Admit(const FrameView& frame, std::uint32_t source, 
         reason = DropReason::UnknownKey;
         return false;
     }
-    const LinkNameKey name = NameOfInvertedRecord(frame.Payload());
     const int known = FindName(key, name);
     if (known >= 0 && trailer.counter <= m_names[known].counter) {
         reason = DropReason::Replayed;

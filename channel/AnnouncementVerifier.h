@@ -50,9 +50,11 @@ public:
     void RestoreHighest(const KeyId& id, std::uint64_t counter);
 
     // Whether the frame (a link-record frame) may reach the store; `reason`
-    // says why not. `source` is the IPv4 address (network order) of the
-    // datagram that completed it.
-    bool Admit(const FrameView& frame, std::uint32_t source, std::int64_t nowMs, DropReason& reason);
+    // says why not. `name` is its record's name, as read from the frame;
+    // `source` is the IPv4 address (network order) of the datagram that
+    // completed it.
+    bool Admit(const FrameView& frame, const LinkNameKey& name, std::uint32_t source, std::int64_t nowMs,
+               DropReason& reason);
 
     int KeyCount() const { return m_keyCount; }
     const KeyId& KeyIdAt(int key) const { return m_keys[key].id; }

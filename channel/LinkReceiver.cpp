@@ -60,19 +60,22 @@ void CLinkReceiver::RequireSignatures(const std::string& trustedKeysPath, const 
 
 void CLinkReceiver::OnFrame(FrameView frame)
 {
-    if (!IsLinkRecordFrame(frame))
+    // The record is turned back from its inverted wire form here, once:
+    // everything after this reads it plain.
+    LinkRecord record;
+    if (!ReadLinkRecordFrame(frame, record))
         return;
     if (m_signaturesRequired) {
         const std::int64_t now = SteadyMilliseconds();
         DropReason reason;
-        if (!m_verifier.Admit(frame, DatagramSource(), now, reason)) {
+        if (!m_verifier.Admit(frame, LinkNameKey(FieldText(record.name)), DatagramSource(), now, reason)) {
             m_drops.Count(reason, DatagramSource());
             m_drops.ReportIfDue(now);
             return;
         }
         SaveCounters(true);
     }
-    m_store.AddInvertedRecord(frame.Payload());
+    m_store.AddRecord(record);
 }
 
 void CLinkReceiver::ReportDrops()

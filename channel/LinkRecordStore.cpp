@@ -1,30 +1,10 @@
 #include "channel/LinkRecordStore.h"
 
-#include "channel/FrameFormat.h"
-
-#include <cstddef>
-#include <cstring>
-
 namespace kestrel {
 
 bool CLinkRecordStore::AddRecord(const LinkRecord& record)
 {
-    return Store(LinkNameKey(FieldText(record.name)), [&record](InvertedRecord& slot) {
-        CopyInverted(reinterpret_cast<const unsigned char*>(&record), sizeof slot, slot);
-    });
-}
-
-bool CLinkRecordStore::AddInvertedRecord(const unsigned char* inverted)
-{
-    char name[sizeof(LinkRecord::name)];
-    CopyInverted(inverted + offsetof(LinkRecord, name), sizeof name, reinterpret_cast<unsigned char*>(name));
-    return Store(LinkNameKey(FieldText(name)),
-                 [inverted](InvertedRecord& slot) { std::memcpy(slot, inverted, sizeof slot); });
-}
-
-template <typename FillSlot>
-bool CLinkRecordStore::Store(const LinkNameKey& key, FillSlot&& fillSlot)
-{
+    const LinkNameKey key(FieldText(record.name));
     if (key.Empty())
         return false;
 
@@ -38,7 +18,7 @@ bool CLinkRecordStore::Store(const LinkNameKey& key, FillSlot&& fillSlot)
         m_keys[slot] = key;
         ++m_count;
     }
-    fillSlot(m_slots[slot]);
+    m_slots[slot] = record;
     return true;
 }
 
@@ -53,7 +33,7 @@ bool CLinkRecordStore::GetRecord(int index, LinkRecord& record) const
     std::lock_guard<std::mutex> guard(m_lock);
     if (index < 0 || index >= m_count)
         return false;
-    CopyInverted(m_slots[index], sizeof record, reinterpret_cast<unsigned char*>(&record));
+    record = m_slots[index];
     return true;
 }
 

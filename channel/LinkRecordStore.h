@@ -17,26 +17,15 @@ public:
     // Stores the record, replacing the one of the same name. Refused when
     // the name is empty or when thirty other names are held.
     bool AddRecord(const LinkRecord& record);
-    // The same for a record given inverted, as a link-record frame carries
-    // it.
-    bool AddInvertedRecord(const unsigned char* inverted);
     int GetCount() const override;
     bool GetRecord(int index, LinkRecord& record) const override;
 
 private:
-    using InvertedRecord = unsigned char[kLinkRecordSize];
-
-    // Finds the key's slot, or takes the next free one for it, and has
-    // fillSlot write the inverted record there.
-    template <typename FillSlot>
-    bool Store(const LinkNameKey& key, FillSlot&& fillSlot);
-
     mutable std::mutex m_lock;
     int m_count = 0;
-    // Each record as a link-record frame carries it, inverted: a received
-    // record is stored by a plain copy, and only the catalogue's reads, once
-    // a second, turn records back.
-    InvertedRecord m_slots[kCapacity] = {};
+    // Plain records, as the catalogue reads them: the receiver turns each
+    // back from its wire form before it is stored.
+    LinkRecord m_slots[kCapacity] = {};
     // Each slot's name, folded when it was stored: a lookup folds only the
     // new name, once, however many slots it passes.
     LinkNameKey m_keys[kCapacity];

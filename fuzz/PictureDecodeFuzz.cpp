@@ -4,8 +4,8 @@
 // decoder accepts, and every button picture is 24 x 24.
 #include "fuzz/FuzzInput.h"
 #include "net/PictureFetch.h"
-#include "ui/ButtonPicture.h"
 #include "ui/LinkPictures.h"
+#include "ui/ToolbarPicture.h"
 
 #include <QGuiApplication>
 

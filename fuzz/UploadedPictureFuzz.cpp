@@ -2,7 +2,7 @@
 // nothing breaks, and whatever is accepted comes out as the 24 x 24, 24-bit
 // BMP every browser shows, the same size whatever was sent.
 #include "fuzz/FuzzInput.h"
-#include "publish/ButtonPicture.h"
+#include "publish/UploadedPicture.h"
 
 #include <string>
 #include <string_view>

@@ -2,7 +2,7 @@
 
 #include "base/ConsoleLine.h"
 #include "base/WholeFile.h"
-#include "publish/ButtonPicture.h"
+#include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
 

@@ -1,7 +1,7 @@
 #include "ui/DownloadSaver.h"
 
 #include "base/ConsoleLine.h"
-#include "net/DownloadName.h"
+#include "ui/DownloadFileName.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "ui/LinkPictures.h"
 
 #include "net/FetchWorker.h"
-#include "ui/ButtonPicture.h"
+#include "ui/ToolbarPicture.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,57 +1,29 @@
 #include "ui/MainDlg.h"
 
 #include "base/GbkText.h"
-#include "base/StateFolder.h"
 #include "catalogue/HomeUrl.h"
-#include "channel/LinkReceiver.h"
 #include "config/BrowserSettings.h"
-#include "config/ChannelSettings.h"
-#include "ui/ButtonPicture.h"
-#include "ui/BrowserNotice.h"
-#include "ui/ClockText.h"
+#include "ui/ChannelPump.h"
+#include "ui/ClassroomLinks.h"
 #include "ui/FindBar.h"
-#include "ui/LinkPictures.h"
+#include "ui/PagePrinter.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
+#include "ui/WaitingNotice.h"
 #include "ui/WebBrowser.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QScreen>
 #include <QShortcut>
-#include <QSocketNotifier>
-#include <QTextDocument>
 #include <QWebEngineHistory>
 
-#include <iterator>
-#include <set>
+#include <functional>
 
 namespace kestrel {
 
 namespace {
-
-const char kTitle[] = "Larkspur-资源浏览器(V2.01)";
-constexpr int kFirstTick = 100;
-constexpr int kTick = 1000;
-// How long the waiting notice stays short before it says what to check.
-constexpr int kWaitingHintMs = 10000;
-
-struct NavigationButton {
-    CMainDlg::Command command;
-    const char* caption;
-    void (CMainDlg::*handler)();
-};
-
-// In the order of the pictures in the navigation strips.
-const NavigationButton kNavigationButtons[] = {
-    {CMainDlg::ID_NAV_BACK, "后退", &CMainDlg::OnBack},
-    {CMainDlg::ID_NAV_FORWARD, "前进", &CMainDlg::OnForward},
-    {CMainDlg::ID_NAV_STOP, "停止", &CMainDlg::OnStop},
-    {CMainDlg::ID_NAV_REFRESH, "刷新", &CMainDlg::OnRefresh},
-};
 
 QIcon ApplicationIcon()
 {
@@ -59,11 +31,6 @@ QIcon ApplicationIcon()
     for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/kestrel/kestrel-%1.png").arg(size), QSize(size, size));
     return icon;
-}
-
-QString RecordText(std::string_view gbk)
-{
-    return QString::fromStdString(GbkToUtf8(gbk));
 }
 
 } // namespace
@@ -77,8 +44,9 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
                    QWidget* parent)
     : QMainWindow(parent)
     , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), browserSettings.downloadsOn, this))
-    , m_receiver(receiver)
-    , m_pictures([this](const std::string& url) { OnPictureEnded(url); })
+    , m_pump(new CChannelPump(receiver, this))
+    , m_links(new CClassroomLinks(receiver, this))
+    , m_printer(new CPagePrinter(m_browser, this))
     , m_bNewWindowsInside(browserSettings.newWindowsInside)
 {
     setCentralWidget(m_browser);
@@ -88,7 +56,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     // the page.
     m_browser->history()->count();
     setWindowIcon(ApplicationIcon());
-    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowTitle(QStringLiteral("Larkspur-资源浏览器(V2.01)"));
     // The size to return to from maximised.
     if (const QScreen* screen = this->screen())
         resize(screen->availableSize() * 2 / 3);
@@ -106,60 +74,29 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     }
 
     CreateBars();
-    for (const NavigationButton& button : kNavigationButtons)
-        m_wndToolBar->EnableButton(button.command, false);
     m_wndStatusBar->SetPaneText(0, QStringLiteral("Ready"));
-    m_bLayoutReady = true;
     ConnectBrowserEvents();
     showMaximized();
-    // Without a channel the browser works on without announcements; the
-    // receiver has said why on standard output.
-    ChannelSettings channel;
-    if (ReadChannelSettings(settingsPath, channel)) {
-        m_receiver.RequireSignatures(channel.trustedKeysPath, UserStateFolder());
-        m_port = channel.port;
-        ShowWaitingNotice(false);
-        m_waitingHintTimer.setSingleShot(true);
-        connect(&m_waitingHintTimer, &QTimer::timeout, this, [this] { ShowWaitingNotice(true); });
-        // The notice goes with the first page; so does its hint.
-        connect(m_browser, &QWebEngineView::loadStarted, &m_waitingHintTimer, &QTimer::stop);
-        m_waitingHintTimer.start(kWaitingHintMs);
-        m_receiver.Start(channel.bindAddress, channel.port, this, channel.multicastGroup);
-    }
-    connect(&m_channelRetryTimer, &QTimer::timeout, this, &CMainDlg::OnChannelRetryTimer);
-    if (m_receiver.IsWaiting())
-        m_channelRetryTimer.start(CChannelSocket::kRetryIntervalMs);
-
-    m_clockTimer.setSingleShot(true);
-    m_mergeTimer.setSingleShot(true);
-    connect(&m_clockTimer, &QTimer::timeout, this, &CMainDlg::OnClockTimer);
-    connect(&m_mergeTimer, &QTimer::timeout, this, &CMainDlg::OnMergeTimer);
-    m_clockTimer.start(kFirstTick);
-    m_mergeTimer.start(kFirstTick);
-}
-
-CMainDlg::~CMainDlg()
-{
-    // The receiver outlives the window: it must not report to it any more.
-    m_receiver.Close();
+    // Without a channel the browser works on without announcements.
+    connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
+    if (const long port = m_pump->Open(settingsPath))
+        new CWaitingNotice(m_browser, port, this);
+    ConnectClassroomLinks();
+    m_wndStatusBar->StartClock();
+    m_links->Start();
 }
 
 void CMainDlg::CreateBars()
 {
     m_wndStatusBar = new CStatusBar(this);
     setStatusBar(m_wndStatusBar);
-
     m_wndToolBar = new CToolBar(this);
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
-    const QList<QPixmap> normal = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-normal.bmp")));
-    const QList<QPixmap> hot = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-hot.bmp")));
-    for (int i = 0; i < int(std::size(kNavigationButtons)); ++i) {
-        const NavigationButton& button = kNavigationButtons[i];
-        const QString caption = QString::fromUtf8(button.caption);
-        const QIcon icon = ButtonIcon(normal.value(i), hot.value(i));
-        QAction* action = m_wndToolBar->AddButton(button.command, icon, caption, caption);
-        connect(action, &QAction::triggered, this, button.handler);
-    }
+    const QList<QAction*> navigation = m_wndToolBar->AddNavigationButtons(ID_NAV_BACK);
+    connect(navigation[0], &QAction::triggered, this, &CMainDlg::OnBack);
+    connect(navigation[1], &QAction::triggered, this, &CMainDlg::OnForward);
+    connect(navigation[2], &QAction::triggered, this, &CMainDlg::OnStop);
+    connect(navigation[3], &QAction::triggered, this, &CMainDlg::OnRefresh);
 }
 
 void CMainDlg::CreateShortcuts()
@@ -187,19 +124,6 @@ void CMainDlg::CreateShortcuts()
     bind(QKeySequence(Qt::CTRL | Qt::Key_P), &CMainDlg::OnPrint);
 }
 
-void CMainDlg::ShowWaitingNotice(bool withChecks)
-{
-    QString text = QStringLiteral("本机正在 UDP 端口 %1 上等待教师机发来的课堂链接，收到后会自动打开。").arg(m_port);
-    if (withChecks)
-        text += QStringLiteral("\n\n如果一直没有出现，请检查：教师机上的广播程序是否已经启动；"
-                               "本机和教师机是否连在同一个网络；两边设置的端口是否都是 %1；"
-                               "本机的防火墙是否允许这个 UDP 端口。")
-                    .arg(m_port);
-    // Only while no page has started: the notice is gone for good after that.
-    if (m_browser->url().isEmpty())
-        m_browser->ShowNotice(QStringLiteral("正在等待课堂链接"), text);
-}
-
 void CMainDlg::ConnectBrowserEvents()
 {
     connect(m_browser, &CWebBrowser::DownloadBegin, this, &CMainDlg::OnDownloadBegin);
@@ -216,106 +140,40 @@ void CMainDlg::ConnectBrowserEvents()
 
 void CMainDlg::NavigateHome()
 {
-    const std::string home = HomeUrl();
-    if (!home.empty())
-        m_browser->Navigate(QString::fromStdString(GbkToUtf8(home)));
+    if (!HomeUrl().empty())
+        m_browser->Navigate(QString::fromStdString(GbkToUtf8(HomeUrl())));
 }
 
-void CMainDlg::MergeReceivedLinks()
+void CMainDlg::ConnectClassroomLinks()
 {
-    ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_bNavigated));
-    m_receiver.ReportDrops();
+    connect(m_links, &CClassroomLinks::MergeDue, this, &CMainDlg::OnMergeTimer);
+    connect(m_links, &CClassroomLinks::HomeToOpen, this, &CMainDlg::OnHomeToOpen);
+    connect(m_links, &CClassroomLinks::LinkToOpen, this, &CMainDlg::OnLinkToOpen);
+    connect(m_links, &CClassroomLinks::ButtonsChanged, m_wndToolBar,
+            std::bind(&CToolBar::ShowLinkButtons, m_wndToolBar, ID_LINK_FIRST, std::placeholders::_1));
+    connect(m_links, &CClassroomLinks::PicturesReady, m_wndToolBar,
+            std::bind(&CToolBar::ShowLinkIcons, m_wndToolBar, ID_LINK_FIRST, std::placeholders::_1));
+    connect(m_wndToolBar, &CToolBar::LinkCommand, this, &CMainDlg::OnLinkCommand);
 }
 
-void CMainDlg::ApplyCatalogueEffects(const CatalogueEffects& effects)
+void CMainDlg::OnHomeToOpen()
 {
-    std::vector<std::string> pictureTests;
-    for (const CatalogueEffect& effect : effects) {
-        switch (effect.kind) {
-        case CatalogueEffect::Kind::HomeUrlSet:
-            if (effect.homeWasEmpty) {
-                EnableStopAndRefresh();
-                NavigateHome();
-            }
-            break;
-        case CatalogueEffect::Kind::LinkAdded:
-            pictureTests.emplace_back(FieldText(m_catalogue.Link(effect.link).hotPicture));
-            break;
-        case CatalogueEffect::Kind::OpenFirstLink:
-            OpenFirstLink();
-            break;
-        case CatalogueEffect::Kind::LinkChanged:
-        case CatalogueEffect::Kind::PictureVerdict:
-            break;
-        }
-    }
-    if (ChangesLinkButtons(effects))
-        RebuildLinkButtons();
-    // A test whose answer is known still ends as every other does: later,
-    // from the window's own queue.
-    for (const std::string& url : pictureTests) {
-        if (m_pictures.Request(url))
-            QMetaObject::invokeMethod(this, [this, url] { OnPictureEnded(url); }, Qt::QueuedConnection);
-    }
+    m_wndToolBar->EnableButton(ID_NAV_STOP, true);
+    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
+    NavigateHome();
 }
 
-void CMainDlg::OnPictureEnded(const std::string& url)
+void CMainDlg::OnLinkToOpen(const QString& url)
 {
-    ApplyCatalogueEffects(m_catalogue.SettlePictureTest(url, m_pictures.Usable(url)));
-    ShowLinkPictures();
-    // The pass that waited for its picture tests is over: the next one is
-    // due a tick later.
-    if (m_bLayoutReady && !m_mergeTimer.isActive() && !m_catalogue.AwaitingPictureTests())
-        m_mergeTimer.start(kTick);
-}
-
-void CMainDlg::RebuildLinkButtons()
-{
-    std::set<std::string> inUse;
-    for (int k = 1; k <= m_catalogue.LinkCount(); ++k) {
-        const LinkRecord& link = m_catalogue.Link(k);
-        const int command = ID_LINK_FIRST - 1 + k;
-        QAction* button = m_wndToolBar->Button(command);
-        if (!button) {
-            button = m_wndToolBar->AddButton(command, QIcon(), QString(), QString());
-            connect(button, &QAction::triggered, this, [this, command] { OnLinkCommand(command); });
-        }
-        // Names and captions are the broadcaster's text, never markup or
-        // keyboard shortcuts.
-        button->setText(RecordText(FieldText(link.name)).replace(QLatin1Char('&'), QLatin1String("&&")));
-        button->setToolTip(Qt::convertFromPlainText(RecordText(FieldText(link.caption))));
-        // A link whose picture test runs has no pictures to fetch yet: a
-        // failed test takes them away.
-        if (m_catalogue.AwaitingPictureTest(k))
-            continue;
-        for (const std::string_view url : {FieldText(link.hotPicture), FieldText(link.coolPicture)}) {
-            m_pictures.Request(std::string(url));
-            inUse.emplace(url);
-        }
-    }
-    ShowLinkPictures();
-    m_pictures.KeepOnly(inUse);
-}
-
-void CMainDlg::ShowLinkPictures()
-{
-    for (int k = 1; k <= m_catalogue.LinkCount(); ++k) {
-        QAction* button = m_wndToolBar->Button(ID_LINK_FIRST - 1 + k);
-        if (!button)
-            continue;
-        const LinkRecord& link = m_catalogue.Link(k);
-        button->setIcon(m_catalogue.AwaitingPictureTest(k)
-                            ? StandInIcon()
-                            : LinkIcon(m_pictures, std::string(FieldText(link.hotPicture)),
-                                       std::string(FieldText(link.coolPicture))));
-    }
+    OpenLink(url);
+    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
 }
 
 void CMainDlg::OnLinkCommand(int command)
 {
     const int k = command - (ID_LINK_FIRST - 1);
-    if (k >= 1 && k <= m_catalogue.LinkCount())
-        OpenLink(RecordText(FieldText(m_catalogue.Link(k).url)));
+    if (k >= 1 && k <= m_links->LinkCount())
+        OpenLink(m_links->LinkUrl(k));
 }
 
 void CMainDlg::OpenLink(const QString& url)
@@ -323,40 +181,9 @@ void CMainDlg::OpenLink(const QString& url)
     m_browser->Navigate(url);
 }
 
-void CMainDlg::EnableStopAndRefresh()
-{
-    m_wndToolBar->EnableButton(ID_NAV_STOP, true);
-    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
-}
-
-void CMainDlg::OpenFirstLink()
-{
-    m_bNavigated = true;
-    OnLinkCommand(ID_LINK_FIRST);
-    m_wndToolBar->EnableButton(ID_NAV_REFRESH, true);
-}
-
-void CMainDlg::WatchSocket(int socket)
-{
-    m_socketNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-    connect(m_socketNotifier, &QSocketNotifier::activated, this, &CMainDlg::OnSocketMessage);
-}
-
-void CMainDlg::UnwatchSocket(int)
-{
-    if (!m_socketNotifier)
-        return;
-    // Closing can come from inside a notification; the notifier goes when
-    // the event loop is back.
-    m_socketNotifier->setEnabled(false);
-    m_socketNotifier->deleteLater();
-    m_socketNotifier = nullptr;
-}
-
 void CMainDlg::OnSocketMessage()
 {
-    if (m_socketNotifier)
-        m_receiver.OnSocketNotify(static_cast<std::uintptr_t>(m_socketNotifier->socket()), CChannelSocket::kReadEvent);
+    m_pump->ReadDatagram();
 }
 
 void CMainDlg::ComeForward()
@@ -370,13 +197,13 @@ void CMainDlg::ComeForward()
 
 void CMainDlg::OnBack()
 {
-    m_bNavigated = true;
+    m_links->UserNavigated();
     m_browser->GoBack();
 }
 
 void CMainDlg::OnForward()
 {
-    m_bNavigated = true;
+    m_links->UserNavigated();
     m_browser->GoForward();
 }
 
@@ -387,7 +214,7 @@ void CMainDlg::OnStop()
 
 void CMainDlg::OnRefresh()
 {
-    m_bNavigated = true;
+    m_links->UserNavigated();
     m_browser->Refresh();
 }
 
@@ -422,18 +249,7 @@ void CMainDlg::OnFind()
 
 void CMainDlg::OnPrint()
 {
-    // One print at a time: the engine prints into the printer after the dialog.
-    if (m_printer)
-        return;
-    m_printer = std::make_unique<QPrinter>();
-    QPrintDialog dialog(m_printer.get(), this);
-    dialog.setObjectName(QStringLiteral("printDialog"));
-    if (dialog.exec() != QDialog::Accepted) {
-        m_printer.reset();
-        return;
-    }
-    connect(m_browser, &QWebEngineView::printFinished, this, [this] { m_printer.reset(); }, Qt::SingleShotConnection);
-    m_browser->print(m_printer.get());
+    m_printer->Print();
 }
 
 void CMainDlg::EndWithoutAsking()
@@ -445,7 +261,7 @@ void CMainDlg::EndWithoutAsking()
 void CMainDlg::EndNow()
 {
     // Everything the window holds open is let go here, before it closes.
-    m_receiver.Close();
+    m_pump->Close();
     m_bEnding = true;
     close();
 }
@@ -467,16 +283,13 @@ void CMainDlg::OnProgressChange(long progress, long progressMax)
     if (progress < 0 || progressMax <= 0)
         return;
     m_wndStatusBar->SetPaneText(0, m_browser->LocationURL());
-    m_wndStatusBar->SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(progress),
-                                                     static_cast<unsigned long>(progressMax)));
+    m_wndStatusBar->SetProgress(progress, progressMax);
 }
 
 void CMainDlg::OnDownloadProgress(qint64 received, qint64 total)
 {
     // As page loads show theirs; an unannounced size counts as what came.
-    const qint64 max = total > 0 ? total : received;
-    m_wndStatusBar->SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(received),
-                                                     static_cast<unsigned long>(max)));
+    m_wndStatusBar->SetProgress(received, total > 0 ? total : received);
 }
 
 void CMainDlg::OnStatusLine(const QString& text)
@@ -498,19 +311,12 @@ void CMainDlg::OnFullScreenChanged(bool on)
 
 void CMainDlg::OnCommandStateChange(long command, bool enable)
 {
-    switch (command) {
-    case CWebBrowser::CSC_NAVIGATEFORWARD:
+    if (command == CWebBrowser::CSC_NAVIGATEFORWARD)
         m_wndToolBar->EnableButton(ID_NAV_FORWARD, enable);
-        break;
-    case CWebBrowser::CSC_NAVIGATEBACK:
+    else if (command == CWebBrowser::CSC_NAVIGATEBACK)
         m_wndToolBar->EnableButton(ID_NAV_BACK, enable);
-        break;
-    case CWebBrowser::CSC_UPDATECOMMANDS:
+    else if (command == CWebBrowser::CSC_UPDATECOMMANDS)
         m_wndToolBar->EnableButton(ID_NAV_STOP, enable);
-        break;
-    default:
-        break;
-    }
 }
 
 void CMainDlg::OnNewWindow2(const QUrl& url)
@@ -535,26 +341,9 @@ void CMainDlg::OnClose()
     OnCancel();
 }
 
-void CMainDlg::OnClockTimer()
-{
-    m_wndStatusBar->SetPaneText(2, ClockText(QDateTime::currentDateTime()));
-    m_clockTimer.start(kTick);
-}
-
 void CMainDlg::OnMergeTimer()
 {
-    MergeReceivedLinks();
-    // While the pass's picture tests run, the pass is not over: the last
-    // verdict arms the next one.
-    if (!m_catalogue.AwaitingPictureTests())
-        m_mergeTimer.start(kTick);
-}
-
-void CMainDlg::OnChannelRetryTimer()
-{
-    m_receiver.Retry();
-    if (!m_receiver.IsWaiting())
-        m_channelRetryTimer.stop();
+    m_links->MergeReceivedLinks();
 }
 
 } // namespace kestrel

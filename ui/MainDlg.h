@@ -1,35 +1,27 @@
 #pragma once
 
-#include "catalogue/LinkCatalogue.h"
-#include "channel/SocketOwner.h"
-#include "ui/LinkPictures.h"
-
 #include <QMainWindow>
-#include <QTimer>
-
-#include <memory>
-
-class QPrinter;
-class QSocketNotifier;
 
 namespace kestrel {
 
 struct BrowserSettings;
+class CChannelPump;
+class CClassroomLinks;
 class CFindBar;
 class CLinkReceiver;
+class CPagePrinter;
 class CStatusBar;
 class CToolBar;
 class CWebBrowser;
 
 // The program's only window: the toolbar on top, the browser in the middle,
-// the three-pane status bar at the bottom. It keeps the clock, runs the
-// catalogue merge every second, shows what the merge reports, reads the
-// channel through the link receiver and ends the program on Escape or any
-// close request, once the page agrees. Nothing in it waits for the network:
-// pictures arrive in the background and are shown as they come. Until the
-// first page starts it says what it waits for; the keys of every browser
-// zoom, reload, go back and forward, find and print.
-class CMainDlg : public QMainWindow, public CSocketOwner {
+// the three-pane status bar at the bottom. It keeps the clock, shows the
+// classroom's links as their keeper reports them, hands the channel's
+// datagrams to its pump and ends the program on Escape or any close
+// request, once the page agrees. Until the first page starts it says what
+// it waits for; the keys of every browser zoom, reload, go back and
+// forward, find and print.
+class CMainDlg : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -43,37 +35,18 @@ public:
         ID_LINK_FIRST = 401,
     };
 
-    // Builds and shows the window and starts the receiver with the window as
-    // its owner, on the channel the settings file at settingsPath names.
-    // Without a settings path (the program file could not be found) there
-    // is no channel: the window then stays bare, the browser alone without
-    // bars, timers or receiver.
+    // Builds and shows the window and opens the channel the settings file at
+    // settingsPath names, for the receiver. Without a settings path (the
+    // program file could not be found) there is no channel: the window then
+    // stays bare, the browser alone without bars, timers or receiver.
+    // The channel closes with the window: the receiver outlives it.
     CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent = nullptr);
-    ~CMainDlg() override;
 
     // Opens the process-wide home URL; nothing while it is empty.
     void NavigateHome();
-    // One pass bringing the received link records into the catalogue, shown
-    // at once; its picture tests end later.
-    void MergeReceivedLinks();
-    // Gives every link its button: appends buttons for new links, and sets
-    // every link's label, tool tip and pictures afresh, asking for the
-    // pictures that are not fresh; each shows when it arrives.
-    void RebuildLinkButtons();
-    const CLinkCatalogue& Catalogue() const { return m_catalogue; }
     // Another start of the program asked for this window: restore it when
     // minimised, otherwise keep its size, and bring it to the front.
     void ComeForward();
-
-    CWebBrowser* const m_browser;
-    CToolBar* m_wndToolBar = nullptr;     // none in the bare window
-    CStatusBar* m_wndStatusBar = nullptr; // none in the bare window
-    CFindBar* m_findBar = nullptr;
-    // Set once the user went back, forward or refreshed: from then on new
-    // links no longer open by themselves.
-    bool m_bNavigated = false;
-    // The bars exist and lay the window out.
-    bool m_bLayoutReady = false;
 
 public slots:
     // Navigation commands.
@@ -111,45 +84,30 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    virtual void OnClose();
-
-    // What the catalogue's effects do to the window.
-    void EnableStopAndRefresh();
-    void OpenFirstLink();
-
-    // The channel socket's readiness, watched on the window's own thread.
-    void WatchSocket(int socket) override;
-    void UnwatchSocket(int socket) override;
 
 private:
     CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
              QWidget* parent);
+    void OnClose();
     void EndNow();
     void CreateBars();
     void CreateShortcuts();
-    // The notice until the first page starts; `withChecks` adds what to check.
-    void ShowWaitingNotice(bool withChecks);
     void ConnectBrowserEvents();
-    void OnClockTimer();
+    void ConnectClassroomLinks();
+    // Timer 2: the next merge pass of the links.
     void OnMergeTimer();
-    void OnChannelRetryTimer();
-    void ApplyCatalogueEffects(const CatalogueEffects& effects);
-    // A picture fetch ended: a picture test gets its verdict, and the
-    // buttons showing that picture get it.
-    void OnPictureEnded(const std::string& url);
-    void ShowLinkPictures();
 
-    CLinkReceiver& m_receiver;
-    QSocketNotifier* m_socketNotifier = nullptr;
-    CLinkCatalogue m_catalogue;
-    CLinkPictures m_pictures;
-    QTimer m_clockTimer;
-    QTimer m_mergeTimer;
-    // Runs only while the channel waits for its card or its group.
-    QTimer m_channelRetryTimer;
-    QTimer m_waitingHintTimer;
-    int m_port = 0;
-    std::unique_ptr<QPrinter> m_printer;
+    // What the links' keeper reports.
+    void OnHomeToOpen();
+    void OnLinkToOpen(const QString& url);
+
+    CWebBrowser* const m_browser;
+    CToolBar* m_wndToolBar = nullptr;     // none in the bare window
+    CStatusBar* m_wndStatusBar = nullptr; // none in the bare window
+    CFindBar* m_findBar = nullptr;
+    CChannelPump* const m_pump;
+    CClassroomLinks* const m_links;
+    CPagePrinter* const m_printer;
     // "新窗口=本窗口": new windows open in the window's own browser.
     bool m_bNewWindowsInside = false;
     bool m_bEnding = false;

@@ -9,6 +9,8 @@ namespace kestrel {
 namespace {
 
 constexpr int kTextMargin = 4;
+constexpr int kFirstTick = 100;
+constexpr int kTick = 1000;
 
 bool IsPane(int pane)
 {
@@ -39,6 +41,24 @@ void CStatusBar::SetPaneText(int pane, const QString& text)
 {
     if (IsPane(pane) && m_panes[pane]->text() != text)
         m_panes[pane]->setText(text);
+}
+
+void CStatusBar::SetProgress(qint64 done, qint64 total)
+{
+    SetPaneText(1, QString::asprintf("%lu/%lu", static_cast<unsigned long>(done), static_cast<unsigned long>(total)));
+}
+
+void CStatusBar::StartClock()
+{
+    m_clockTimer.setSingleShot(true);
+    connect(&m_clockTimer, &QTimer::timeout, this, &CStatusBar::OnClockTimer);
+    m_clockTimer.start(kFirstTick);
+}
+
+void CStatusBar::OnClockTimer()
+{
+    SetPaneText(2, ClockText(QDateTime::currentDateTime()));
+    m_clockTimer.start(kTick);
 }
 
 QString CStatusBar::GetPaneText(int pane) const

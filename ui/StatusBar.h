@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStatusBar>
+#include <QTimer>
 
 class QLabel;
 
@@ -21,12 +22,19 @@ public:
     // Shown at once; the text a pane already shows changes nothing.
     void SetPaneText(int pane, const QString& text);
     QString GetPaneText(int pane) const;
+    // Pane 1: "done/total".
+    void SetProgress(qint64 done, qint64 total);
     int PaneWidth(int pane) const;
+    // Writes the local time into pane 2 a tenth of a second from now, then
+    // a second after each writing.
+    void StartClock();
 
 private:
     int FixedPaneWidth() const;
+    void OnClockTimer();
 
     QLabel* m_panes[kPaneCount] = {};
+    QTimer m_clockTimer;
 };
 
 } // namespace kestrel

@@ -1,8 +1,12 @@
 #include "ui/ToolBar.h"
 
-#include "ui/ButtonPicture.h"
+#include "ui/ClassroomLinks.h"
+#include "ui/ToolbarPicture.h"
 
+#include <QTextDocument>
 #include <QToolButton>
+
+#include <iterator>
 
 namespace kestrel {
 
@@ -15,6 +19,21 @@ CToolBar::CToolBar(QWidget* parent)
     setContextMenuPolicy(Qt::PreventContextMenu);
     setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+}
+
+QList<QAction*> CToolBar::AddNavigationButtons(int firstCommand)
+{
+    // In the order of the pictures in the navigation strips.
+    const char* const captions[] = {"后退", "前进", "停止", "刷新"};
+    const QList<QPixmap> normal = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-normal.bmp")));
+    const QList<QPixmap> hot = CutPictureStrip(QImage(QStringLiteral(":/kestrel/navigation-hot.bmp")));
+    QList<QAction*> buttons;
+    for (int i = 0; i < int(std::size(captions)); ++i) {
+        const QString caption = QString::fromUtf8(captions[i]);
+        buttons.append(AddButton(firstCommand + i, ButtonIcon(normal.value(i), hot.value(i)), caption, caption));
+        buttons.last()->setEnabled(false);
+    }
+    return buttons;
 }
 
 QAction* CToolBar::AddButton(int commandId, const QIcon& icon, const QString& caption, const QString& toolTip)
@@ -48,6 +67,31 @@ bool CToolBar::IsButtonEnabled(int commandId) const
 {
     const QAction* action = Button(commandId);
     return action && action->isEnabled();
+}
+
+void CToolBar::ShowLinkButtons(int firstCommand, const QList<LinkButtonFace>& faces)
+{
+    for (int i = 0; i < faces.size(); ++i) {
+        const int command = firstCommand + i;
+        QAction* button = Button(command);
+        if (!button) {
+            button = AddButton(command, QIcon(), QString(), QString());
+            connect(button, &QAction::triggered, this, [this, command] { emit LinkCommand(command); });
+        }
+        // Names and captions are the broadcaster's text, never markup or
+        // keyboard shortcuts.
+        button->setText(QString(faces[i].name).replace(QLatin1Char('&'), QLatin1String("&&")));
+        button->setToolTip(Qt::convertFromPlainText(faces[i].caption));
+        button->setIcon(faces[i].icon);
+    }
+}
+
+void CToolBar::ShowLinkIcons(int firstCommand, const QList<QIcon>& icons)
+{
+    for (int i = 0; i < icons.size(); ++i) {
+        if (QAction* button = Button(firstCommand + i))
+            button->setIcon(icons[i]);
+    }
 }
 
 } // namespace kestrel

@@ -85,6 +85,7 @@ public:
     QMenu* CreateContextMenu(const QUrl& linkUrl);
 
 signals:
+    // A page began loading (the engine's loadStarted), not a file download.
     void DownloadBegin();
     void DownloadComplete();
     // Progress in percent of a ProgressMax of 100.

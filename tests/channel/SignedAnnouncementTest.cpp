@@ -39,7 +39,9 @@ protected:
 
     bool Admit(SignedFrame frame, DropReason& reason, std::uint32_t source = kAnnouncer)
     {
-        return m_verifier.Admit(frame.View(), source, m_now, reason);
+        LinkRecord record;
+        ReadLinkRecordFrame(frame.View(), record);
+        return m_verifier.Admit(frame.View(), LinkNameKey(FieldText(record.name)), source, m_now, reason);
     }
     // The reason a frame is refused, or nothing when it is admitted.
     std::optional<DropReason> Refusal(SignedFrame frame, std::uint32_t source = kAnnouncer)

@@ -1,6 +1,5 @@
 #include "net/FetchWorker.h"
 
-#include "PictureServer.h"
 #include "ServedPattern.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +45,7 @@ protected:
         return m_answers;
     }
 
-    CPictureServer m_server;
+    test::CTestHttpServer m_server;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Answer> m_answers;
@@ -55,11 +54,11 @@ protected:
 TEST_F(FetchWorkerTest, AnswersComeAsTheyEndAndASilentServerHoldsOnlyItsOwn)
 {
     CFetchWorker worker(Collector());
-    const std::string silent = m_server.Url("/hang");
+    const std::string silent = PatternUrl(m_server, 0, test::Reply().Silent());
     worker.Fetch(silent);
     std::vector<std::string> pictures;
     for (int i = 0; i < 5; ++i) {
-        pictures.push_back(m_server.Url("/len/" + std::to_string(1000 + 100 * i)));
+        pictures.push_back(PatternUrl(m_server, 1000 + 100 * i));
         worker.Fetch(pictures.back());
     }
 
@@ -78,7 +77,7 @@ TEST_F(FetchWorkerTest, AnswersComeAsTheyEndAndASilentServerHoldsOnlyItsOwn)
 TEST_F(FetchWorkerTest, AddressesThatCannotBeFetchedAreAnsweredAsFailures)
 {
     CFetchWorker worker(Collector());
-    const std::vector<std::string> urls = {"", "file:///etc/hostname", "no scheme", m_server.Url("/len/999")};
+    const std::vector<std::string> urls = {"", "file:///etc/hostname", "no scheme", PatternUrl(m_server, 999)};
     for (const std::string& url : urls)
         worker.Fetch(url);
     const std::vector<Answer> answers = WaitForAnswers(urls.size());
@@ -90,7 +89,7 @@ TEST_F(FetchWorkerTest, AddressesThatCannotBeFetchedAreAnsweredAsFailures)
 TEST_F(FetchWorkerTest, EndingTheWorkerAbandonsWhatStillRuns)
 {
     auto worker = std::make_unique<CFetchWorker>(Collector());
-    worker->Fetch(m_server.Url("/hang"));
+    worker->Fetch(PatternUrl(m_server, 0, test::Reply().Silent()));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto start = std::chrono::steady_clock::now();
     worker.reset();

@@ -1,6 +1,5 @@
 #include "net/PictureFetch.h"
 
-#include "PictureServer.h"
 #include "ServedPattern.h"
 
 #include <chrono>
@@ -13,7 +12,12 @@ namespace {
 
 class PictureBatchTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_server.Started()) << "the test HTTP server did not start"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Started()) << "the test HTTP server did not start";
+        // A page long enough to count, for any address a fetch should not have asked for.
+        m_server.AnswerOthers(PatternReply(1200));
+    }
 
     // Fetches the URLs as one batch; how long it took goes to elapsedMs.
     std::vector<FetchedBody> FetchAll(const std::vector<std::string>& urls, long long* elapsedMs = nullptr)
@@ -34,7 +38,7 @@ protected:
         return std::vector<unsigned char>(body.bytes, body.bytes + body.size);
     }
 
-    CPictureServer m_server;
+    test::CTestHttpServer m_server;
 };
 
 TEST_F(PictureBatchTest, SilentServerCostsOneTimeOutAndOnlyItsOwnPicture)
@@ -42,7 +46,7 @@ TEST_F(PictureBatchTest, SilentServerCostsOneTimeOutAndOnlyItsOwnPicture)
     constexpr std::size_t kSilent = 7;
     std::vector<std::string> urls;
     for (std::size_t i = 0; i < 20; ++i)
-        urls.push_back(m_server.Url(i == kSilent ? "/hang" : "/len/" + std::to_string(1000 + 100 * i)));
+        urls.push_back(i == kSilent ? PatternUrl(m_server, 0, test::Reply().Silent()) : PatternUrl(m_server, 1000 + 100 * i));
 
     long long elapsedMs = 0;
     const std::vector<FetchedBody> bodies = FetchAll(urls, &elapsedMs);
@@ -59,7 +63,7 @@ TEST_F(PictureBatchTest, ConnectionsAreClosedSoASingleWorkerServerAnswersAll)
 {
     std::vector<std::string> urls;
     for (std::size_t i = 0; i < 4; ++i)
-        urls.push_back(m_server.Url("/keepalive/" + std::to_string(1000 + i)));
+        urls.push_back(PatternUrl(m_server, 1000 + i, test::Reply().SingleWorker()));
 
     const std::vector<FetchedBody> bodies = FetchAll(urls);
     for (std::size_t i = 0; i < urls.size(); ++i)
@@ -68,15 +72,20 @@ TEST_F(PictureBatchTest, ConnectionsAreClosedSoASingleWorkerServerAnswersAll)
 
 TEST_F(PictureBatchTest, EachAnswerFollowsTheRulesOfASingleFetch)
 {
-    std::string overlong = m_server.Url("/echo/");
+    std::string overlong = m_server.Url("/");
     for (int i = 0; i < 255; ++i)
         overlong += "\xD6\xD0";
     const std::vector<std::string> urls = {
-        m_server.Url("/len/999"),        m_server.Url("/page/404/1200"),
-        "",                              m_server.Url("/len/20000"),
-        m_server.Url("/chunked/1500"),   m_server.Url("/redirect?to=%2Flen%2F1782"),
-        "file:///etc/hostname",          m_server.Url("/slow/3000"),
-        overlong,                        m_server.Url("/negative/1500"),
+        PatternUrl(m_server, 999),
+        PatternUrl(m_server, 1200, test::Reply("", 404)),
+        "",
+        PatternUrl(m_server, 20000),
+        PatternUrl(m_server, 1500, test::Reply().Chunked()),
+        PatternUrl(m_server, 1200, test::Reply("", 302).Header("Location: " + PatternUrl(m_server, 1782))),
+        "file:///etc/hostname",
+        PatternUrl(m_server, 3000, test::Reply().Slowly(4, std::chrono::milliseconds(150))),
+        overlong,
+        PatternUrl(m_server, 1500, test::Reply().Length(-1500)),
     };
     const std::vector<std::size_t> expected = {0, 1200, 0, 8191, 0, 1782, 0, 3000, 0, 0};
 

@@ -1,15 +1,12 @@
 #include "net/PictureFetch.h"
 
-#include "PictureServer.h"
 #include "ServedPattern.h"
 
-#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -19,7 +16,12 @@ namespace {
 
 class PictureFetchTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<CPictureServer>(); }
+    static void SetUpTestSuite()
+    {
+        s_server = std::make_unique<test::CTestHttpServer>();
+        // A page long enough to count, for any address a fetch should not have asked for.
+        s_server->AnswerOthers(PatternReply(1200));
+    }
     static void TearDownTestSuite() { s_server.reset(); }
 
     void SetUp() override
@@ -31,7 +33,7 @@ protected:
     }
     void TearDown() override { unlink(m_path.c_str()); }
 
-    static std::string Url(const std::string& path) { return s_server->Url(path); }
+    static std::string Url(std::size_t n, test::Reply reply = test::Reply()) { return PatternUrl(*s_server, n, std::move(reply)); }
 
     // The body of a fetch, empty when it failed.
     static std::vector<unsigned char> Fetched(const std::string& url)
@@ -42,26 +44,29 @@ protected:
         return std::vector<unsigned char>(body.bytes, body.bytes + body.size);
     }
 
-    // Line index of a page the server wrote about the request; the echo page
-    // holds the request target and the user agent.
-    static std::string PageLine(const std::string& url, int index)
+    // A URL that redirects hops times before it reaches target; each redirect
+    // has a page of its own.
+    static std::string RedirectChain(int hops, std::string target)
     {
-        const std::vector<unsigned char> page = Fetched(url);
-        std::istringstream text(std::string(page.begin(), page.end()));
-        std::string line;
-        for (int i = 0; i <= index; ++i)
-            std::getline(text, line);
-        return line;
+        for (int i = 0; i < hops; ++i)
+            target = Url(1200, test::Reply("", 302).Header("Location: " + target));
+        return target;
+    }
+
+    // The request target the server saw last.
+    static std::string LastTarget()
+    {
+        const std::vector<test::Request> requests = s_server->Requests();
+        return requests.empty() ? std::string() : requests.back().target;
     }
 
     // How many connections the server accepted while action ran.
     template <typename Action>
     static int ConnectionsDuring(Action action)
     {
-        const int before = std::stoi(PageLine(Url("/connections"), 0));
+        const int before = s_server->Connections();
         action();
-        // The second count's own connection is not the action's.
-        return std::stoi(PageLine(Url("/connections"), 0)) - before - 1;
+        return s_server->Connections() - before;
     }
 
     std::vector<unsigned char> FileBytes() const
@@ -71,11 +76,11 @@ protected:
     }
     bool FileExists() const { return access(m_path.c_str(), F_OK) == 0; }
 
-    static std::unique_ptr<CPictureServer> s_server;
+    static std::unique_ptr<test::CTestHttpServer> s_server;
     std::string m_path;
 };
 
-std::unique_ptr<CPictureServer> PictureFetchTest::s_server;
+std::unique_ptr<test::CTestHttpServer> PictureFetchTest::s_server;
 
 using Clock = std::chrono::steady_clock;
 
@@ -84,24 +89,12 @@ long long MillisecondsSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// A path that redirects hops times before it reaches target.
-std::string RedirectChain(int hops, std::string target)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (int i = 0; i < hops; ++i) {
-        std::string escaped;
-        for (const unsigned char c : target)
-            escaped += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string{'%', kHex[c >> 4], kHex[c & 15]};
-        target = "/redirect?to=" + escaped;
-    }
-    return target;
-}
-
 // What the server sees of the request.
 
 TEST_F(PictureFetchTest, ChineseCharactersArriveAsUtf8Escapes)
 {
-    EXPECT_EQ(PageLine(Url("/echo/\xD6\xD0\xCE\xC4.bmp?s=1"), 0), "/echo/%E4%B8%AD%E6%96%87.bmp?s=1");
+    Fetched(s_server->Url("/echo/\xD6\xD0\xCE\xC4.bmp?s=1"));
+    EXPECT_EQ(LastTarget(), "/echo/%E4%B8%AD%E6%96%87.bmp?s=1");
 }
 
 TEST_F(PictureFetchTest, RawBytesAreEscapedOnTheRequestLine)
@@ -109,32 +102,34 @@ TEST_F(PictureFetchTest, RawBytesAreEscapedOnTheRequestLine)
     // A space, a pair with a low second byte and a lone high byte at the end
     // leave the encoder raw; the request line carries them escaped, while
     // escapes already in the URL stay as they are.
-    EXPECT_EQ(PageLine(Url("/echo/a b%41\x81\x40\xB0"), 0), "/echo/a%20b%41%81@%B0");
+    Fetched(s_server->Url("/echo/a b%41\x81\x40\xB0"));
+    EXPECT_EQ(LastTarget(), "/echo/a%20b%41%81@%B0");
 }
 
 TEST_F(PictureFetchTest, UserAgentIsMarlowBrowser)
 {
-    EXPECT_EQ(PageLine(Url("/echo"), 1), "MarlowBrowser1.0");
+    Fetched(s_server->Url("/echo"));
+    EXPECT_EQ(s_server->Header("/echo", "user-agent"), "MarlowBrowser1.0");
 }
 
 // The length header decides whether a body counts.
 
 TEST_F(PictureFetchTest, BodyBelow1000BytesIsNoPictureAndWritesNothing)
 {
-    EXPECT_FALSE(FetchUrlToFile(Url("/len/999").c_str(), m_path.c_str()));
+    EXPECT_FALSE(FetchUrlToFile(Url(999).c_str(), m_path.c_str()));
     EXPECT_FALSE(FileExists());
 }
 
 TEST_F(PictureFetchTest, FailedFetchLeavesAnExistingFileAsItWas)
 {
     std::ofstream(m_path, std::ios::binary) << "old";
-    EXPECT_FALSE(FetchUrlToFile(Url("/len/999").c_str(), m_path.c_str()));
+    EXPECT_FALSE(FetchUrlToFile(Url(999).c_str(), m_path.c_str()));
     EXPECT_EQ(FileBytes(), (std::vector<unsigned char>{'o', 'l', 'd'}));
 }
 
 TEST_F(PictureFetchTest, ErrorPageWithLengthCountsAsBody)
 {
-    EXPECT_TRUE(FetchUrlToFile(Url("/page/404/1200").c_str(), m_path.c_str()));
+    EXPECT_TRUE(FetchUrlToFile(Url(1200, test::Reply("", 404)).c_str(), m_path.c_str()));
     EXPECT_EQ(FileBytes(), ServedPattern(1200));
 }
 
@@ -142,44 +137,44 @@ TEST_F(PictureFetchTest, UnwritableFileFailsTheFetch)
 {
     const std::string path = m_path + "_missing_folder/picture.bmp";
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(FetchUrlToFile(Url("/len/1782").c_str(), path.c_str()));
+    EXPECT_FALSE(FetchUrlToFile(Url(1782).c_str(), path.c_str()));
     EXPECT_NE(::testing::internal::GetCapturedStdout().find(path), std::string::npos) << "a line names the file";
 }
 
 TEST_F(PictureFetchTest, FetchWithoutPathOnlyTests)
 {
-    EXPECT_TRUE(FetchUrlToFile(Url("/len/1782").c_str(), nullptr));
-    EXPECT_FALSE(FetchUrlToFile(Url("/len/999").c_str(), nullptr));
+    EXPECT_TRUE(FetchUrlToFile(Url(1782).c_str(), nullptr));
+    EXPECT_FALSE(FetchUrlToFile(Url(999).c_str(), nullptr));
 }
 
 TEST_F(PictureFetchTest, LongBodyKeepsItsFirst8191Bytes)
 {
-    EXPECT_TRUE(FetchUrlToFile(Url("/len/20000").c_str(), m_path.c_str()));
+    EXPECT_TRUE(FetchUrlToFile(Url(20000).c_str(), m_path.c_str()));
     EXPECT_EQ(FileBytes(), ServedPattern(8191));
 }
 
 TEST_F(PictureFetchTest, FetcherKeepsNoMoreThanItsCapacity)
 {
     unsigned char buffer[100];
-    const std::string url = Url("/len/1500");
+    const std::string url = Url(1500);
     EXPECT_EQ(CUrlFetcher().Fetch(url.c_str(), buffer, sizeof buffer), sizeof buffer);
     EXPECT_EQ(std::vector<unsigned char>(buffer, buffer + sizeof buffer), ServedPattern(sizeof buffer));
 }
 
 TEST_F(PictureFetchTest, AnswersWithoutUsableLengthFail)
 {
-    EXPECT_TRUE(Fetched(Url("/chunked/1500")).empty());
-    EXPECT_TRUE(Fetched(Url("/negative/1500")).empty());
+    EXPECT_TRUE(Fetched(Url(1500, test::Reply().Chunked())).empty());
+    EXPECT_TRUE(Fetched(Url(1500, test::Reply().Length(-1500))).empty());
 }
 
 TEST_F(PictureFetchTest, BodyInSlowPiecesArrivesWhole)
 {
-    EXPECT_EQ(Fetched(Url("/slow/3000")), ServedPattern(3000));
+    EXPECT_EQ(Fetched(Url(3000, test::Reply().Slowly(4, std::chrono::milliseconds(150)))), ServedPattern(3000));
 }
 
 TEST_F(PictureFetchTest, BodyCutShortFails)
 {
-    EXPECT_TRUE(Fetched(Url("/short/2000")).empty());
+    EXPECT_TRUE(Fetched(Url(1000, test::Reply().Length(2000))).empty());
 }
 
 // Servers that cannot or will not answer.
@@ -187,14 +182,14 @@ TEST_F(PictureFetchTest, BodyCutShortFails)
 TEST_F(PictureFetchTest, SilentServerFailsWithinTheTimeOut)
 {
     const auto start = Clock::now();
-    EXPECT_FALSE(FetchUrlToFile(Url("/hang").c_str(), m_path.c_str()));
+    EXPECT_FALSE(FetchUrlToFile(Url(0, test::Reply().Silent()).c_str(), m_path.c_str()));
     EXPECT_LT(MillisecondsSince(start), kRequestTimeoutMs + kBatchGraceMs);
     EXPECT_FALSE(FileExists());
 }
 
 TEST_F(PictureFetchTest, RefusedConnectionFailsWithoutWaiting)
 {
-    const std::string url = "http://127.0.0.1:" + std::to_string(RefusingPort()) + "/len/1500";
+    const std::string url = "http://127.0.0.1:" + std::to_string(test::RefusingPort()) + "/picture.bmp";
     const auto start = Clock::now();
     EXPECT_TRUE(Fetched(url).empty());
     EXPECT_LT(MillisecondsSince(start), kConnectTimeoutMs);
@@ -204,36 +199,36 @@ TEST_F(PictureFetchTest, RefusedConnectionFailsWithoutWaiting)
 
 TEST_F(PictureFetchTest, RedirectsAreFollowedAFewTimes)
 {
-    EXPECT_EQ(Fetched(Url(RedirectChain(1, "/len/1500"))), ServedPattern(1500));
-    EXPECT_EQ(Fetched(Url(RedirectChain(kMaxRedirects, "/len/1500"))).size(), 1500u);
-    EXPECT_TRUE(Fetched(Url(RedirectChain(kMaxRedirects + 1, "/len/1500"))).empty());
+    EXPECT_EQ(Fetched(RedirectChain(1, Url(1500))), ServedPattern(1500));
+    EXPECT_EQ(Fetched(RedirectChain(kMaxRedirects, Url(1500))).size(), 1500u);
+    EXPECT_TRUE(Fetched(RedirectChain(kMaxRedirects + 1, Url(1500))).empty());
     // The length header of the redirect's own page says nothing of the body
     // at its end.
-    EXPECT_TRUE(Fetched(Url(RedirectChain(1, "/chunked/1500"))).empty());
+    EXPECT_TRUE(Fetched(RedirectChain(1, Url(1500, test::Reply().Chunked()))).empty());
 }
 
 TEST_F(PictureFetchTest, RedirectToAnotherSchemeIsRefused)
 {
-    EXPECT_TRUE(Fetched(Url(RedirectChain(1, "file:///etc/hostname"))).empty());
+    EXPECT_TRUE(Fetched(RedirectChain(1, "file:///etc/hostname")).empty());
     // The server would see a second connection if the redirect were taken.
-    const std::string ftp = s_server->Url("/picture.bmp", "ftp");
-    EXPECT_EQ(ConnectionsDuring([&] { EXPECT_TRUE(Fetched(Url(RedirectChain(1, ftp))).empty()); }), 1);
+    const std::string ftp = "ftp://127.0.0.1:" + std::to_string(s_server->Port()) + "/picture.bmp";
+    EXPECT_EQ(ConnectionsDuring([&] { EXPECT_TRUE(Fetched(RedirectChain(1, ftp)).empty()); }), 1);
 }
 
 TEST_F(PictureFetchTest, OnlyFullHttpUrlsAreFetched)
 {
     EXPECT_TRUE(Fetched("").empty());
     EXPECT_TRUE(Fetched("file:///etc/hostname").empty());
-    const std::string ftp = s_server->Url("/picture.bmp", "ftp");
+    const std::string ftp = "ftp://127.0.0.1:" + std::to_string(s_server->Port()) + "/picture.bmp";
     EXPECT_EQ(ConnectionsDuring([&] { EXPECT_TRUE(Fetched(ftp).empty()); }), 0);
     // Without a scheme there is nothing to fetch, even where a guess would find it.
-    const std::string url = Url("/len/1500");
+    const std::string url = Url(1500);
     EXPECT_TRUE(Fetched(url.substr(url.find("//") + 2)).empty());
 }
 
 TEST_F(PictureFetchTest, OverlongEncodingIsRefused)
 {
-    std::string url = Url("/echo/");
+    std::string url = s_server->Url("/echo/");
     for (int i = 0; i < 255; ++i)
         url += "\xD6\xD0";
     EXPECT_TRUE(Fetched(url).empty());

@@ -1,4 +1,4 @@
-#include "publish/ButtonPicture.h"
+#include "publish/UploadedPicture.h"
 
 #include <gd.h>
 #include <gtest/gtest.h>

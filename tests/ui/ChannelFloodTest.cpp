@@ -10,6 +10,7 @@
 #include "tests/support/SignedFrames.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/TestProgram.h"
+#include "tests/ui/WindowParts.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -108,7 +109,7 @@ private slots:
     void windowStaysResponsiveThroughAFloodAndHearsTheNextFrame();
 
 private:
-    int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
+    int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     // The announcer's frame: signed when the window was given its key.
     void SendFrame(const LinkRecord& record);
 
@@ -164,9 +165,9 @@ void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame()
     const quint16 port = m_program->ChannelPort();
     QVERIFY(port != 0);
     // No page opens by itself: the browser stays idle.
-    m_dlg->m_bNavigated = true;
+    LinksOf(*m_dlg)->UserNavigated();
     // Started and settled: the clock shows the time, a merge pass has run.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_wndStatusBar->GetPaneText(2).isEmpty(), kStartTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!StatusBarOf(*m_dlg)->GetPaneText(2).isEmpty(), kStartTimeout);
     QTest::qWait(2000);
     const qint64 residentBefore = ResidentKiB();
     const qint64 dropsBefore = KernelDrops(port);
@@ -180,7 +181,7 @@ void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame()
     flooder.start(QStringLiteral(KESTREL_CHANNEL_FLOODER), arguments);
     QVERIFY2(flooder.waitForStarted(), qPrintable(flooder.errorString()));
 
-    ClockWatch clock(*m_dlg->m_wndStatusBar);
+    ClockWatch clock(*StatusBarOf(*m_dlg));
     Ping ping(kPingPeriodMs);
     // The window's own event loop, as the program runs it, until the flood
     // is over.
@@ -226,7 +227,7 @@ void ChannelFloodTest::windowStaysResponsiveThroughAFloodAndHearsTheNextFrame()
     QTRY_COMPARE_WITH_TIMEOUT(m_program->Receiver().GetCount(), 1, kMergeTimeout);
     qInfo("the record arrived after %d send(s)", sends);
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
-    QCOMPARE(m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST)->text(), QStringLiteral("maths"));
+    QCOMPARE(ToolBarOf(*m_dlg)->Button(CMainDlg::ID_LINK_FIRST)->text(), QStringLiteral("maths"));
 
     qInfo("resident memory: %lld KiB before the flood, %lld KiB after", residentBefore, residentAfter);
     QVERIFY(residentBefore > 0);

@@ -3,7 +3,7 @@
 // the whole process's.
 
 #include "app/ChineseLocale.h"
-#include "tests/ui/PageServer.h"
+#include "tests/support/TestHttpServer.h"
 #include "ui/WebBrowser.h"
 
 #include <QApplication>
@@ -28,7 +28,7 @@ private slots:
     void theEnginesErrorPagesAreChinese();
 
 private:
-    PageServer m_server;
+    test::CTestHttpServer m_server;
 };
 
 void ChineseLocaleTest::initTestCase()
@@ -36,7 +36,7 @@ void ChineseLocaleTest::initTestCase()
     // The desktop of a pupil's machine left in English.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     UseChineseLocale(*qApp);
-    m_server.AddPage(QStringLiteral("/languages.html"), "<html><body>languages</body></html>");
+    m_server.Answer("/languages.html", test::Reply("<html><body>languages</body></html>"));
 }
 
 void ChineseLocaleTest::qtsOwnDialogsSpeakChinese()
@@ -51,15 +51,15 @@ void ChineseLocaleTest::pagesAskForChineseFirst()
     CWebBrowser browser;
     browser.show();
     QSignalSpy done(&browser, &CWebBrowser::DownloadComplete);
-    browser.Navigate(m_server.Url(QStringLiteral("/languages.html")).toString());
+    browser.Navigate(QString::fromStdString(m_server.Url("/languages.html")));
     QVERIFY(done.wait(60000));
     const auto answer = std::make_shared<std::optional<QVariant>>();
     browser.page()->runJavaScript(QStringLiteral("navigator.languages.join(',')"),
                                   [answer](const QVariant& value) { *answer = value; });
     QTRY_VERIFY_WITH_TIMEOUT(answer->has_value(), 10000);
     QCOMPARE(answer->value().toString(), QStringLiteral("zh-CN,zh,en"));
-    QVERIFY2(m_server.AcceptLanguage(QStringLiteral("/languages.html")).startsWith("zh-CN"),
-             m_server.AcceptLanguage(QStringLiteral("/languages.html")).constData());
+    const std::string languages = m_server.Header("/languages.html", "accept-language");
+    QVERIFY2(QString::fromStdString(languages).startsWith("zh-CN"), languages.c_str());
 }
 
 void ChineseLocaleTest::theEnginesErrorPagesAreChinese()

@@ -7,11 +7,12 @@
 #include "catalogue/HomeUrl.h"
 #include "net/FetchLimits.h"
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/NginxServer.h"
-#include "tests/ui/PageServer.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
+#include "tests/ui/WindowParts.h"
 #include "ui/MainDlg.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -170,12 +171,12 @@ private slots:
 private:
     QUrl PictureUrl(const PictureCase& pictureCase) const;
     void Announce(const PictureCase& pictureCase);
-    QAction* LinkButton(int k) const { return m_dlg->m_wndToolBar->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
-    int LinkButtonCount() const { return m_dlg->m_wndToolBar->actions().size() - 4; }
+    QAction* LinkButton(int k) const { return ToolBarOf(*m_dlg)->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
+    int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     // The buttons come at once; their pictures once the tests have ended.
     bool PicturesEnded(int links) const
     {
-        return LinkButtonCount() == links && !m_dlg->Catalogue().AwaitingPictureTests();
+        return LinkButtonCount() == links && !LinksOf(*m_dlg)->Catalogue().AwaitingPictureTests();
     }
     void VerifyButtonPicture(int k, const PictureCase& pictureCase, const QColor& colour);
     // What nginx answered since the window started.
@@ -183,7 +184,7 @@ private:
     int RequestCount(const QByteArray& path) const;
 
     std::unique_ptr<NginxServer> m_nginx;
-    std::unique_ptr<PageServer> m_cutting;
+    std::unique_ptr<test::CTestHttpServer> m_cutting;
     std::unique_ptr<TestProgram> m_program;
     std::unique_ptr<CMainDlg> m_dlg;
     qsizetype m_requestsBefore = 0;
@@ -194,8 +195,8 @@ void FaultyPictureServerTest::initTestCase()
     if (NginxServer::Program().isEmpty())
         QSKIP("nginx is not installed (Debian package nginx-light; scripts/setup.sh installs it)");
     m_nginx = std::make_unique<NginxServer>();
-    m_cutting = std::make_unique<PageServer>();
-    QVERIFY(m_cutting->IsListening());
+    m_cutting = std::make_unique<test::CTestHttpServer>();
+    QVERIFY(m_cutting->Started());
 
     const QDir root(m_nginx->Root());
     for (int i = 0; i < kCaseCount; ++i) {
@@ -207,7 +208,7 @@ void FaultyPictureServerTest::initTestCase()
     QVERIFY(WriteFile(root.filePath(QStringLiteral("errors/broken.html")), ErrorPage("500 Internal Server Error")));
     for (int i = 0; i < kCaseCount; ++i) {
         if (kCases[i].server == Server::Cutting)
-            m_cutting->AddCutPage(QLatin1String(kCases[i].path), BmpPicture(CaseColour(i)), kCutAnnouncedLength);
+            m_cutting->Answer(kCases[i].path, test::Reply(BmpPicture(CaseColour(i)).toStdString()).Length(kCutAnnouncedLength));
     }
     QVERIFY2(m_nginx->Start(kServerDirectives), qPrintable(m_nginx->Error()));
 }
@@ -223,8 +224,9 @@ void FaultyPictureServerTest::cleanupTestCase()
 
 QUrl FaultyPictureServerTest::PictureUrl(const PictureCase& pictureCase) const
 {
-    const QString path = QLatin1String(pictureCase.path);
-    return pictureCase.server == Server::Nginx ? m_nginx->Url(path) : m_cutting->Url(path);
+    if (pictureCase.server == Server::Cutting)
+        return QUrl(QString::fromStdString(m_cutting->Url(pictureCase.path)));
+    return m_nginx->Url(QLatin1String(pictureCase.path));
 }
 
 void FaultyPictureServerTest::Announce(const PictureCase& pictureCase)
@@ -303,10 +305,10 @@ void FaultyPictureServerTest::everyFaultCostsOnlyItsOwnPictureWhileTheClockTicks
     m_program = std::make_unique<TestProgram>();
     m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
     // No page opens by itself: the browser stays idle.
-    m_dlg->m_bNavigated = true;
-    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->m_wndStatusBar->GetPaneText(2).isEmpty(), kStartTimeout);
+    LinksOf(*m_dlg)->UserNavigated();
+    QTRY_VERIFY_WITH_TIMEOUT(!StatusBarOf(*m_dlg)->GetPaneText(2).isEmpty(), kStartTimeout);
 
-    ClockWatch clock(*m_dlg->m_wndStatusBar);
+    ClockWatch clock(*StatusBarOf(*m_dlg));
     QElapsedTimer elapsed;
     elapsed.start();
     for (const PictureCase& pictureCase : kCases)
@@ -342,7 +344,7 @@ void FaultyPictureServerTest::everyFaultCostsOnlyItsOwnPictureWhileTheClockTicks
     QVERIFY(RequestCount("/gzip/picture.bmp") >= 1);
     QVERIFY(RequestCount("/slow/picture.bmp") >= 1);
     QVERIFY(RequestCount("/too-slow/picture.bmp") >= 1);
-    QVERIFY(m_cutting->RequestCount(QStringLiteral("/cut.bmp")) >= 1);
+    QVERIFY(m_cutting->RequestCount("/cut.bmp") >= 1);
     const int loopStarts = RequestCount("/loop-start.bmp");
     QVERIFY(loopStarts >= 1);
     QVERIFY(RequestCount("/loop-a.bmp") + RequestCount("/loop-b.bmp") <= kMaxRedirects * loopStarts);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/ButtonPicture.h"
+#include "ui/ToolbarPicture.h"
 
 #include <QByteArray>
 #include <QColor>

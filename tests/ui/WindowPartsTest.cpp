@@ -2,15 +2,15 @@
 // the pictures kept by address, the scheme gate, the toolbar and the status
 // bar.
 
-#include "tests/ui/PageServer.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/ui/TestPictures.h"
-#include "ui/ButtonPicture.h"
 #include "ui/ClockText.h"
 #include "ui/LinkPictures.h"
 #include "ui/NewWindowLimit.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
+#include "ui/ToolbarPicture.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -142,12 +142,12 @@ void WindowPartsTest::picturesBeyondTheLargestSideAreRefused()
 
 void WindowPartsTest::pictureIsFetchedOnceUntilItIsNoLongerFresh()
 {
-    PageServer server;
-    QVERIFY(server.IsListening());
-    server.AddPage(QStringLiteral("/hot.bmp"), BmpPicture(Qt::blue));
-    server.AddPage(QStringLiteral("/short.bmp"), QByteArray(999, 'x'));
-    const std::string hot = server.Url(QStringLiteral("/hot.bmp")).toString().toStdString();
-    const std::string refused = server.Url(QStringLiteral("/short.bmp")).toString().toStdString();
+    test::CTestHttpServer server;
+    QVERIFY(server.Started());
+    server.Answer("/hot.bmp", test::Reply(BmpPicture(Qt::blue).toStdString()));
+    server.Answer("/short.bmp", test::Reply(std::string(999, 'x')));
+    const std::string hot = server.Url("/hot.bmp");
+    const std::string refused = server.Url("/short.bmp");
     constexpr std::chrono::milliseconds kFresh{1500};
     QStringList ended;
     CLinkPictures pictures([&](const std::string& url) { ended.append(QString::fromStdString(url)); }, kFresh);
@@ -159,7 +159,7 @@ void WindowPartsTest::pictureIsFetchedOnceUntilItIsNoLongerFresh()
     QVERIFY(!pictures.Request(hot));
     QVERIFY(!pictures.Request(refused));
     QTRY_COMPARE(ended.size(), 2);
-    QCOMPARE(server.RequestCount(QStringLiteral("/hot.bmp")), 1);
+    QCOMPARE(server.RequestCount("/hot.bmp"), 1);
     QVERIFY(pictures.Usable(hot));
     QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::blue));
     QVERIFY(!pictures.Usable(refused));
@@ -168,15 +168,15 @@ void WindowPartsTest::pictureIsFetchedOnceUntilItIsNoLongerFresh()
     // Fresh answers, good or bad, cost nothing.
     QVERIFY(pictures.Request(hot));
     QVERIFY(pictures.Request(refused));
-    QCOMPARE(server.RequestCount(QStringLiteral("/short.bmp")), 1);
+    QCOMPARE(server.RequestCount("/short.bmp"), 1);
 
     // Stale ones are fetched again; a picture replaced under its address shows.
-    server.AddPage(QStringLiteral("/hot.bmp"), BmpPicture(Qt::red));
+    server.Answer("/hot.bmp", test::Reply(BmpPicture(Qt::red).toStdString()));
     QTest::qWait(int(kFresh.count()) + 200);
     QVERIFY(!pictures.Request(hot));
     QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::blue));
     QTRY_COMPARE(ended.size(), 3);
-    QCOMPARE(server.RequestCount(QStringLiteral("/hot.bmp")), 2);
+    QCOMPARE(server.RequestCount("/hot.bmp"), 2);
     QCOMPARE(pictures.Picture(hot).toImage().pixelColor(12, 12), QColor(Qt::red));
 
     // A picture a button still shows is kept, however old.

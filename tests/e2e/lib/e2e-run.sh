@@ -7,8 +7,10 @@
 #   requests       the page server's log: one line per request, path, user
 #                  agent and client address, tab-separated
 #   program_log, announcer_log
-# and set program_pid once the program runs. A run may define
-# e2e_more_report to add lines to the failure report.
+# with KESTREL_TEST_HTTP_SERVER in the environment naming the test server
+# program (tests/support; ctest sets it), and set program_pid once the
+# program runs. A run may define e2e_more_report to add lines to the failure
+# report.
 
 program_pid=
 server_pid=
@@ -69,38 +71,15 @@ stop_processes() {
   done
 }
 
-# Serves the files of ROOT on ADDRESS and a port the system picks, written
-# to PORT_FILE once it listens, logging every request to $requests; sets
-# server_pid. Any further words run the server through that command (ip
-# netns exec NAME).
+# Serves the files of ROOT, as they are when it starts, on ADDRESS and a
+# port the system picks, written to PORT_FILE once it listens, logging every
+# request to $requests; sets server_pid. Any further words run the server
+# through that command (ip netns exec NAME).
 start_page_server() {
   local root=$1 address=$2 port_file=$3
   shift 3
-  "$@" python3 - "$root" "$requests" "$address" "$port_file" >"$work/server.log" 2>&1 <<'PYTHON' &
-import http.server
-import os
-import sys
-
-root, request_log, address, port_file = sys.argv[1:5]
-
-class LoggingHandler(http.server.SimpleHTTPRequestHandler):
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, directory=root, **kwargs)
-
-    def do_GET(self):
-        with open(request_log, "a") as log:
-            log.write(f"{self.path}\t{self.headers.get('User-Agent', '')}\t{self.client_address[0]}\n")
-        super().do_GET()
-
-    def log_message(self, *args):
-        pass
-
-server = http.server.ThreadingHTTPServer((address, 0), LoggingHandler)
-with open(port_file + ".part", "w") as f:
-    f.write(str(server.server_address[1]))
-os.rename(port_file + ".part", port_file)
-server.serve_forever()
-PYTHON
+  "$@" "${KESTREL_TEST_HTTP_SERVER:?the test HTTP server program; ctest names it}" "$root" "$address" "$port_file" \
+    "$requests" >"$work/server.log" 2>&1 &
   server_pid=$!
   wait_until 20 test -s "$port_file" || { cat "$work/server.log"; fail "the page server did not start"; }
 }

@@ -1,4 +1,4 @@
-#include "publish/ButtonPicture.h"
+#include "publish/UploadedPicture.h"
 
 #include <gd.h>
 #include <algorithm>
@@ -194,15 +194,15 @@ void PutLittle(std::string& out, unsigned value, int bytes)
 
 std::string WriteBmp(gdImagePtr square)
 {
-    constexpr int kRowBytes = kButtonPictureSide * 3; // 72: already a multiple of four
-    constexpr unsigned kPixelBytes = kRowBytes * kButtonPictureSide;
+    constexpr int kRowBytes = kButtonPictureSize * 3; // 72: already a multiple of four
+    constexpr unsigned kPixelBytes = kRowBytes * kButtonPictureSize;
     std::string bmp = "BM";
     PutLittle(bmp, 54 + kPixelBytes, 4);
     PutLittle(bmp, 0, 4);
     PutLittle(bmp, 54, 4);
     PutLittle(bmp, 40, 4);
-    PutLittle(bmp, kButtonPictureSide, 4);
-    PutLittle(bmp, kButtonPictureSide, 4);
+    PutLittle(bmp, kButtonPictureSize, 4);
+    PutLittle(bmp, kButtonPictureSize, 4);
     PutLittle(bmp, 1, 2);
     PutLittle(bmp, 24, 2);
     PutLittle(bmp, 0, 4);
@@ -212,8 +212,8 @@ std::string WriteBmp(gdImagePtr square)
     PutLittle(bmp, 0, 4);
     PutLittle(bmp, 0, 4);
     // Bottom row first; a pixel more than half transparent becomes magenta.
-    for (int y = kButtonPictureSide - 1; y >= 0; --y) {
-        for (int x = 0; x < kButtonPictureSide; ++x) {
+    for (int y = kButtonPictureSize - 1; y >= 0; --y) {
+        for (int x = 0; x < kButtonPictureSize; ++x) {
             const int pixel = gdImageGetTrueColorPixel(square, x, y);
             const bool clear = gdTrueColorGetAlpha(pixel) > gdAlphaMax / 2;
             bmp += static_cast<char>(clear ? 255 : gdTrueColorGetBlue(pixel));
@@ -252,22 +252,22 @@ bool EncodeButtonPicture(std::string_view upload, std::string& bmp, std::string&
         return false;
     }
     const std::unique_ptr<gdImage, void (*)(gdImagePtr)> square(
-        gdImageCreateTrueColor(kButtonPictureSide, kButtonPictureSide), gdImageDestroy);
+        gdImageCreateTrueColor(kButtonPictureSize, kButtonPictureSize), gdImageDestroy);
     if (!square) {
         problem = "服务器内存不足";
         return false;
     }
     gdImageAlphaBlending(square.get(), 0);
-    gdImageFilledRectangle(square.get(), 0, 0, kButtonPictureSide - 1, kButtonPictureSide - 1,
+    gdImageFilledRectangle(square.get(), 0, 0, kButtonPictureSize - 1, kButtonPictureSize - 1,
         gdTrueColorAlpha(255, 0, 255, gdAlphaTransparent));
     // Fitted into the square with its shape kept, centred.
     const int sourceWidth = gdImageSX(source.get());
     const int sourceHeight = gdImageSY(source.get());
     const int longer = sourceWidth > sourceHeight ? sourceWidth : sourceHeight;
-    const int width24 = std::max(1, sourceWidth * kButtonPictureSide / longer);
-    const int height24 = std::max(1, sourceHeight * kButtonPictureSide / longer);
-    gdImageCopyResampled(square.get(), source.get(), (kButtonPictureSide - width24) / 2,
-        (kButtonPictureSide - height24) / 2, 0, 0, width24, height24, sourceWidth, sourceHeight);
+    const int width24 = std::max(1, sourceWidth * kButtonPictureSize / longer);
+    const int height24 = std::max(1, sourceHeight * kButtonPictureSize / longer);
+    gdImageCopyResampled(square.get(), source.get(), (kButtonPictureSize - width24) / 2,
+        (kButtonPictureSize - height24) / 2, 0, 0, width24, height24, sourceWidth, sourceHeight);
     bmp = WriteBmp(square.get());
     return true;
 }

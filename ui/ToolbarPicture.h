@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ButtonPictureSize.h"
+
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -7,9 +9,8 @@
 
 namespace kestrel {
 
-// Every toolbar button shows a 24 x 24 picture in which magenta,
-// RGB(255, 0, 255), is transparent.
-constexpr int kButtonPictureSize = 24;
+// Pictures for the toolbar's buttons, navigation and links alike: square,
+// magenta, RGB(255, 0, 255), transparent.
 
 // One button picture from any decoded image: magenta becomes transparent,
 // then another size is scaled to 24 x 24. A null image gives a null pixmap.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ButtonPictureSize.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,7 +14,6 @@ namespace kestrel {
 // bytes, not by its name), fitted into the square keeping its shape, and
 // drawn anew, so nothing of the sent file is ever stored or served.
 constexpr std::size_t kLargestUpload = 2 << 20;
-constexpr int kButtonPictureSide = 24;
 
 // False, with `problem` in Chinese, when the bytes are not one of the four
 // formats, too large, or cannot be decoded.

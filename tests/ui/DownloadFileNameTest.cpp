@@ -1,4 +1,4 @@
-#include "net/DownloadName.h"
+#include "ui/DownloadFileName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/ButtonPicture.h"
+#include "ui/ToolbarPicture.h"
 
 #include <QPainter>
 

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "catalogue/LinkCatalogue.h"
+#include "ui/LinkPictures.h"
+
+#include <QIcon>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <string>
+
+namespace kestrel {
+
+class CLinkReceiver;
+
+// What one link button shows.
+struct LinkButtonFace {
+    QString name;
+    QString caption;
+    QIcon icon;
+};
+
+// The classroom's links behind the window: once a second it merges what the
+// receiver heard into the catalogue, tests each new link's picture and keeps
+// every link's pictures. It never calls the window: it says what to show
+// through its signals, each carrying what is shown; the window only calls
+// down into it (a pass, the user's navigation, a link's address).
+class CClassroomLinks : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CClassroomLinks(CLinkReceiver& receiver, QObject* parent = nullptr);
+
+    // Arms the first merge pass, a tenth of a second from now.
+    void Start();
+    // One pass bringing the received records into the catalogue. The next
+    // pass is due a second after this one ends, which is when its picture
+    // tests have their verdicts.
+    void MergeReceivedLinks();
+    // The user went back, forward or refreshed: from then on new links no
+    // longer open by themselves.
+    void UserNavigated() { m_navigated = true; }
+    bool Navigated() const { return m_navigated; }
+
+    int LinkCount() const { return m_catalogue.LinkCount(); }
+    // Link k's address, 1 <= k <= LinkCount().
+    QString LinkUrl(int k) const;
+    const CLinkCatalogue& Catalogue() const { return m_catalogue; }
+
+signals:
+    // The merge timer ran out: the window's timer 2 runs the next pass.
+    void MergeDue();
+    // The home address became known: stop and refresh become usable, and
+    // the home page opens (nothing opens while the address is empty).
+    void HomeToOpen();
+    // Link 1 opens by itself, at `url`, as a click on its button would.
+    void LinkToOpen(const QString& url);
+    // Every link's button, in link order; links beyond the buttons shown are new.
+    void ButtonsChanged(const QList<LinkButtonFace>& buttons);
+    // Every link's icon, in link order, once another picture arrived.
+    void PicturesReady(const QList<QIcon>& icons);
+
+private:
+    void ApplyCatalogueEffects(const CatalogueEffects& effects);
+    // Asks for the pictures of every link whose picture test is over, and
+    // shows the buttons.
+    void RebuildLinkButtons();
+    // A picture fetch ended: a picture test gets its verdict, and the
+    // buttons showing that picture get it.
+    void OnPictureEnded(const std::string& url);
+    QIcon IconOf(int k) const;
+    // The one place the merge timer is armed: when a pass is over, that is
+    // once no picture test waits.
+    void ArmNextPassWhenSettled();
+
+    CLinkReceiver& m_receiver;
+    CLinkCatalogue m_catalogue;
+    CLinkPictures m_pictures;
+    QTimer m_mergeTimer;
+    bool m_started = false;
+    bool m_navigated = false;
+};
+
+} // namespace kestrel
