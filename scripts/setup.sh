@@ -13,7 +13,8 @@ packages=(
   # certificate chains checked against the system store (libcrypto); the
   # window tests make their own certificate authority with the openssl tool
   libssl-dev openssl
-  # kestrel-announce's page server; dpkg-shlibdeps for the packages' dependencies
+  # an HTTP client for the tests of the web servers; dpkg-shlibdeps for the
+  # packages' dependencies
   libcpp-httplib-dev dpkg-dev
   # the web layer of kestrel-announce --serve and kestrel-publish: limits per
   # connection and per address, time-outs, an epoll thread pool, TLS
