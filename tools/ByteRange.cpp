@@ -28,15 +28,15 @@ ByteRange ReadByteRange(std::string_view header, std::uint64_t size)
     constexpr std::string_view kUnit = "bytes=";
     if (header.substr(0, kUnit.size()) != kUnit)
         return range;
-    const std::string_view spec = header.substr(kUnit.size());
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+    const std::string_view bounds = header.substr(kUnit.size());
+    const std::size_t dash = bounds.find('-');
+    if (dash == std::string_view::npos || bounds.find(',') != std::string_view::npos)
         return range;
     bool hasFirst = false;
     bool hasLast = false;
     std::uint64_t first = 0;
     std::uint64_t last = 0;
-    if (!ReadNumber(spec.substr(0, dash), hasFirst, first) || !ReadNumber(spec.substr(dash + 1), hasLast, last)
+    if (!ReadNumber(bounds.substr(0, dash), hasFirst, first) || !ReadNumber(bounds.substr(dash + 1), hasLast, last)
         || (!hasFirst && !hasLast) || (hasFirst && hasLast && last < first))
         return range;
     if (!hasFirst) {
