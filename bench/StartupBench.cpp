@@ -30,12 +30,12 @@
 #include "config/SettingsPath.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -90,106 +90,6 @@ int BoundPort(int fd)
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     return ntohs(address.sin_port);
 }
-
-// Answers every request with a small page and notes when the first bytes of
-// the first request for the home page arrived. A connection the engine opens
-// ahead and leaves silent does not hold up the others.
-class PageServer {
-public:
-    PageServer()
-        : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
-    {
-        const sockaddr_in address = Loopback(0);
-        ::bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 16);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~PageServer()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    PageServer(const PageServer&) = delete;
-    PageServer& operator=(const PageServer&) = delete;
-
-    std::string HomeUrl() const { return "http://127.0.0.1:" + std::to_string(BoundPort(m_listener)) + kHomePath; }
-    // The next request for the home page is the one timed.
-    void Expect() { m_homeRequestAt = 0; }
-    std::optional<Clock::time_point> HomeRequestAt() const
-    {
-        const Clock::rep at = m_homeRequestAt;
-        return at == 0 ? std::nullopt : std::optional(Clock::time_point(Clock::duration(at)));
-    }
-
-private:
-    struct Connection {
-        int fd;
-        Clock::time_point opened;
-        Clock::time_point firstBytes;
-        std::string request;
-    };
-    static constexpr std::size_t kMostConnections = 32;
-    static constexpr std::size_t kLongestRequest = 8192;
-    static constexpr auto kSilentConnectionTimeout = 10s;
-
-    void Serve()
-    {
-        std::vector<Connection> connections;
-        while (!m_stop) {
-            std::vector<pollfd> watched = {{m_listener, POLLIN, 0}};
-            for (const Connection& connection : connections)
-                watched.push_back({connection.fd, POLLIN, 0});
-            if (::poll(watched.data(), watched.size(), 20) <= 0)
-                continue;
-            const Clock::time_point now = Clock::now();
-            for (std::size_t i = connections.size(); i-- > 0;) {
-                Connection& connection = connections[i];
-                if ((watched[i + 1].revents != 0 && !Read(connection, now))
-                    || now - connection.opened > kSilentConnectionTimeout) {
-                    ::close(connection.fd);
-                    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
-                }
-            }
-            if (watched[0].revents & POLLIN) {
-                const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd >= 0 && connections.size() < kMostConnections)
-                    connections.push_back({fd, now, {}, {}});
-                else if (fd >= 0)
-                    ::close(fd);
-            }
-        }
-        for (const Connection& connection : connections)
-            ::close(connection.fd);
-    }
-
-    // False once the connection is done with.
-    bool Read(Connection& connection, Clock::time_point now)
-    {
-        char bytes[4096];
-        const ssize_t got = ::recv(connection.fd, bytes, sizeof bytes, 0);
-        if (got <= 0)
-            return false;
-        if (connection.request.empty())
-            connection.firstBytes = now;
-        connection.request.append(bytes, static_cast<std::size_t>(got));
-        if (connection.request.find("\r\n\r\n") == std::string::npos && connection.request.size() < kLongestRequest)
-            return true;
-        if (connection.request.rfind(std::string("GET ") + kHomePath + " ", 0) == 0) {
-            Clock::rep expected = 0;
-            m_homeRequestAt.compare_exchange_strong(expected, connection.firstBytes.time_since_epoch().count());
-        }
-        static const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 23\r\n"
-                                      "Connection: close\r\n\r\n<html>lesson one</html>";
-        (void)!::send(connection.fd, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
-        return false;
-    }
-
-    int m_listener;
-    std::atomic<bool> m_stop{false};
-    std::atomic<Clock::rep> m_homeRequestAt{0};
-    std::thread m_thread;
-};
 
 // The home record, sent to the channel port on 127.0.0.1 until destroyed.
 class HomeAnnouncement {
@@ -391,17 +291,22 @@ struct Sample {
 };
 
 std::optional<Sample> Measure(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                              PageServer& server)
+                              const test::CTestHttpServer& server)
 {
-    server.Expect();
+    const int asked = server.RequestCount(kHomePath);
     const Clock::time_point start = Clock::now();
     const pid_t pid = StartInOwnGroup(arguments, environment);
     if (pid == 0)
         return std::nullopt;
+    // Asked every millisecond: the server notes the request once its head is in.
     std::optional<Clock::time_point> requested;
-    while (!(requested = server.HomeRequestAt()) && Clock::now() - start < kFirstRequestTimeout
-           && ::waitpid(pid, nullptr, WNOHANG) == 0)
-        std::this_thread::sleep_for(2ms);
+    while (Clock::now() - start < kFirstRequestTimeout && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (server.RequestCount(kHomePath) > asked) {
+            requested = Clock::now();
+            break;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
     std::optional<Sample> sample;
     if (requested) {
         std::this_thread::sleep_for(kSettleAfterRequest);
@@ -438,12 +343,14 @@ void BM_ProcessStartToHomePageRequest(benchmark::State& state)
     if (!std::getenv("TMPDIR") && std::filesystem::is_directory("/dev/shm"))
         ::setenv("TMPDIR", "/dev/shm", 1);
     test::TemporaryFolder folder;
-    PageServer server;
+    test::CTestHttpServer server;
+    server.Answer(kHomePath, test::Reply("<html>lesson one</html>"));
+    const std::string homeUrl = server.Url(kHomePath);
     const int channelPort = FreeUdpPort();
-    const HomeAnnouncement announcement(channelPort, server.HomeUrl());
+    const HomeAnnouncement announcement(channelPort, homeUrl);
     const std::vector<std::string> environment = ChildEnvironment(folder.Path());
     const std::vector<std::string> kestrel = {ProgramCopy(folder.Path(), channelPort)};
-    const std::vector<std::string> bare = {KESTREL_BARE_VIEW_PATH, server.HomeUrl()};
+    const std::vector<std::string> bare = {KESTREL_BARE_VIEW_PATH, homeUrl};
     const std::string loadBefore = LoadAverage();
     // Files into the page cache, caches made: the rounds then start alike.
     if (!Measure(bare, environment, server) || !Measure(kestrel, environment, server)) {
