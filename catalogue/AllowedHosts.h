@@ -1,0 +1,36 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+// The hosts whose pages a "lesson only" classroom may open: a host counts
+// when it equals one of them or ends in "." and one, so that a listed site
+// brings its own subdomains. Dotted IPv4 addresses only ever match exactly.
+class CAllowedHosts {
+public:
+    // Hosts as addresses carry them, in lower case; an empty one adds nothing.
+    void Add(std::string host);
+    bool Allows(std::string_view host) const;
+
+    bool operator==(const CAllowedHosts& other) const { return m_hosts == other.m_hosts; }
+    bool operator!=(const CAllowedHosts& other) const { return !(*this == other); }
+
+private:
+    std::set<std::string> m_hosts;
+};
+
+bool IsDottedIPv4(std::string_view host);
+// Labels of a-z, 0-9 and inner hyphens, as internationalised names are sent
+// in their ASCII form.
+bool IsLowerCaseDnsName(std::string_view host);
+
+// The extra hosts a state names, single spaces between them. An entry that
+// is neither a lower-case DNS name nor a dotted IPv4 address is skipped,
+// with one line saying so.
+std::vector<std::string> ReadExtraHosts(std::string_view text);
+
+} // namespace kestrel
