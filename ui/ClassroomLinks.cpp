@@ -1,9 +1,15 @@
 #include "ui/ClassroomLinks.h"
 
+#include "base/ConsoleLine.h"
 #include "base/GbkText.h"
+#include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
 
 #include <QMetaObject>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
 
 #include <set>
 
@@ -19,6 +25,19 @@ QString RecordText(std::string_view gbk)
     return QString::fromStdString(GbkToUtf8(gbk));
 }
 
+const char* ModeName(ClassroomMode mode)
+{
+    switch (mode) {
+    case ClassroomMode::LessonOnly:
+        return "lesson only";
+    case ClassroomMode::Paused:
+        return "paused";
+    case ClassroomMode::Open:
+        break;
+    }
+    return "open";
+}
+
 } // namespace
 
 CClassroomLinks::CClassroomLinks(CLinkReceiver& receiver, QObject* parent)
@@ -28,6 +47,10 @@ CClassroomLinks::CClassroomLinks(CLinkReceiver& receiver, QObject* parent)
 {
     m_mergeTimer.setSingleShot(true);
     connect(&m_mergeTimer, &QTimer::timeout, this, &CClassroomLinks::MergeDue);
+    m_stateExpiry.setSingleShot(true);
+    connect(&m_stateExpiry, &QTimer::timeout, this, &CClassroomLinks::OnStateExpired);
+    m_pauseEnd.setSingleShot(true);
+    connect(&m_pauseEnd, &QTimer::timeout, this, [this] { SetMode(m_modeBeforePause); });
 }
 
 void CClassroomLinks::Start()
@@ -40,7 +63,79 @@ void CClassroomLinks::MergeReceivedLinks()
 {
     ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_navigated));
     m_receiver.ReportDrops();
+    UpdateLessonHosts();
     ArmNextPassWhenSettled();
+}
+
+void CClassroomLinks::ApplyState(const ClassroomState& state)
+{
+    ApplyCatalogueEffects(m_catalogue.FollowList(state));
+    m_stateExpiry.start(std::chrono::seconds(std::max<std::uint32_t>(state.validForSeconds, 1)));
+    const std::string_view extraHosts = FieldText(state.extraHosts);
+    // States repeat every round: a skipped host is reported once.
+    if (extraHosts != m_extraHostsText) {
+        m_extraHostsText.assign(extraHosts);
+        m_extraHosts = ReadExtraHosts(extraHosts);
+    }
+    ClassroomMode mode = state.mode;
+    if (mode == ClassroomMode::Paused && m_endedPauses.count(state.pauseId) != 0) {
+        mode = m_mode;
+    } else if (mode == ClassroomMode::Paused) {
+        if (m_mode == ClassroomMode::Paused && m_pauseId != state.pauseId)
+            m_endedPauses.insert(m_pauseId);
+        m_pauseId = state.pauseId;
+        m_pauseMessage = RecordText(FieldText(state.pauseMessage));
+        if (state.pauseCountdownSeconds > 0)
+            m_pauseEnd.start(std::chrono::seconds(state.pauseCountdownSeconds));
+        else
+            m_pauseEnd.stop();
+    }
+    SetMode(mode);
+    if (mode == ClassroomMode::Paused && state.mode == ClassroomMode::Paused)
+        emit PauseCountdownSet(static_cast<int>(state.pauseCountdownSeconds));
+    UpdateLessonHosts();
+}
+
+void CClassroomLinks::SetMode(ClassroomMode mode)
+{
+    if (mode == m_mode)
+        return;
+    if (m_mode == ClassroomMode::Paused) {
+        m_endedPauses.insert(m_pauseId);
+        m_pauseEnd.stop();
+    }
+    if (mode == ClassroomMode::Paused)
+        m_modeBeforePause = m_mode;
+    m_mode = mode;
+    PrintLine(std::string("Classroom mode: ") + ModeName(mode));
+    emit ModeChanged(mode);
+}
+
+void CClassroomLinks::OnStateExpired()
+{
+    PrintLine("No classroom state within its valid-for time: the mode is open, the list lapsed");
+    m_catalogue.DropList();
+    m_extraHostsText.clear();
+    m_extraHosts.clear();
+    SetMode(ClassroomMode::Open);
+    UpdateLessonHosts();
+}
+
+void CClassroomLinks::UpdateLessonHosts()
+{
+    CAllowedHosts hosts;
+    const auto addHostOf = [&hosts](std::string_view url) {
+        hosts.Add(QUrl(RecordText(url)).host(QUrl::EncodeUnicode).toLower().toStdString());
+    };
+    addHostOf(HomeUrl());
+    for (int k = 1; k <= m_catalogue.LinkCount(); ++k)
+        addHostOf(FieldText(m_catalogue.Link(k).url));
+    for (const std::string& host : m_extraHosts)
+        hosts.Add(host);
+    if (hosts == m_lessonHosts)
+        return;
+    m_lessonHosts = hosts;
+    emit LessonHostsChanged();
 }
 
 QString CClassroomLinks::LinkUrl(int k) const
@@ -66,6 +161,8 @@ void CClassroomLinks::ApplyCatalogueEffects(const CatalogueEffects& effects)
             break;
         case CatalogueEffect::Kind::LinkChanged:
         case CatalogueEffect::Kind::PictureVerdict:
+        case CatalogueEffect::Kind::LinkRemoved:
+        case CatalogueEffect::Kind::LinksReordered:
             break;
         }
     }

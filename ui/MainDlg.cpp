@@ -5,6 +5,7 @@
 #include "config/BrowserSettings.h"
 #include "ui/ChannelPump.h"
 #include "ui/ClassroomLinks.h"
+#include "ui/ClassroomModeView.h"
 #include "ui/FindBar.h"
 #include "ui/PagePrinter.h"
 #include "ui/SchemeGate.h"
@@ -82,6 +83,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     if (const long port = m_pump->Open(settingsPath))
         new CWaitingNotice(m_browser, port, this);
     ConnectClassroomLinks();
+    m_modeView = new CClassroomModeView(*this, *m_browser, *m_wndStatusBar, *m_links);
     m_wndStatusBar->StartClock();
     m_links->Start();
 }
@@ -220,6 +222,9 @@ void CMainDlg::OnRefresh()
 
 void CMainDlg::OnCancel()
 {
+    // The pause ends with the teacher; SIGTERM and logout still end in order.
+    if (m_modeView && m_modeView->Paused())
+        return;
     // An empty browser holds no work: it ends at once, as it always did.
     if (m_bEnding || m_browser->url().isEmpty()) {
         EndNow();
@@ -332,13 +337,8 @@ void CMainDlg::OnNewWindow2(const QUrl& url)
 void CMainDlg::closeEvent(QCloseEvent* event)
 {
     if (!m_bEnding)
-        OnClose();
+        OnCancel();
     event->setAccepted(m_bEnding);
-}
-
-void CMainDlg::OnClose()
-{
-    OnCancel();
 }
 
 void CMainDlg::OnMergeTimer()
