@@ -192,7 +192,7 @@ std::size_t EncodeClassroomStateFrame(const ClassroomState& state, std::uint16_t
     return kClassroomStateFrameSize;
 }
 
-CatalogueDigest DigestCatalogue(const LinkRecord* home, const LinkRecord* listed, int listedCount)
+CatalogueDigest DigestCatalogue(const LinkRecord* home, const LinkRecord* const* listed, int listedCount)
 {
     static const LinkRecord kNoHome{};
     crypto_generichash_state hashing;
@@ -200,7 +200,7 @@ CatalogueDigest DigestCatalogue(const LinkRecord* home, const LinkRecord* listed
     const LinkRecord& first = home != nullptr ? *home : kNoHome;
     crypto_generichash_update(&hashing, reinterpret_cast<const unsigned char*>(&first), kLinkRecordSize);
     for (int i = 0; i < listedCount; ++i)
-        crypto_generichash_update(&hashing, reinterpret_cast<const unsigned char*>(&listed[i]), kLinkRecordSize);
+        crypto_generichash_update(&hashing, reinterpret_cast<const unsigned char*>(listed[i]), kLinkRecordSize);
     unsigned char full[crypto_generichash_BYTES];
     crypto_generichash_final(&hashing, full, sizeof full);
     CatalogueDigest digest;

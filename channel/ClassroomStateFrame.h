@@ -70,7 +70,8 @@ std::size_t EncodeClassroomStateFrame(const ClassroomState& state, std::uint16_t
                                       std::uint64_t counter, unsigned char (&frame)[kClassroomStateFrameSize]);
 
 // The catalogue digest: BLAKE2b-256, first 8 bytes, over the home record (or
-// 1153 zero bytes when `home` is null) and then each listed record, plain.
-CatalogueDigest DigestCatalogue(const LinkRecord* home, const LinkRecord* listed, int listedCount);
+// 1153 zero bytes when `home` is null) and then each listed record, plain,
+// in list order.
+CatalogueDigest DigestCatalogue(const LinkRecord* home, const LinkRecord* const* listed, int listedCount);
 
 } // namespace kestrel

@@ -99,7 +99,9 @@ void CLinkReceiver::OnStateFrame(FrameView frame)
             return;
         }
         m_heardState.signedByTrustedKey = true;
-        SaveCounters(true);
+        // A pause is kept at once: after a restart no recorded pause frame
+        // passes the kept counter.
+        SaveCounters(m_heardState.mode != ClassroomMode::Paused);
     } else {
         // A machine that trusts no key takes only the list: nobody unknown
         // may limit or pause it, nor have it send reports.
