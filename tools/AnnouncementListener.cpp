@@ -4,6 +4,7 @@
 #include "channel/MulticastGroup.h"
 #include "channel/NetworkCards.h"
 #include "base/ConsoleLine.h"
+#include "tools/ClassroomStateText.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
 #include "tools/StopSignals.h"
@@ -101,11 +102,13 @@ void CAnnouncementListener::ReadDatagram()
 
 void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sender)
 {
-    // Only what a browser would keep.
+    // Only what a browser would read.
+    const std::vector<TrustedKey>* trusted = m_checking ? &m_trusted : nullptr;
     LinkRecord record;
     if (ReadLinkRecordFrame(frame, record))
-        PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, m_checking ? &m_trusted : nullptr)
-            + "]");
+        PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, trusted) + "]");
+    else if (frame.Type() == kClassroomStateFrameType)
+        PrintLine(DescribeHeardState(frame, sender) + " [" + DescribeSignature(frame, trusted) + "]");
 }
 
 } // namespace kestrel
