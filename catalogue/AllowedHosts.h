@@ -23,11 +23,6 @@ private:
     std::set<std::string> m_hosts;
 };
 
-bool IsDottedIPv4(std::string_view host);
-// Labels of a-z, 0-9 and inner hyphens, as internationalised names are sent
-// in their ASCII form.
-bool IsLowerCaseDnsName(std::string_view host);
-
 // The extra hosts a state names, single spaces between them. An entry that
 // is neither a lower-case DNS name nor a dotted IPv4 address is skipped,
 // with one line saying so.

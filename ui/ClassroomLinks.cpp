@@ -96,6 +96,13 @@ void CClassroomLinks::ApplyState(const ClassroomState& state)
     UpdateLessonHosts();
 }
 
+void CClassroomLinks::TakeAcceptedState()
+{
+    ClassroomState state;
+    if (m_receiver.TakeState(state))
+        ApplyState(state);
+}
+
 void CClassroomLinks::SetMode(ClassroomMode mode)
 {
     if (mode == m_mode)

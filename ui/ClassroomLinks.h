@@ -58,6 +58,8 @@ public:
     // state for its "valid for" seconds, the mode returns to open and the
     // list lapses.
     void ApplyState(const ClassroomState& state);
+    // Applies the state the receiver accepted since the last call, if any.
+    void TakeAcceptedState();
     ClassroomMode Mode() const { return m_mode; }
     // The hosts of the home page, the links and the state's extra hosts.
     const CAllowedHosts& LessonHosts() const { return m_lessonHosts; }

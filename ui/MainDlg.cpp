@@ -186,6 +186,7 @@ void CMainDlg::OpenLink(const QString& url)
 void CMainDlg::OnSocketMessage()
 {
     m_pump->ReadDatagram();
+    m_links->TakeAcceptedState();
 }
 
 void CMainDlg::ComeForward()
@@ -222,7 +223,6 @@ void CMainDlg::OnRefresh()
 
 void CMainDlg::OnCancel()
 {
-    // The pause ends with the teacher; SIGTERM and logout still end in order.
     if (m_modeView && m_modeView->Paused())
         return;
     // An empty browser holds no work: it ends at once, as it always did.

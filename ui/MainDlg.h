@@ -60,7 +60,8 @@ public slots:
     // close, and every close request come here.
     // A page with unsaved work is asked first and may keep the window open.
     void OnCancel();
-    // Ends the window without asking the page (a session logout, SIGTERM).
+    // Ends the window without asking the page (a session logout, SIGTERM),
+    // paused or not.
     void EndWithoutAsking();
     // Escape: leaves an element's fullscreen, else closes the find bar,
     // else takes the Cancel path; an open dialog closes on its own Escape.
@@ -71,7 +72,7 @@ public slots:
     // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
     void OnLinkCommand(int command);
     void OpenLink(const QString& url);
-    // A datagram waits on the channel.
+    // A datagram waits on the channel; a state it carries applies at once.
     void OnSocketMessage();
 
     // Browser events.
