@@ -37,7 +37,10 @@ void CLessonGate::Lift()
 
 bool CLessonGate::Allows(const QUrl& url) const
 {
-    if (!m_limited || url.isEmpty() || url == QUrl(QStringLiteral("about:blank")) || m_schemes.IsInsideLocalFolder(url))
+    // Only the program itself draws a page of data (shown as about:blank):
+    // the scheme gate refuses both to everyone else.
+    if (!m_limited || url.isEmpty() || url.scheme() == QLatin1String("data") || url.scheme() == QLatin1String("about")
+        || m_schemes.IsInsideLocalFolder(url))
         return true;
     const bool web = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
     return web && m_hosts.Allows(url.host(QUrl::EncodeUnicode).toLower().toStdString());

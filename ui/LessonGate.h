@@ -26,7 +26,7 @@ public:
     bool Limited() const { return m_limited; }
 
     // Whether `url` may be the main page; always while not limited. The
-    // empty page drawn in place of a refused one counts as allowed.
+    // empty page drawn in place of one not allowed counts as allowed.
     bool Allows(const QUrl& url) const;
     // A main-frame navigation asks: a refusal is counted for the summary
     // line and reported.

@@ -242,7 +242,7 @@ bool CWebBrowser::LeaveFullScreen()
 
 void CWebBrowser::ShowEmptyPage()
 {
-    setHtml(QString(), QUrl(QStringLiteral("about:blank")));
+    m_page->DrawEmptyPage();
 }
 
 void CWebBrowser::CheckShownPage()

@@ -12,6 +12,8 @@
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 
+#include <utility>
+
 namespace kestrel {
 
 namespace {
@@ -51,6 +53,8 @@ bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     // Frames inside a page never replace what the pupil sees; the request
     // guard keeps local pages' frames off the network.
     if (!isMainFrame)
+        return true;
+    if (std::exchange(m_bDrawingEmptyPage, false) && url.scheme() == QLatin1String("data"))
         return true;
     if (!m_gate.MayNavigate(url) || !m_lessonGate.Admit(url))
         return false;
@@ -99,6 +103,12 @@ bool CWebPage::AskWhetherToLeave()
     m_leaveQuestion = &question;
     question.exec();
     return question.clickedButton() == leave;
+}
+
+void CWebPage::DrawEmptyPage()
+{
+    m_bDrawingEmptyPage = true;
+    setHtml(QString());
 }
 
 void CWebPage::DismissLeaveQuestion()

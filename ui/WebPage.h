@@ -27,6 +27,8 @@ public:
 
     // Closes an open leave question as if the user had chosen to leave.
     void DismissLeaveQuestion();
+    // An empty page, drawn by the program: the one data address let through.
+    void DrawEmptyPage();
 
 signals:
     void LeaveQuestionShown();
@@ -43,6 +45,7 @@ private:
     const CSchemeGate& m_gate;
     CLessonGate& m_lessonGate;
     QPointer<QMessageBox> m_leaveQuestion;
+    bool m_bDrawingEmptyPage = false;
 };
 
 } // namespace kestrel
