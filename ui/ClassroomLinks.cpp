@@ -4,6 +4,7 @@
 #include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
+#include "ui/LessonGate.h"
 
 #include <QMetaObject>
 #include <QUrl>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kFirstTick = 100;
 constexpr int kTick = 1000;
+constexpr std::size_t kRememberedPauses = 64;
 
 QString RecordText(std::string_view gbk)
 {
@@ -77,23 +79,27 @@ void CClassroomLinks::ApplyState(const ClassroomState& state)
         m_extraHostsText.assign(extraHosts);
         m_extraHosts = ReadExtraHosts(extraHosts);
     }
-    ClassroomMode mode = state.mode;
-    if (mode == ClassroomMode::Paused && m_endedPauses.count(state.pauseId) != 0) {
-        mode = m_mode;
-    } else if (mode == ClassroomMode::Paused) {
-        if (m_mode == ClassroomMode::Paused && m_pauseId != state.pauseId)
-            m_endedPauses.insert(m_pauseId);
-        m_pauseId = state.pauseId;
-        m_pauseMessage = RecordText(FieldText(state.pauseMessage));
-        if (state.pauseCountdownSeconds > 0)
-            m_pauseEnd.start(std::chrono::seconds(state.pauseCountdownSeconds));
-        else
-            m_pauseEnd.stop();
-    }
-    SetMode(mode);
-    if (mode == ClassroomMode::Paused && state.mode == ClassroomMode::Paused)
+    const bool pauses = TakePause(state);
+    SetMode(pauses || state.mode != ClassroomMode::Paused ? state.mode : m_mode);
+    if (pauses)
         emit PauseCountdownSet(static_cast<int>(state.pauseCountdownSeconds));
     UpdateLessonHosts();
+}
+
+bool CClassroomLinks::TakePause(const ClassroomState& state)
+{
+    // A pause that ended here never covers the screen again.
+    if (state.mode != ClassroomMode::Paused || m_endedPauses.count(state.pauseId) != 0)
+        return false;
+    if (m_mode == ClassroomMode::Paused && m_pauseId != state.pauseId)
+        EndPause();
+    m_pauseId = state.pauseId;
+    m_pauseMessage = RecordText(FieldText(state.pauseMessage));
+    if (state.pauseCountdownSeconds > 0)
+        m_pauseEnd.start(std::chrono::seconds(state.pauseCountdownSeconds));
+    else
+        m_pauseEnd.stop();
+    return true;
 }
 
 void CClassroomLinks::TakeAcceptedState()
@@ -107,15 +113,22 @@ void CClassroomLinks::SetMode(ClassroomMode mode)
 {
     if (mode == m_mode)
         return;
-    if (m_mode == ClassroomMode::Paused) {
-        m_endedPauses.insert(m_pauseId);
-        m_pauseEnd.stop();
-    }
+    if (m_mode == ClassroomMode::Paused)
+        EndPause();
     if (mode == ClassroomMode::Paused)
         m_modeBeforePause = m_mode;
     m_mode = mode;
     PrintLine(std::string("Classroom mode: ") + ModeName(mode));
     emit ModeChanged(mode);
+}
+
+void CClassroomLinks::EndPause()
+{
+    m_pauseEnd.stop();
+    m_endedPauses.insert(m_pauseId);
+    // Pause numbers only grow: the oldest are never heard again.
+    if (m_endedPauses.size() > kRememberedPauses)
+        m_endedPauses.erase(m_endedPauses.begin());
 }
 
 void CClassroomLinks::OnStateExpired()
@@ -132,7 +145,7 @@ void CClassroomLinks::UpdateLessonHosts()
 {
     CAllowedHosts hosts;
     const auto addHostOf = [&hosts](std::string_view url) {
-        hosts.Add(QUrl(RecordText(url)).host(QUrl::EncodeUnicode).toLower().toStdString());
+        hosts.Add(HostOf(QUrl(RecordText(url))));
     };
     addHostOf(HomeUrl());
     for (int k = 1; k <= m_catalogue.LinkCount(); ++k)

@@ -56,7 +56,8 @@ public:
     // An accepted classroom state: its mode and its list's removals apply
     // at once, its order and new links at the next pass. Without another
     // state for its "valid for" seconds, the mode returns to open and the
-    // list lapses.
+    // list lapses. A pause's countdown reaching zero ends it, back to the
+    // mode before it; a pause that ended never covers the screen again.
     void ApplyState(const ClassroomState& state);
     // Applies the state the receiver accepted since the last call, if any.
     void TakeAcceptedState();
@@ -95,6 +96,9 @@ private:
     // once no picture test waits.
     void ArmNextPassWhenSettled();
     void SetMode(ClassroomMode mode);
+    // Takes the state's pause, unless it is none or has ended here.
+    bool TakePause(const ClassroomState& state);
+    void EndPause();
     void OnStateExpired();
     void UpdateLessonHosts();
 

@@ -43,7 +43,12 @@ bool CLessonGate::Allows(const QUrl& url) const
         || m_schemes.IsInsideLocalFolder(url))
         return true;
     const bool web = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    return web && m_hosts.Allows(url.host(QUrl::EncodeUnicode).toLower().toStdString());
+    return web && m_hosts.Allows(HostOf(url));
+}
+
+std::string HostOf(const QUrl& url)
+{
+    return url.host(QUrl::EncodeUnicode).toLower().toStdString();
 }
 
 bool CLessonGate::Admit(const QUrl& url)

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QUrl>
 
+#include <string>
+
 namespace kestrel {
 
 class CBurstSummary;
@@ -44,5 +46,9 @@ private:
     int m_refused = 0;
     CBurstSummary* m_summary;
 };
+
+// The host as allowed hosts name it: lower case, internationalised names in
+// their ASCII form.
+std::string HostOf(const QUrl& url);
 
 } // namespace kestrel

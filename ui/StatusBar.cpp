@@ -51,7 +51,7 @@ void CStatusBar::ShowMode(const QString& name)
 
 QString CStatusBar::ModeShown() const
 {
-    return m_mode->isVisible() ? m_mode->text() : QString();
+    return m_mode->isHidden() ? QString() : m_mode->text();
 }
 
 void CStatusBar::SetPaneText(int pane, const QString& text)
