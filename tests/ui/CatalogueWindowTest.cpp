@@ -4,6 +4,7 @@
 // over) included; "localhost" serves as a host no lesson lists.
 
 #include "catalogue/HomeUrl.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/ListedState.h"
@@ -169,6 +170,11 @@ void CatalogueWindowTest::announcementsOnTheChannelReachTheStore()
 
     QTRY_COMPARE_WITH_TIMEOUT(m_program->Receiver().GetCount(), 1, kMergeTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
+    // A state applies as it arrives; without keys only its list counts.
+    unsigned char state[kClassroomStateFrameSize];
+    SendDatagram(state, EncodeClassroomStateFrame(test::ListedState({}, ClassroomMode::Paused), 0, nullptr, 0, state));
+    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 0, kMergeTimeout);
+    QCOMPARE(LinksOf(*m_dlg)->Mode(), ClassroomMode::Open);
 
     // The page opened by itself is asked first, so the end may come a
     // moment later.
