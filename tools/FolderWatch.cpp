@@ -32,6 +32,10 @@ CFolderWatch::CFolderWatch(const std::vector<std::string>& files)
     }
     if (!m_folders.empty())
         m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Watched from now on, before the files are first read: a change in
+    // between is not lost.
+    bool found = false;
+    WatchFolders(found);
 }
 
 CFolderWatch::~CFolderWatch()

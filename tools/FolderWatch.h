@@ -16,7 +16,7 @@ class CFolderWatch {
 public:
     static constexpr int kLookIntervalMs = 200;
 
-    // Empty paths are left out.
+    // Empty paths are left out. Make it before the files are first read.
     explicit CFolderWatch(const std::vector<std::string>& files);
     ~CFolderWatch();
     CFolderWatch(const CFolderWatch&) = delete;

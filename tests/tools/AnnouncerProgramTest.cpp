@@ -65,36 +65,44 @@ protected:
         return options;
     }
 
+    // Receives up to `count` datagrams until `taken` takes one; false when
+    // none came in time or none was taken.
+    template <typename Taken>
+    bool ReceiveUntil(int count, std::chrono::milliseconds timeout, Taken taken)
+    {
+        unsigned char datagram[kDatagramSize] = {};
+        for (int i = 0; i < count; ++i) {
+            const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
+            if (size <= 0)
+                return false;
+            if (taken(FrameView(datagram, static_cast<std::size_t>(size))))
+                return true;
+        }
+        return false;
+    }
+
     // The next record from the probe, taken in by the browser's own
     // receiver past the state that starts each round; false when none came
     // or the receiver kept no record from it.
     bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout)
     {
-        unsigned char datagram[kDatagramSize] = {};
-        for (int i = 0; i < 2; ++i) {
-            const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
-            if (size <= 0)
+        bool kept = false;
+        const bool came = ReceiveUntil(2, timeout, [&](FrameView frame) {
+            if (frame.Type() == kClassroomStateFrameType)
                 return false;
             CLinkReceiver receiver;
-            receiver.Feed(datagram, static_cast<std::size_t>(size));
-            if (datagram[kFrameTypeOffset] != kClassroomStateFrameType)
-                return receiver.GetRecord(0, record);
-        }
-        return false;
+            receiver.Feed(frame.Bytes(), frame.Size());
+            kept = receiver.GetRecord(0, record);
+            return true;
+        });
+        return came && kept;
     }
 
-    // Receives until a state comes, at most 10 datagrams.
     bool ReceiveState(ClassroomState& state, std::chrono::milliseconds timeout)
     {
-        unsigned char datagram[kDatagramSize] = {};
-        for (int i = 0; i < 10; ++i) {
-            const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
-            if (size <= 0)
-                return false;
-            if (ReadClassroomStateFrame(FrameView(datagram, static_cast<std::size_t>(size)), state) == StateFault::None)
-                return true;
-        }
-        return false;
+        return ReceiveUntil(10, timeout, [&](FrameView frame) {
+            return ReadClassroomStateFrame(frame, state) == StateFault::None;
+        });
     }
 
     // Receives until a record named `name` comes, at most 50 datagrams.
