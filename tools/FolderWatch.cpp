@@ -68,6 +68,8 @@ bool CFolderWatch::ReadEvents()
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            // Events were lost: whatever they were, read the files again.
+            changed = changed || (event->mask & IN_Q_OVERFLOW) != 0;
             for (Folder& folder : m_folders) {
                 if (folder.watch != event->wd)
                     continue;
