@@ -111,6 +111,11 @@ TEST_F(AnnounceOptionsTest, TheClassroomStateOptionsAreReadAndTheirHostsChecked)
     EXPECT_EQ(m_options.pauseMinutes, 5);
     EXPECT_EQ(m_options.validForSeconds, 20);
     EXPECT_EQ(m_options.publishedStatePath, "s.ini");
+    ASSERT_TRUE(Parse({"--allow", "xn--fiqs8s.example a-b.c0 localhost 255.255.255.255 a..b -a.com a.com. 1.2.3 "
+                                  "01.2.3.4 a_b.com \xE4\xB8\xAD.com " + std::string(64, 'a') + ".com",
+                       "c.ini"}));
+    EXPECT_EQ(m_options.allowedHosts, "xn--fiqs8s.example a-b.c0 localhost 255.255.255.255");
+    EXPECT_EQ(m_options.skippedHosts.size(), 8u);
     ASSERT_TRUE(Parse({"c.ini"}));
     EXPECT_EQ(m_options.classroomMode, ClassroomMode::Open);
     EXPECT_EQ(m_options.validForSeconds, 10);
