@@ -117,7 +117,6 @@ TEST_F(AnnounceOptionsTest, TheClassroomStateOptionsAreReadAndTheirHostsChecked)
     EXPECT_EQ(m_options.allowedHosts, "xn--fiqs8s.example a-b.c0 localhost 255.255.255.255");
     EXPECT_EQ(m_options.skippedHosts.size(), 8u);
     ASSERT_TRUE(Parse({"c.ini"}));
-    EXPECT_EQ(m_options.classroomMode, ClassroomMode::Open);
     EXPECT_EQ(m_options.validForSeconds, 10);
     ASSERT_TRUE(Parse({"--interval", "7.5", "c.ini"}));
     EXPECT_EQ(m_options.validForSeconds, 15) << "twice the interval when that is longer";
