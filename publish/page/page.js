@@ -299,9 +299,7 @@ function renderPreview() {
     const picture = document.createElement('span');
     picture.className = 'picture';
     drawPicture(link, picture);
-    const name = document.createElement('span');
-    name.textContent = link.name;
-    button.append(picture, name);
+    button.append(picture, textSpan(link.name, 'name'));
     toolbar.append(button);
     if ([...link.name.trim()].length > kLongName) long.push('「' + link.name.trim() + '」');
   }
@@ -439,6 +437,7 @@ async function publishing(name, count, request) {
   if (!await ask('将把「' + name + '」（' + count + ' 个链接）发布给全体学生，替换当前工具栏。', '发布')) return false;
   const before = onAir;
   $('problem').textContent = '';
+  $('notice').hidden = true;
   try {
     published(await request(), '已发布 ', () => post('/api/publish', Object.assign(trimmed(before), { set: before.set }))
       .then((state) => published(state, '已撤销，恢复为之前的 ', null), failed));
@@ -649,6 +648,7 @@ function start() {
   getState().then((state) => {
     show(state);
     if (user) startEdit(readDraft() || onAir);
+    else $('user').focus();
   });
 }
 
