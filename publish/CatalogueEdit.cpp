@@ -3,6 +3,7 @@
 #include "base/AsciiCase.h"
 #include "base/GbkText.h"
 #include "tools/CatalogueParser.h"
+#include "tools/CatalogueProblem.h"
 
 namespace kestrel {
 namespace {
@@ -25,22 +26,10 @@ std::string LinkInChinese(std::size_t index)
     return "第 " + std::to_string(index + 1) + " 个链接：";
 }
 
+// The field's key in the page's edit, which writes the cool picture's as JSON does.
 const char* FieldKey(CatalogueField field)
 {
-    switch (field) {
-    case CatalogueField::Name:
-        return "name";
-    case CatalogueField::Caption:
-        return "caption";
-    case CatalogueField::Url:
-        return "url";
-    case CatalogueField::Picture:
-    case CatalogueField::CoolPicture:
-        return "picture";
-    case CatalogueField::None:
-        break;
-    }
-    return "";
+    return field == CatalogueField::CoolPicture ? "coolPicture" : CatalogueKey(field);
 }
 
 const char* FieldInChinese(CatalogueField field)

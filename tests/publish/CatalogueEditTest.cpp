@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, CatalogueEditProblems,
             for (CatalogueEdit::Link& link : e.links)
                 link.coolPicture = link.picture = "http://school/cool.bmp";
             e.links.push_back({"art", "", "", "http://school/a.bmp", "http://school/😀.bmp"});
-        }, "第 3 个链接", "图片中的“😀”学生的电脑无法显示", 2, "picture"},
+        }, "第 3 个链接", "图片中的“😀”学生的电脑无法显示", 2, "coolPicture"},
         EditProblem{"NothingAtAll", [](CatalogueEdit& e) { e = CatalogueEdit(); }, "目录是空的", "首页或一个链接", -1, ""}),
     [](const ::testing::TestParamInfo<EditProblem>& info) { return std::string(info.param.what); });
 
