@@ -260,32 +260,44 @@ function pictureFile(address) {
   return /^[A-Za-z0-9_-][A-Za-z0-9._-]{0,59}\.bmp$/.test(file) ? file : '';
 }
 
-// Draws a button's picture as the pupils see it (magenta is transparent),
-// or says there is none.
+// A picture's pixels as the pupils see them (magenta is transparent), or
+// null when there is none; each picture is fetched once, not at every
+// keystroke that draws the preview anew.
+const loadedPictures = new Map();
+function loadPicture(file) {
+  if (!loadedPictures.has(file)) {
+    loadedPictures.set(file, new Promise((resolve) => {
+      const image = new Image();
+      image.onerror = () => resolve(null);
+      image.onload = () => {
+        const context = document.createElement('canvas').getContext('2d');
+        context.canvas.width = context.canvas.height = 24;
+        context.drawImage(image, 0, 0, 24, 24);
+        const pixels = context.getImageData(0, 0, 24, 24);
+        for (let i = 0; i < pixels.data.length; i += 4) {
+          if (pixels.data[i] === 255 && pixels.data[i + 1] === 0 && pixels.data[i + 2] === 255) pixels.data[i + 3] = 0;
+        }
+        resolve(pixels);
+      };
+      image.src = '/pictures/' + file;
+    }));
+  }
+  return loadedPictures.get(file);
+}
+
+// Draws a button's picture, or says there is none.
 function drawPicture(link, holder) {
-  const none = () => {
-    const text = document.createElement('span');
-    text.className = 'no-picture';
-    text.textContent = '无图片';
-    holder.replaceChildren(text);
-  };
   const file = pictureFile(link.coolPicture.trim() || link.picture.trim());
-  if (!file) return none();
-  const image = new Image();
-  image.onerror = none;
-  image.onload = () => {
+  (file ? loadPicture(file) : Promise.resolve(null)).then((pixels) => {
+    if (!pixels) {
+      holder.replaceChildren(textSpan('无图片', 'no-picture'));
+      return;
+    }
     const canvas = document.createElement('canvas');
     canvas.width = canvas.height = 24;
-    const context = canvas.getContext('2d');
-    context.drawImage(image, 0, 0, 24, 24);
-    const pixels = context.getImageData(0, 0, 24, 24);
-    for (let i = 0; i < pixels.data.length; i += 4) {
-      if (pixels.data[i] === 255 && pixels.data[i + 1] === 0 && pixels.data[i + 2] === 255) pixels.data[i + 3] = 0;
-    }
-    context.putImageData(pixels, 0, 0);
+    canvas.getContext('2d').putImageData(pixels, 0, 0);
     holder.replaceChildren(canvas);
-  };
-  image.src = '/pictures/' + file;
+  });
 }
 
 function renderPreview() {
