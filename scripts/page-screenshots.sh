@@ -10,7 +10,7 @@ folder=${1:-$(mktemp -d /tmp/kestrel-page-screenshots.XXXXXX)}
 build=${2:-$top/build}
 mkdir -p "$folder"
 exec /usr/bin/python3 - "$build/publish/kestrel-publish" "$folder" <<'PYTHON'
-import os, socket, struct, subprocess, sys, tempfile, time
+import os, shutil, socket, struct, subprocess, sys, tempfile, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -117,5 +117,6 @@ finally:
     if server:
         server.terminate()
         server.wait()
+    shutil.rmtree(work, ignore_errors=True)
 print(folder)
 PYTHON

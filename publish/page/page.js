@@ -232,6 +232,7 @@ function changed() {
   const problems = showProblems();
   clearTimeout(checkTimer);
   if (problems.size) return;
+  $('problem').textContent = '';
   checkTimer = setTimeout(() => {
     post('/api/check', editJson()).then(() => { serverProblem = null; showProblems(); },
       (error) => { placeServerProblem(error); showProblems(); });
