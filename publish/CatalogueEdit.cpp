@@ -3,6 +3,7 @@
 #include "base/AsciiCase.h"
 #include "base/GbkText.h"
 #include "tools/CatalogueParser.h"
+#include "tools/CatalogueProblem.h"
 
 namespace kestrel {
 namespace {
@@ -13,6 +14,8 @@ bool IsWebAddress(const std::string& address)
     return (folded.rfind("http://", 0) == 0 && address.size() > 7) || (folded == "https://" && address.size() > 8);
 }
 
+constexpr const char* kWebAddressRule = "地址要以 http:// 或 https:// 开头，例如 http://www.baidu.com";
+
 bool HoldsLineBreak(const std::string& text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
@@ -21,6 +24,12 @@ bool HoldsLineBreak(const std::string& text)
 std::string LinkInChinese(std::size_t index)
 {
     return "第 " + std::to_string(index + 1) + " 个链接：";
+}
+
+// The field's key in the page's edit, which writes the cool picture's as JSON does.
+const char* FieldKey(CatalogueField field)
+{
+    return field == CatalogueField::CoolPicture ? "coolPicture" : CatalogueKey(field);
 }
 
 const char* FieldInChinese(CatalogueField field)
@@ -49,12 +58,13 @@ std::string InChinese(const CatalogueProblem& problem)
     const std::string field = FieldInChinese(problem.field);
     switch (problem.rule) {
     case CatalogueRule::NoGbkForm:
-        return field + "中的“" + problem.quoted + "”没有 GBK 编码，学生的浏览器无法显示，请换一个字";
+        return field + "中的“" + problem.quoted + "”学生的电脑无法显示，请换一个字";
     case CatalogueRule::NotUtf8:
         return field + "不是有效的文字";
     case CatalogueRule::TooLong:
-        return field + "太长：" + std::to_string(problem.actual) + " 字节，最多 " + std::to_string(problem.limit)
-            + " 字节（汉字每个 2 字节）";
+        // The pupils' encoding takes two bytes for a Chinese character, one
+        // for a letter: the limit said the way a teacher counts.
+        return field + "太长：最多 " + std::to_string(problem.limit / 2) + " 个汉字（字母和数字算半个）";
     case CatalogueRule::NameTaken:
         return "名称“" + problem.quoted + "”重复了";
     case CatalogueRule::NameKeptForHome:
@@ -107,32 +117,47 @@ std::string CatalogueEditText(const CatalogueEdit& edit)
     return text;
 }
 
-std::string CheckCatalogueEdit(const CatalogueEdit& edit)
+std::string CheckCatalogueEdit(const CatalogueEdit& edit, EditPlace* place)
 {
-    if (!edit.home.empty() && !IsWebAddress(edit.home))
-        return "首页：地址必须以 http:// 或 https:// 开头";
-    if (HoldsLineBreak(edit.home))
-        return "首页：地址不能换行";
-    for (std::size_t i = 0; i < edit.links.size(); ++i) {
-        const CatalogueEdit::Link& link = edit.links[i];
-        const std::string where = LinkInChinese(i);
-        if (HoldsLineBreak(link.name) || HoldsLineBreak(link.caption) || HoldsLineBreak(link.url)
-            || HoldsLineBreak(link.picture) || HoldsLineBreak(link.coolPicture))
-            return where + "文字不能换行";
-        if (link.name.empty())
-            return where + "名称不能为空";
-        if ((!link.url.empty() && !IsWebAddress(link.url)) || (!link.picture.empty() && !IsWebAddress(link.picture))
-            || (!link.coolPicture.empty() && !IsWebAddress(link.coolPicture)))
-            return where + "地址必须以 http:// 或 https:// 开头";
-    }
-    // The text published is what the announcer will read, blanks trimmed
-    // and all, so that text is what the rules are checked on.
-    AnnouncedRecords records;
-    CatalogueProblem problem;
-    CCatalogueParser parser;
-    if (parser.Parse(CatalogueEditText(edit), records, problem))
-        return "";
-    return WhereInChinese(problem) + InChinese(problem);
+    EditPlace found;
+    const auto at = [&](int link, const char* field, std::string text) {
+        found = {link, field};
+        return text;
+    };
+    std::string problem = [&]() -> std::string {
+        if (!edit.home.empty() && !IsWebAddress(edit.home))
+            return at(-1, "home", "首页：" + std::string(kWebAddressRule));
+        if (HoldsLineBreak(edit.home))
+            return at(-1, "home", "首页：地址不能换行");
+        for (std::size_t i = 0; i < edit.links.size(); ++i) {
+            const CatalogueEdit::Link& link = edit.links[i];
+            const int index = static_cast<int>(i);
+            const std::string where = LinkInChinese(i);
+            if (HoldsLineBreak(link.name) || HoldsLineBreak(link.caption) || HoldsLineBreak(link.url)
+                || HoldsLineBreak(link.picture) || HoldsLineBreak(link.coolPicture))
+                return at(index, "", where + "文字不能换行");
+            if (link.name.empty())
+                return at(index, "name", where + "名称不能为空");
+            if (!link.url.empty() && !IsWebAddress(link.url))
+                return at(index, "url", where + kWebAddressRule);
+            if ((!link.picture.empty() && !IsWebAddress(link.picture))
+                || (!link.coolPicture.empty() && !IsWebAddress(link.coolPicture)))
+                return at(index, "picture", where + "图片" + kWebAddressRule);
+        }
+        // The text published is what the announcer will read, blanks
+        // trimmed and all, so that text is what the rules are checked on.
+        AnnouncedRecords records;
+        CatalogueProblem parsed;
+        CCatalogueParser parser;
+        if (parser.Parse(CatalogueEditText(edit), records, parsed))
+            return "";
+        const bool home = parsed.section == CatalogueSection::Home;
+        return at(parsed.section == CatalogueSection::Link ? parsed.link : -1, home ? "home" : FieldKey(parsed.field),
+            WhereInChinese(parsed) + InChinese(parsed));
+    }();
+    if (place)
+        *place = found;
+    return problem;
 }
 
 bool ReadCatalogueEdit(const std::string& text, CatalogueEdit& edit)

@@ -24,10 +24,17 @@ struct CatalogueEdit {
 // passed: no field holds a line break.
 std::string CatalogueEditText(const CatalogueEdit& edit);
 
-// Checks the edit with the announcer's own catalogue rules (links, GBK
-// lengths, unique names, not "home"), and that every address is http or
-// https. Returns "" or what is wrong, in Chinese, naming the link.
-std::string CheckCatalogueEdit(const CatalogueEdit& edit);
+// Where a problem lies, so that the page shows it under its own field.
+struct EditPlace {
+    int link = -1;     // -1: the home page, or the edit as a whole
+    std::string field; // "home", "name", "caption", "url", "picture"; empty: none
+};
+
+// Checks the edit with the announcer's own catalogue rules (links, lengths
+// in the pupils' encoding, unique names, not "home"), and that every
+// address is http or https. Returns "" or what is wrong, in Chinese words a
+// teacher knows, naming the link; `place` says where, when given.
+std::string CheckCatalogueEdit(const CatalogueEdit& edit, EditPlace* place = nullptr);
 
 // Reads a catalogue file back into an edit; false when the file is not a
 // valid catalogue.

@@ -41,6 +41,7 @@ Options:
                        the --key-folder on first start, its fingerprint printed
   --cert-key FILE      the certificate's private key (PEM)
   --idle-minutes N     sign a teacher out after N idle minutes (default 30)
+  --school-name NAME   the school's name, shown in the page's header
   --add-user NAME      add a teacher (or set a new password), reading the
                        password from standard input
   --remove-user NAME   remove a teacher
@@ -53,7 +54,7 @@ namespace {
 const std::vector<LongOption> kOptions = {
     {"--address", true}, {"--port", true}, {"--host-name", true}, {"--state", true}, {"--key-folder", true},
     {"--on-air", true}, {"--users", true}, {"--catalogue", true}, {"--picture-url", true}, {"--cert", true},
-    {"--cert-key", true}, {"--idle-minutes", true}, {"--add-user", true}, {"--remove-user", true},
+    {"--cert-key", true}, {"--idle-minutes", true}, {"--school-name", true}, {"--add-user", true}, {"--remove-user", true},
     {"--help", false}, {"--version", false},
 };
 
@@ -106,6 +107,12 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.usersPath = value;
     } else if (option == "--catalogue") {
         options.cataloguePath = value;
+    } else if (option == "--school-name") {
+        if (value.size() > 100 || value.find_first_of("\r\n") != std::string::npos) {
+            error = "--school-name needs a name of one line and at most 100 bytes";
+            return false;
+        }
+        options.schoolName = value;
     } else if (option == "--cert") {
         options.certificatePath = value;
     } else {

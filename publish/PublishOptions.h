@@ -38,6 +38,8 @@ struct PublishOptions {
     std::string certificatePath;
     std::string certificateKeyPath;
     int idleMinutes = 30;
+    // Shown in the page's header, so teachers know whose page it is.
+    std::string schoolName;
 };
 
 extern const char* const kPublishUsage;

@@ -64,12 +64,15 @@ std::string SessionCookie(const HttpRequest& request)
     return "";
 }
 
+// The uploads' names, and the names IT staff gave the catalogue's own
+// pictures in the same folder: a plain name, never a path.
 bool IsPictureFileName(const std::string& name)
 {
-    if (name.size() != 36 || name.compare(32, 4, ".bmp") != 0)
+    if (name.size() < 5 || name.size() > 64 || name.front() == '.' || name.compare(name.size() - 4, 4, ".bmp") != 0)
         return false;
-    for (std::size_t i = 0; i < 32; ++i) {
-        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+    for (const char c : name) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_'
+                || c == '.'))
             return false;
     }
     return true;
@@ -188,7 +191,7 @@ int CPublishServer::Authorise(const HttpRequest& request, Need need, CTeacherSes
         return 403;
     }
     if (!m_sessions.Find(SessionCookie(request), session)) {
-        problem = "会话已过期，请重新登录";
+        problem = "登录已超时，请重新登录";
         return 401;
     }
     if (token.size() != session.csrf.size() || sodium_memcmp(token.data(), session.csrf.data(), token.size()) != 0) {
@@ -209,6 +212,8 @@ const CPublishServer::PostRoute* CPublishServer::FindPostRoute(const std::string
         {"/api/save-set", Need::Teacher, false, kLargestEdit},
         {"/api/publish-set", Need::Teacher, false, kLargestSmallRequest},
         {"/api/republish", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/delete-set", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/version", Need::Teacher, false, kLargestSmallRequest},
     };
     for (const PostRoute& route : routes) {
         if (path == route.path)
@@ -344,7 +349,8 @@ void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
     SendJson(response, 200, State(&session));
 }
 
-// Every change of the catalogue: the page's edit, or a name in the store.
+// Every change of the catalogue: the page's edit, or a name in the store;
+// and a look at a version in the history.
 void CPublishServer::Change(const std::string& action, const CTeacherSessions::Session& session,
     const HttpRequest& request, HttpResponse& response)
 {
@@ -352,22 +358,34 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     std::string name;
     CatalogueEdit edit;
     std::string problem;
-    if (!ReadJsonObject(request.Body(), kEditJsonDepth, form)) {
+    EditPlace place;
+    const bool byName = action != "check" && action != "publish";
+    if (!ReadJsonObject(request.Body(), kEditJsonDepth, form)
+        || !ReadJsonText(form, action == "republish" || action == "version" ? "id" : "set", name)) {
         problem = kBadRequest;
-    } else if (action == "publish-set" || action == "republish" || action == "save-set") {
-        if (!ReadJsonText(form, action == "republish" ? "id" : "set", name))
-            problem = kBadRequest;
-        else if (action == "publish-set")
-            problem = m_store.PublishSet(name, session.user);
-        else if (action == "republish")
-            problem = m_store.Republish(name, session.user);
-        else if (ReadEditJson(form, edit, problem))
-            problem = m_store.SaveSet(name, edit);
+    } else if (action == "version") {
+        if ((problem = m_store.Version(name, edit)).empty()) {
+            SendJson(response, 200, {{"edit", EditJson(edit)}});
+            return;
+        }
+    } else if (action == "publish-set") {
+        problem = m_store.PublishSet(name, session.user);
+    } else if (action == "republish") {
+        problem = m_store.Republish(name, session.user);
+    } else if (action == "delete-set") {
+        problem = m_store.DeleteSet(name);
     } else if (ReadEditJson(form, edit, problem)) {
-        problem = action == "check" ? CheckCatalogueEdit(edit) : m_store.PublishEdit(edit, session.user);
+        if (action == "save-set")
+            problem = m_store.SaveSet(name, edit);
+        else if ((problem = CheckCatalogueEdit(edit, &place)).empty() && action == "publish")
+            problem = m_store.PublishEdit(edit, session.user, name);
     }
     if (!problem.empty()) {
-        SendError(response, 400, problem);
+        // The page shows an edit's mistake under the field it lies in.
+        nlohmann::json refusal = {{"error", problem}};
+        if (!byName && !place.field.empty())
+            refusal.update({{"link", place.link}, {"field", place.field}});
+        SendJson(response, 400, refusal);
         return;
     }
     if (action != "check")
@@ -378,15 +396,17 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
 nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) const
 {
     if (!session)
-        return {{"csrf", m_sessions.PreSignInToken()}, {"user", ""}};
+        return {{"csrf", m_sessions.PreSignInToken()}, {"user", ""}, {"school", m_options.schoolName}};
     nlohmann::json sets = nlohmann::json::array();
     for (const CPublishStore::LessonSet& set : m_store.Sets())
         sets.push_back({{"name", set.name}, {"edit", EditJson(set.edit)}});
     nlohmann::json history = nlohmann::json::array();
     for (const CPublishStore::Publish& publish : m_store.History())
-        history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}});
+        history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}, {"set", publish.set},
+            {"names", publish.names}, {"onAir", publish.onAir}});
     const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
-    return {{"csrf", session->csrf}, {"user", session->user}, {"pictureUrl", m_options.pictureUrl},
+    return {{"csrf", session->csrf}, {"user", session->user}, {"school", m_options.schoolName},
+        {"pictureUrl", m_options.pictureUrl},
         {"published", EditJson(onAir.edit)}, {"refusal", onAir.refusal}, {"sets", std::move(sets)},
         {"history", std::move(history)}};
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <sodium.h>
+#include <unistd.h>
 
 namespace kestrel {
 namespace {
@@ -15,6 +16,9 @@ namespace {
 constexpr std::size_t kLargestCatalogue = 1 << 20;
 constexpr std::size_t kHistoryShown = 100;
 constexpr std::size_t kLongestSetName = 64;
+// A history file's first line names the lesson set it came from; the
+// announcer's reader skips it as a comment.
+constexpr const char* kSetLine = "# set: ";
 
 std::vector<std::string> FileNames(const std::string& folder, const std::string& ending)
 {
@@ -81,6 +85,14 @@ std::string LineValue(const std::string& text, const std::string& key)
     return "";
 }
 
+std::string SetNameOf(const std::string& historyText)
+{
+    const std::size_t lead = std::char_traits<char>::length(kSetLine);
+    if (historyText.compare(0, lead, kSetLine) != 0)
+        return "";
+    return historyText.substr(lead, historyText.find('\n') - lead);
+}
+
 std::string WriteProblem(int error)
 {
     return std::string("无法写入状态文件夹：") + std::strerror(error);
@@ -104,42 +116,59 @@ std::string CPublishStore::ReadInFolder(const std::string& path) const
     return text;
 }
 
-std::string CPublishStore::PublishText(const std::string& text, const std::string& user)
+std::string CPublishStore::PublishText(const std::string& text, const std::string& user, const std::string& set)
 {
     const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
     std::lock_guard<std::mutex> lock(m_mutex);
     // The history first: a publish that is announced is always in it.
-    if (const int error = ReplaceWholeFile(m_folder + "/history/" + std::to_string(now) + "-" + user + ".ini", text))
+    const std::string named = IsSetName(set) ? kSetLine + set + "\n" : "";
+    if (const int error = ReplaceWholeFile(HistoryPath(std::to_string(now) + "-" + user), named + text))
         return WriteProblem(error);
     if (const int error = ReplaceWholeFile(m_cataloguePath, text))
         return WriteProblem(error);
     return "";
 }
 
-std::string CPublishStore::PublishEdit(const CatalogueEdit& edit, const std::string& user)
+std::string CPublishStore::PublishEdit(const CatalogueEdit& edit, const std::string& user, const std::string& set)
 {
     const std::string problem = CheckCatalogueEdit(edit);
-    return problem.empty() ? PublishText(CatalogueEditText(edit), user) : problem;
+    return problem.empty() ? PublishText(CatalogueEditText(edit), user, set) : problem;
+}
+
+std::string CPublishStore::Version(const std::string& id, CatalogueEdit& edit) const
+{
+    if (!IsHistoryId(id) || !ReadCatalogueEdit(ReadInFolder(HistoryPath(id)), edit))
+        return "历史中没有这个版本";
+    return "";
 }
 
 std::string CPublishStore::Republish(const std::string& id, const std::string& user)
 {
     CatalogueEdit edit;
-    if (!IsHistoryId(id) || !ReadCatalogueEdit(ReadInFolder(m_folder + "/history/" + id + ".ini"), edit))
-        return "历史中没有这个版本";
-    return PublishEdit(edit, user);
+    const std::string problem = Version(id, edit);
+    return problem.empty() ? PublishEdit(edit, user, SetNameOf(ReadInFolder(HistoryPath(id)))) : problem;
+}
+
+bool CPublishStore::IsSetName(const std::string& name)
+{
+    return !name.empty() && name.size() <= kLongestSetName && name.find_first_of("\r\n\t") == std::string::npos;
+}
+
+std::string CPublishStore::SetPath(const std::string& name) const
+{
+    return m_folder + "/sets/" + Hex(name) + ".ini";
 }
 
 std::string CPublishStore::SaveSet(const std::string& name, const CatalogueEdit& edit)
 {
-    if (name.empty() || name.size() > kLongestSetName || name.find_first_of("\r\n\t") != std::string::npos)
-        return "课程名称须为 1 到 64 字节，不能换行";
+    if (!IsSetName(name))
+        return "课程名称要有 1 到 20 个字，不能换行";
     const std::string problem = CheckCatalogueEdit(edit);
     if (!problem.empty())
         return problem;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (const int error = ReplaceWholeFile(m_folder + "/sets/" + Hex(name) + ".ini", CatalogueEditText(edit)))
+    if (const int error = ReplaceWholeFile(SetPath(name), CatalogueEditText(edit)))
         return WriteProblem(error);
     return "";
 }
@@ -147,10 +176,17 @@ std::string CPublishStore::SaveSet(const std::string& name, const CatalogueEdit&
 std::string CPublishStore::PublishSet(const std::string& name, const std::string& user)
 {
     CatalogueEdit edit;
-    if (name.empty() || name.size() > kLongestSetName
-        || !ReadCatalogueEdit(ReadInFolder(m_folder + "/sets/" + Hex(name) + ".ini"), edit))
+    if (!IsSetName(name) || !ReadCatalogueEdit(ReadInFolder(SetPath(name)), edit))
         return "没有这个课程";
-    return PublishEdit(edit, user);
+    return PublishEdit(edit, user, name);
+}
+
+std::string CPublishStore::DeleteSet(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!IsSetName(name) || ::unlink(SetPath(name).c_str()) != 0)
+        return "没有这个课程";
+    return "";
 }
 
 std::string CPublishStore::SavePicture(const std::string& bmp, std::string& fileName)
@@ -186,6 +222,8 @@ CPublishStore::OnAir CPublishStore::WhatIsOnAir() const
 std::vector<CPublishStore::Publish> CPublishStore::History() const
 {
     std::vector<Publish> history;
+    const std::string onAirText = CatalogueEditText(WhatIsOnAir().edit);
+    bool anyOnAir = false;
     std::vector<std::string> ids = FileNames(m_folder + "/history", ".ini");
     // Newest first; equal-length millisecond stamps sort as numbers.
     std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
@@ -199,7 +237,15 @@ std::vector<CPublishStore::Publish> CPublishStore::History() const
         if (!IsHistoryId(id))
             continue;
         const std::size_t dash = id.find('-');
-        history.push_back({id, id.substr(dash + 1), std::stoll(id.substr(0, dash))});
+        const std::string text = ReadInFolder(HistoryPath(id));
+        CatalogueEdit edit;
+        ReadCatalogueEdit(text, edit);
+        Publish publish{id, id.substr(dash + 1), std::stoll(id.substr(0, dash)), SetNameOf(text), {}};
+        for (const CatalogueEdit::Link& link : edit.links)
+            publish.names.push_back(link.name);
+        publish.onAir = !anyOnAir && CatalogueEditText(edit) == onAirText;
+        anyOnAir = anyOnAir || publish.onAir;
+        history.push_back(std::move(publish));
     }
     return history;
 }

@@ -24,6 +24,9 @@ public:
         std::string id;   // its file name in history/, without ".ini"
         std::string user;
         long long timeMs = 0;
+        std::string set;                // the lesson set it came from; empty when none
+        std::vector<std::string> names; // its links' names, in toolbar order
+        bool onAir = false;             // the newest version that is what is on the air
     };
     struct LessonSet {
         std::string name;
@@ -48,12 +51,18 @@ public:
     std::string Open();
     const std::string& CataloguePath() const { return m_cataloguePath; }
 
-    // Checks and publishes the edit, keeping it in the history under `user`.
+    // Checks and publishes the edit, keeping it in the history under `user`
+    // with the name of the lesson set it came from, if any.
     // Returns "" or what is wrong, in Chinese.
-    std::string PublishEdit(const CatalogueEdit& edit, const std::string& user);
+    std::string PublishEdit(const CatalogueEdit& edit, const std::string& user, const std::string& set = "");
     std::string Republish(const std::string& id, const std::string& user);
     std::string SaveSet(const std::string& name, const CatalogueEdit& edit);
     std::string PublishSet(const std::string& name, const std::string& user);
+    std::string DeleteSet(const std::string& name);
+    // A version in the history, to be looked at.
+    std::string Version(const std::string& id, CatalogueEdit& edit) const;
+    // Whether `name` can name a lesson set: 1 to 64 bytes, no line break.
+    static bool IsSetName(const std::string& name);
     // Keeps the BMP under a name made from its bytes; returns the file name.
     std::string SavePicture(const std::string& bmp, std::string& fileName);
 
@@ -67,7 +76,9 @@ public:
 
 private:
     std::string ReadInFolder(const std::string& path) const;
-    std::string PublishText(const std::string& text, const std::string& user);
+    std::string PublishText(const std::string& text, const std::string& user, const std::string& set);
+    std::string SetPath(const std::string& name) const;
+    std::string HistoryPath(const std::string& id) const { return m_folder + "/history/" + id + ".ini"; }
 
     std::string m_folder;
     std::string m_firstCataloguePath;

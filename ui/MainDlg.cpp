@@ -50,6 +50,15 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     , m_printer(new CPagePrinter(m_browser, this))
     , m_bNewWindowsInside(browserSettings.newWindowsInside)
 {
+    // Hear the channel and arm the first catalogue pass before the window
+    // is built: building it then runs within the pass's tenth of a second
+    // instead of before it. Without a settings file there is no channel.
+    long port = 0;
+    if (!settingsPath.empty()) {
+        connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
+        port = m_pump->Open(settingsPath);
+        m_links->Start();
+    }
     setCentralWidget(m_browser);
     // Start the browser's page now, still empty: its drawing surface would
     // otherwise arrive after the window is shown and make the window be
@@ -68,7 +77,6 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     connect(m_browser, &CWebBrowser::ForwardCommand, this, &CMainDlg::OnForward);
     connect(m_browser, &CWebBrowser::RefreshCommand, this, &CMainDlg::OnRefresh);
 
-    // Without a settings file there is no channel.
     if (settingsPath.empty()) {
         show();
         return;
@@ -79,13 +87,11 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     ConnectBrowserEvents();
     showMaximized();
     // Without a channel the browser works on without announcements.
-    connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
-    if (const long port = m_pump->Open(settingsPath))
+    if (port != 0)
         new CWaitingNotice(m_browser, port, this);
     ConnectClassroomLinks();
     m_modeView = new CClassroomModeView(*this, *m_browser, *m_wndStatusBar, *m_links);
     m_wndStatusBar->StartClock();
-    m_links->Start();
 }
 
 void CMainDlg::CreateBars()

@@ -45,7 +45,7 @@ TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
 {
     ASSERT_TRUE(Parse({"--address", "192.168.1.10", "--host-name=announcer.school.lan", "--cert", "c.pem",
         "--cert-key", "k.pem", "--picture-url", "http://192.168.1.10:8080", "--idle-minutes", "10", "--key-folder",
-        "/srv/keys", "--on-air=/run/kestrel"}))
+        "/srv/keys", "--on-air=/run/kestrel", "--school-name", "实验小学"}))
         << m_error;
     EXPECT_EQ(m_options.keyFolder, "/srv/keys");
     EXPECT_EQ(m_options.onAirFolder, "/run/kestrel");
@@ -55,6 +55,7 @@ TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
     EXPECT_EQ(m_options.certificateKeyPath, "k.pem");
     EXPECT_EQ(m_options.pictureUrl, "http://192.168.1.10:8080/");
     EXPECT_EQ(m_options.idleMinutes, 10);
+    EXPECT_EQ(m_options.schoolName, "实验小学");
     ASSERT_TRUE(Parse({"--add-user", "anna", "--users", "u"})) << m_error;
     EXPECT_EQ(m_options.mode, PublishOptions::Mode::AddUser);
     EXPECT_EQ(m_options.userName, "anna");
@@ -72,6 +73,7 @@ TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--key-folder="}, "--key-folder needs a value"},
         {{"--help=yes"}, "--help takes no value"},
         {{"--users"}, "--users needs a value"},
+        {{"--school-name", "a\nb"}, "--school-name needs a name of one line"},
         {{"--loud"}, "unknown option --loud"},
         {{"links.ini"}, "\"links.ini\" is not an option"},
         {{"--loud=yes"}, "unknown option --loud"},

@@ -241,6 +241,39 @@ TEST_F(PublishServerTest, ThePageShowsWhatIsOnTheAirAndWhyThePublishedFileWasRef
     EXPECT_EQ(state["refusal"], "line 3: no name");
 }
 
+// The history names each version's links and set and marks the one on the
+// air; a version can be looked at, a set deleted; names that are not there,
+// or not names, are refused.
+TEST_F(PublishServerTest, TheHistoryIsReadableAndSetsCanBeDeleted)
+{
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword), 200);
+    ASSERT_EQ(Post("/api/save-set", {{"set", "周一"}, {"links", {{{"name", "古诗"}}}}})->status, 200);
+    ASSERT_EQ(Post("/api/publish-set", {{"set", "周一"}})->status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2)); // a new history id
+    const json state = Remember(Post("/api/publish", OneLink()));
+    ASSERT_EQ(state["history"].size(), 2u);
+    EXPECT_EQ(state["history"][0]["names"], json::array({"x"}));
+    EXPECT_TRUE(state["history"][0]["onAir"]);
+    EXPECT_EQ(state["history"][1]["set"], "周一");
+    EXPECT_FALSE(state["history"][1]["onAir"]);
+    const httplib::Result version = Post("/api/version", {{"id", state["history"][1]["id"]}});
+    EXPECT_EQ(json::parse(version->body)["edit"]["links"][0]["name"], "古诗");
+    const std::pair<const char*, json> refused[] = {
+        {"/api/version", {{"id", "../sets/x"}}},
+        {"/api/version", {{"id", 5}}},
+        {"/api/delete-set", {{"set", "英语"}}},
+        {"/api/delete-set", {{"set", std::string(65, 'x')}}},
+        {"/api/delete-set", {{"set", {"周一"}}}},
+    };
+    for (const auto& [path, body] : refused)
+        EXPECT_EQ(Post(path, body)->status, 400) << path << body;
+    EXPECT_EQ(Remember(Post("/api/delete-set", {{"set", "周一"}}))["sets"], json::array());
+    const json misplaced = json::parse(Post("/api/check", {{"links", {{{"name", "a"}, {"url", "www.x"}}}}})->body);
+    EXPECT_EQ(misplaced["field"], "url");
+    EXPECT_EQ(misplaced["link"], 0);
+}
+
 // Each body the page would never send is refused, in Chinese, and nothing
 // is published.
 TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)

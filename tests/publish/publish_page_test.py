@@ -27,7 +27,9 @@ import zlib
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     print("publish_page: python3-selenium is missing (scripts/setup.sh installs it)")
@@ -57,6 +59,13 @@ def png(width, height, rgba):
             + chunk(b"IDAT", zlib.compress(row * height)) + chunk(b"IEND", b""))
 
 
+def bmp24(rgb):
+    """A 24 x 24 BMP of one colour, as a catalogue's own picture."""
+    pixels = bytes(reversed(rgb)) * 24 * 24
+    return (b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54)
+            + struct.pack("<IiiHHIIiiII", 40, 24, 24, 1, 24, 0, len(pixels), 2835, 2835, 0, 0) + pixels)
+
+
 def wait_for(what, condition, seconds=WAIT):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -79,14 +88,14 @@ class Programs:
         self.picture_port = free_port()
         self.channel = free_port(socket.SOCK_DGRAM)
         self.origin = "http://127.0.0.1:%d" % self.port
+        self.picture_url = "http://127.0.0.1:%d/pictures/" % self.picture_port
         self.processes = []
         subprocess.run([PUBLISH, "--add-user", "anna", "--users", self.users], input=PASSWORD + "\n",
                        text=True, check=True, stdout=subprocess.DEVNULL)
         self.publish_log = self.start("publish", [PUBLISH, "--port", str(self.port), "--state", self.state,
                                                   "--users", self.users,
                                                   "--catalogue", os.path.join(work, "nothing-on-air.ini"),
-                                                  "--picture-url",
-                                                  "http://127.0.0.1:%d/pictures/" % self.picture_port])
+                                                  "--picture-url", self.picture_url])
         wait_for("the page listens", lambda: "publishing page on" in self.read(self.publish_log))
         os.makedirs(os.path.join(self.state, "pictures"), exist_ok=True)
         self.announce_log = self.start("announce", [
@@ -175,6 +184,7 @@ class PageCase(unittest.TestCase):
     def add_link(self, name, caption="", url="http://127.0.0.1/lesson"):
         self.find("#add").click()
         row = self.all("#links .link")[-1]
+        self.assertEqual(self.browser.switch_to.active_element, row.find_element(By.CSS_SELECTOR, ".link-name"))
         row.find_element(By.CSS_SELECTOR, ".link-name").send_keys(name)
         row.find_element(By.CSS_SELECTOR, ".link-caption").send_keys(caption)
         field = row.find_element(By.CSS_SELECTOR, ".link-url")
@@ -194,11 +204,32 @@ class PageCase(unittest.TestCase):
         wait_for("the picture is re-encoded", lambda: self.browser.execute_script(
             "return document.querySelectorAll('.link-picture')[arguments[0]].value", index).endswith(".bmp"))
 
-    def publish(self):
-        self.find("#publish").click()
-        WebDriverWait(self.browser, WAIT).until(lambda b: self.text_of("#published") == "已发布"
+    def answer(self, yes=True):
+        """Answers the page's question; returns it."""
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#ask").is_displayed())
+        question = self.text_of("#ask-text")
+        self.find("#ask-yes" if yes else "#ask button[value=no]").click()
+        return question
+
+    def published_notice(self):
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#notice").is_displayed()
                                                 or self.text_of("#problem"))
         self.assertEqual(self.text_of("#problem"), "")
+        return self.text_of("#notice-text")
+
+    def publish(self, button="#publish"):
+        self.find(button).click()
+        self.answer()
+        return self.published_notice()
+
+    def press(self, *keys):
+        ActionChains(self.browser).send_keys(*keys).perform()
+
+    def view_size(self, width, height):
+        """Makes the page's own view width x height."""
+        self.browser.set_window_size(width, height)
+        inner = self.browser.execute_script("return [innerWidth, innerHeight]")
+        self.browser.set_window_size(2 * width - inner[0], 2 * height - inner[1])
 
     def published_names(self):
         with open(os.path.join(self.programs.state, "catalogue.ini"), encoding="utf-8") as f:
@@ -252,34 +283,51 @@ class WebSafetyTest(PageCase):
         WebDriverWait(self.browser, WAIT).until(lambda b: self.all("#preview .button"))
         button = self.all("#preview .button")[0]
         self.assertEqual(button.get_attribute("title"), caption)
-        self.assertEqual(button.text, "<b>粗</b>")
+        self.assertEqual(button.find_element(By.CSS_SELECTOR, ".name").text, "<b>粗</b>")
         self.assertEqual(self.all("#preview b"), [])
         self.assertEqual(self.find(".link-caption").get_attribute("value"), caption)
         self.assertIsNone(self.browser.execute_script("return window.injected"))
 
 
 class PublishTest(PageCase):
-    def test_checks_as_the_teacher_types_name_the_problem_in_chinese(self):
+    def test_a_mistake_shows_under_its_own_field_once_it_is_left_and_publish_goes_to_it(self):
+        self.view_size(1280, 800)
         self.signed_in()
-        self.add_link("语文")
-        row = self.add_link("Yuwen")
-        name = row.find_element(By.CSS_SELECTOR, ".link-name")
-        name.clear()
-        name.send_keys("HOME")
-        WebDriverWait(self.browser, WAIT).until(lambda b: "home" in self.text_of("#problem"))
-        name.clear()
-        name.send_keys("语" * 64)
-        WebDriverWait(self.browser, WAIT).until(lambda b: "文字太长" in self.text_of("#problem"))
-        name.clear()
-        name.send_keys("笑\U0001F600")  # no GBK form: only the server can tell
-        WebDriverWait(self.browser, WAIT).until(lambda b: "GBK" in self.text_of("#problem"))
-        self.assertIn("第 2 个链接", self.text_of("#problem"))
+        for i in range(6):
+            self.add_link("第%d课" % i)
+        cases = [  # Tabs from the name to the field, typed, its value afterwards, the message under it
+            (1, "笑\U0001F600", "笑\U0001F600", "说明中的“\U0001F600”学生的电脑无法显示，请换一个字"),
+            (2, "baidu.com", "baidu.com", "地址要以 http:// 或 https:// 开头，例如 http://www.baidu.com"),
+            (2, "www.baidu.com", "http://www.baidu.com", ""),
+            (0, "HOME", "HOME", "“home”留给首页，请换一个名称"),
+            (0, "语" * 70, "语" * 70, "名称太长：最多 63 个汉字（现在 70 个）"),
+        ]
+        for i, (tabs, typed, value, message) in enumerate(cases):
+            self.find("#add").click()
+            self.press("课%d" % i if tabs else "", *[Keys.TAB] * tabs, typed)
+            field = self.browser.switch_to.active_element
+            note = field.find_element(By.XPATH, "ancestor::div[contains(@class, 'cell')]/p")
+            time.sleep(0.6)  # the server's check has answered
+            self.assertNotIn("error", note.get_attribute("class"), "no message before the field is left: " + typed)
+            self.press(Keys.TAB)
+            WebDriverWait(self.browser, WAIT).until(lambda b: note.text == message, message)
+            self.assertEqual(field.get_attribute("value"), value)
+            self.assertEqual("bad" in field.get_attribute("class"), bool(message))
+        self.browser.execute_script("scrollTo(0, 0)")
+        self.find("#publish").click()
+        self.assertEqual(self.browser.switch_to.active_element, self.all(".link-caption")[6])
+        self.assertTrue(self.browser.execute_script(LAYOUT_SCRIPT + "return onScreen('.link-caption.bad')"))
+        for word in ("字节", "GBK", "会话"):
+            self.assertNotIn(word, self.text_of("body"))
 
     def test_a_link_with_an_uploaded_png_reordered_and_published_is_heard_in_the_new_order(self):
         self.signed_in()
         self.add_link("数学", "第一课", "http://127.0.0.1/shuxue")
         row = self.add_link("语文", "第二课", "http://127.0.0.1/yuwen")
         self.upload(row, png(60, 40, (200, 30, 30, 255)))
+        self.assertEqual(row.find_element(By.CSS_SELECTOR, ".upload-note").text, "✓ 已上传")
+        self.assertEqual(row.find_element(By.CSS_SELECTOR, ".file-text").text, "更换图片")
+        wait_for("the picture in the row", lambda: row.find_elements(By.CSS_SELECTOR, ".thumb canvas"))
         self.add_link("英语", "", "http://127.0.0.1/yingyu")
         # 语文 up by its button, then 英语 dragged onto 数学's place.
         self.all("#links .link")[1].find_element(By.CSS_SELECTOR, ".up").click()
@@ -290,7 +338,7 @@ class PublishTest(PageCase):
             rows[1].dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true}));""")
         names = [field.get_attribute("value") for field in self.all(".link-name")]
         self.assertEqual(names, ["语文", "英语", "数学"])
-        preview = [button.text for button in self.all("#preview .button")]
+        preview = [name.text for name in self.all("#preview .name")]
         self.assertEqual(preview, names)
         self.publish()
         self.assertEqual(self.published_names(), names)
@@ -319,33 +367,179 @@ class PublishTest(PageCase):
         with open(os.path.join(self.programs.state, "catalogue.ini"), encoding="utf-8") as f:
             self.assertEqual(re.findall(r"^caption = (.*)$", f.read(), re.M), [caption] * 20)
 
-    def test_an_earlier_version_is_published_again_from_the_history(self):
+    def test_publish_asks_and_undo_publishes_the_version_before(self):
         self.signed_in()
         self.add_link("第一版")
         self.publish()
         self.find(".link-name").clear()
         self.find(".link-name").send_keys("第二版")
-        self.publish()
+        self.find("#publish").click()
+        self.assertEqual(self.answer(False), "将把「编辑中的链接」（1 个链接）发布给全体学生，替换当前工具栏。")
+        self.assertEqual(self.published_names(), ["第一版"])
+        self.assertEqual(self.text_of("#bar-text"), "有未发布的修改")
+        self.assertRegex(self.publish(), r"^\d\d:\d\d 已发布 1 个链接，学生机几秒内更新$")
         self.assertEqual(self.published_names(), ["第二版"])
-        entries = self.all("#history li")
-        self.assertEqual(len(entries), 2)
-        self.assertIn("anna", entries[1].text)
-        entries[1].find_element(By.CSS_SELECTOR, ".republish").click()
-        wait_for("the first version is published again", lambda: self.published_names() == ["第一版"])
-        WebDriverWait(self.browser, WAIT).until(lambda b: len(self.all("#history li")) == 3)
-        self.assertEqual(self.find(".link-name").get_attribute("value"), "第一版")
+        self.find("#undo").click()
+        wait_for("the version before is on the air", lambda: self.published_names() == ["第一版"])
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find(".link-name").get_attribute("value") == "第一版")
 
-    def test_a_saved_lesson_set_is_published_in_one_click(self):
+    def test_the_history_names_the_links_and_restores_a_version_after_asking(self):
         self.signed_in()
         self.add_link("古诗")
-        self.find("#set-name").send_keys("语文第三课")
-        self.find("#save-set").click()
+        self.add_link("算术")
+        self.find("#set-name").send_keys("三年级二班 周一\n")
         WebDriverWait(self.browser, WAIT).until(lambda b: self.all("#sets li"))
         self.find(".link-name").clear()
         self.find(".link-name").send_keys("别的")
         self.publish()
         self.find("#sets .publish-set").click()
-        wait_for("the lesson set is published", lambda: self.published_names() == ["古诗"])
+        self.assertIn("「三年级二班 周一」（2 个链接）", self.answer())
+        self.published_notice()
+        self.assertEqual(self.published_names(), ["古诗", "算术"])
+        entries = self.all("#history li")
+        self.assertEqual(len(entries), 2)
+        for said in ("anna", "「三年级二班 周一」", "2 个链接", "当前", "古诗、算术"):
+            self.assertIn(said, entries[0].text)
+        self.assertNotIn("当前", entries[1].text)
+        entries[1].find_element(By.CSS_SELECTOR, ".view").click()
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#version").is_displayed())
+        self.assertIn("别的", self.text_of("#version-links"))
+        self.find("#version-restore").click()
+        self.answer()
+        wait_for("the first version is published again", lambda: self.published_names() == ["别的", "算术"])
+
+    def test_saving_over_a_set_asks_and_a_deleted_set_comes_back_with_undo(self):
+        self.signed_in()
+        self.add_link("古诗")
+        for _ in range(2):
+            self.find("#set-name").clear()
+            self.find("#set-name").send_keys("语文第三课\n")
+        self.assertEqual(self.answer(), "已有名为「语文第三课」的课程，要用现在的链接替换它吗？")
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.text_of("#notice-text") == "已保存课程「语文第三课」")
+        self.find("#sets .delete-set").click()
+        WebDriverWait(self.browser, WAIT).until(lambda b: not self.all("#sets li"))
+        self.find("#undo").click()
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.all("#sets li"))
+        self.find(".link-name").send_keys("诗")
+        self.find("#sets .edit-set").click()
+        self.assertEqual(self.answer(), "当前修改尚未发布，载入课程会覆盖它们，继续吗？")
+        self.assertEqual(self.find(".link-name").get_attribute("value"), "古诗")
+
+
+class NothingIsLostTest(PageCase):
+    def test_a_draft_survives_reloading_and_a_session_that_runs_out_publishes_after_signing_in_again(self):
+        self.signed_in()
+        self.add_link("草稿")
+        self.assertEqual(self.text_of("#bar-text"), "有未发布的修改")
+        self.browser.refresh()
+        try:
+            self.browser.switch_to.alert.accept()  # the leave-page question
+        except Exception:
+            pass
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.all(".link-name"))
+        self.assertEqual(self.find(".link-name").get_attribute("value"), "草稿")
+        self.browser.delete_all_cookies()  # as if the session ran out
+        self.find("#publish").click()
+        self.answer()
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#again").is_displayed())
+        self.assertIn("您的修改已保留", self.text_of("#again"))
+        self.find("#again-password").send_keys(PASSWORD + "\n")
+        self.published_notice()
+        self.assertEqual(self.published_names(), ["草稿"])
+
+
+class PictureTest(PageCase):
+    def test_a_picture_refused_is_cleared_and_the_reason_shown_beside_it(self):
+        self.signed_in()
+        row = self.add_link("图")
+        cases = [(b"\0" * int(3.1 * 1048576), "图片太大（3.1 MB），请选 2 MB 以内的图片"),
+                 (b"not a picture", "")]
+        for content, reason in cases:
+            path = os.path.join(self.work, "big.png")
+            with open(path, "wb") as f:
+                f.write(content)
+            row.find_element(By.CSS_SELECTOR, ".link-file").send_keys(path)
+            note = row.find_element(By.CSS_SELECTOR, ".upload-note")
+            WebDriverWait(self.browser, WAIT).until(lambda b: "error" in note.get_attribute("class"))
+            self.assertIn(reason, note.text)
+            self.assertEqual(row.find_element(By.CSS_SELECTOR, ".link-file").get_attribute("value"), "")
+        self.assertNotIn("413", Programs.read(self.programs.publish_log))
+
+    def test_the_preview_shows_the_catalogues_own_pictures_and_says_when_there_is_none(self):
+        with open(os.path.join(self.programs.state, "pictures", "yuwen.bmp"), "wb") as f:
+            f.write(bmp24((200, 30, 30)))
+        with open(os.path.join(self.work, "nothing-on-air.ini"), "w", encoding="utf-8") as f:
+            f.write("[link]\nname = 语文\npicture = %syuwen.bmp\n[link]\nname = 科学实验与探究\n" % self.programs.picture_url)
+        self.signed_in()
+        wait_for("the catalogue's picture", lambda: self.all("#preview .button:first-child canvas"))
+        self.assertEqual(self.all("#preview .button")[1].find_element(By.CSS_SELECTOR, ".no-picture").text, "无图片")
+        self.assertIn("「科学实验与探究」较长", self.text_of("#preview-hint"))
+
+
+class LayoutAndKeyboardTest(PageCase):
+    def test_publish_is_on_screen_targets_are_44_pixels_and_texts_have_contrast(self):
+        self.signed_in()
+        for i in range(12):
+            self.add_link("第%d课" % i)
+        self.find("#add").click()
+        self.find("#publish").click()  # the nameless link's mistake shows in red
+        for width, height in ((1280, 800), (768, 1024)):
+            self.view_size(width, height)
+            self.browser.execute_script("scrollTo(0, document.body.scrollHeight)")
+            self.assertTrue(self.browser.execute_script(LAYOUT_SCRIPT + "return onScreen('#publish')"), width)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return smallTargets()"), [], width)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return lowContrast()"), [], width)
+
+    def test_the_main_flow_works_with_the_keyboard_alone(self):
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#signin").is_displayed())
+        self.press("anna", Keys.TAB, PASSWORD, Keys.ENTER)
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#editor").is_displayed())
+        tabs = self.tab_to(lambda e: e.get_attribute("id") == "publish")
+        print("publish_page: 发布 is %d Tab presses after signing in" % tabs)
+        self.assertLessEqual(tabs, 3)
+        for name in ("一", "二"):
+            self.tab_to(lambda e: e.get_attribute("id") == "add")
+            self.press(Keys.ENTER, name, Keys.TAB, Keys.TAB, "www.example.com/" + name)
+        self.tab_to(lambda e: e == self.all("#links .up")[1], Keys.SHIFT + Keys.TAB)
+        self.press(Keys.ENTER)
+        self.assertEqual(self.browser.switch_to.active_element, self.all("#links .down")[0])
+        self.assertEqual(self.browser.execute_script("return document.getElementById('moved').textContent"),
+                         "已移到第 1 个")
+        self.tab_to(lambda e: e == self.all(".link-url")[0], Keys.SHIFT + Keys.TAB)
+        self.press(Keys.ENTER)
+        self.assertEqual(self.browser.switch_to.active_element, self.find("#ask-yes"))
+        self.press(Keys.ENTER)
+        self.published_notice()
+        self.assertEqual(self.published_names(), ["二", "一"])
+
+    def tab_to(self, reached, key=Keys.TAB):
+        """Presses `key` until the focused element is reached; returns how often."""
+        for presses in range(60):
+            if reached(self.browser.switch_to.active_element):
+                return presses
+            self.press(key)
+        raise AssertionError("not reached with 60 key presses")
+
+
+# Whether an element is in the view; visible controls smaller than 44 px;
+# texts with less than 4.5:1 contrast against what lies behind them.
+LAYOUT_SCRIPT = """
+const onScreen = (s) => { const r = document.querySelector(s).getBoundingClientRect();
+  return r.top >= 0 && r.bottom <= innerHeight && r.left >= 0 && r.right <= innerWidth; };
+const shown = (e) => e.getClientRects().length && getComputedStyle(e).visibility !== 'hidden';
+const smallTargets = () => [...document.querySelectorAll('button, input:not([type=file]), summary, .file-button')]
+  .filter(shown).filter((e) => { const r = e.getBoundingClientRect(); return r.width < 44 || r.height < 44; })
+  .map((e) => e.outerHTML.slice(0, 80));
+const rgb = (c) => c.match(/[\\d.]+/g).map(Number);
+const luminance = (c) => { const [r, g, b] = rgb(c).slice(0, 3).map((v) => { v /= 255;
+  return v <= 0.03928 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4); }); return 0.2126 * r + 0.7152 * g + 0.0722 * b; };
+const behind = (e) => { for (; e; e = e.parentElement) { const c = getComputedStyle(e).backgroundColor;
+  if (rgb(c)[3] !== 0) return c; } return 'rgb(255, 255, 255)'; };
+const lowContrast = () => [...document.querySelectorAll('#editor *, .top *')].filter(shown)
+  .filter((e) => [...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim()))
+  .filter((e) => { const a = luminance(getComputedStyle(e).color), b = luminance(behind(e));
+    return (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05) < 4.5; }).map((e) => e.outerHTML.slice(0, 80));
+"""
 
 
 def x_display():
@@ -395,8 +589,9 @@ class BrowserShowsPublishTest(PageCase):
             row = self.add_link("新课", "", "http://127.0.0.1/new")
             self.upload(row, png(24, 24, (0x1E, 0x46, 0xC8, 255)))
             self.assertEqual(colour_pixels(display, "#1E46C8"), 0)
-            started = time.monotonic()
             self.find("#publish").click()
+            started = time.monotonic()
+            self.answer()
             try:
                 wait_for("the new button on the toolbar", lambda: colour_pixels(display, "#1E46C8") >= 128, 5)
             except AssertionError:
