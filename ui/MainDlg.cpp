@@ -3,6 +3,7 @@
 #include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "config/BrowserSettings.h"
+#include "ui/ApplicationIcon.h"
 #include "ui/ChannelPump.h"
 #include "ui/ClassroomLinks.h"
 #include "ui/ClassroomModeView.h"
@@ -23,18 +24,6 @@
 #include <functional>
 
 namespace kestrel {
-
-namespace {
-
-QIcon ApplicationIcon()
-{
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/kestrel/kestrel-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
-} // namespace
 
 CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent)
     : CMainDlg(settingsPath, ReadBrowserSettings(settingsPath), receiver, parent)
