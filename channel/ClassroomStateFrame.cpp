@@ -86,41 +86,6 @@ StateFault ReadNameHashes(const unsigned char* payload, ClassroomState& state)
 
 } // namespace
 
-const char* StateFaultText(StateFault fault)
-{
-    switch (fault) {
-    case StateFault::None:
-        return "well-formed";
-    case StateFault::NotAState:
-        return "not a classroom state";
-    case StateFault::WrongMarker:
-        return "wrong marker";
-    case StateFault::WrongLength:
-        return "wrong length";
-    case StateFault::WrongMagic:
-        return "wrong magic";
-    case StateFault::WrongMode:
-        return "unknown mode";
-    case StateFault::WrongLinkCount:
-        return "more than 20 links";
-    case StateFault::WrongFlags:
-        return "unknown flags";
-    case StateFault::ReservedSet:
-        return "reserved bytes set";
-    case StateFault::WrongValidFor:
-        return "valid-for outside 5 to 3600 seconds";
-    case StateFault::WrongCountdown:
-        return "countdown not allowed";
-    case StateFault::DuplicateName:
-        return "a name listed twice";
-    case StateFault::NameBeyondCount:
-        return "a name hash beyond the link count";
-    case StateFault::TextWithoutEnd:
-        return "a text without its NUL";
-    }
-    return "?";
-}
-
 StateFault ReadClassroomStateFrame(const FrameView& frame, ClassroomState& state)
 {
     if (const StateFault fault = CheckHeader(frame); fault != StateFault::None)

@@ -57,8 +57,6 @@ enum class StateFault {
     TextWithoutEnd,   // the pause message or the hosts hold no NUL
 };
 
-const char* StateFaultText(StateFault fault);
-
 // Reads and checks a classroom-state frame, signed or not, without its
 // trailer; the counter and signedByTrustedKey are left to the caller. The
 // texts are copied up to their NUL, the rest of their fields zero.

@@ -99,8 +99,8 @@ void CLinkReceiver::OnStateFrame(FrameView frame)
             return;
         }
         m_heardState.signedByTrustedKey = true;
-        // A pause is kept at once: after a restart no recorded pause frame
-        // passes the kept counter.
+        // While paused each state's counter is kept at once (one small write
+        // a round): after a restart no recorded pause frame passes it.
         SaveCounters(m_heardState.mode != ClassroomMode::Paused);
     } else {
         // A machine that trusts no key takes only the list: nobody unknown

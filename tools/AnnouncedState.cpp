@@ -35,7 +35,7 @@ CAnnouncedState::CAnnouncedState(const AnnounceOptions& options, std::int64_t no
     if (options.pauseMinutes > 0) {
         m_options.afterPause = options.classroomMode;
         m_options.mode = ClassroomMode::Paused;
-        m_options.pauseEndMs = nowMs + options.pauseMinutes * kMillisecondsPerMinute;
+        m_options.pauseUntilSeconds = (nowMs + options.pauseMinutes * kMillisecondsPerMinute) / 1000;
     }
     // A pause started now has a number no earlier run has used.
     m_options.pauseId = static_cast<std::uint32_t>(nowMs / 1000);
@@ -76,14 +76,10 @@ void CAnnouncedState::ReadPublished()
         return;
     }
     std::vector<std::string> skipped;
-    m_published.hosts = AllowedHostsText(published.hosts, skipped);
+    published.hosts = AllowedHostsText(published.hosts, skipped);
     for (const std::string& line : skipped)
         PrintLine(m_publishedPath + ": " + line);
-    m_published.mode = published.mode;
-    m_published.message = published.message;
-    m_published.pauseId = published.pauseId;
-    m_published.pauseEndMs = published.pauseUntilSeconds * 1000;
-    m_published.afterPause = published.afterPause;
+    m_published = published;
     // A pause with no end would otherwise outlive the teacher who started
     // it: a restart of the announcer ends it.
     if (firstRead && published.mode == ClassroomMode::Paused && published.pauseUntilSeconds == 0) {
@@ -96,17 +92,16 @@ void CAnnouncedState::ReadPublished()
 ClassroomMode CAnnouncedState::ModeAt(std::int64_t nowMs) const
 {
     const Settings& settings = InForce();
-    if (settings.mode == ClassroomMode::Paused && settings.pauseEndMs != 0 && nowMs >= settings.pauseEndMs)
+    if (settings.mode == ClassroomMode::Paused && settings.pauseUntilSeconds != 0 && nowMs >= PauseEndMs())
         return settings.afterPause;
     return settings.mode;
 }
 
 std::int64_t CAnnouncedState::UntilPauseEnds(std::int64_t nowMs) const
 {
-    const Settings& settings = InForce();
-    if (ModeAt(nowMs) != ClassroomMode::Paused || settings.pauseEndMs == 0)
+    if (ModeAt(nowMs) != ClassroomMode::Paused || InForce().pauseUntilSeconds == 0)
         return -1;
-    return settings.pauseEndMs - nowMs;
+    return PauseEndMs() - nowMs;
 }
 
 ClassroomState CAnnouncedState::Build(const AnnouncedRecords& catalogue, std::int64_t nowMs) const
@@ -148,8 +143,8 @@ std::string CAnnouncedState::Line(std::int64_t nowMs) const
     std::string line = std::string("classroom state: ") + ClassroomModeWord(mode);
     if (mode == ClassroomMode::Paused) {
         line += " \"" + GbkToUtf8(settings.message) + "\"";
-        if (settings.pauseEndMs != 0)
-            line += " until " + std::to_string(settings.pauseEndMs / 1000) + " (seconds since 1970), then "
+        if (settings.pauseUntilSeconds != 0)
+            line += " until " + std::to_string(settings.pauseUntilSeconds) + " (seconds since 1970), then "
                 + ClassroomModeWord(settings.afterPause);
     }
     if (mode == ClassroomMode::LessonOnly)

@@ -31,18 +31,12 @@ public:
     std::int64_t UntilPauseEnds(std::int64_t nowMs) const;
 
 private:
-    // One source of the state, its hosts checked and its deadline in ms.
-    struct Settings {
-        ClassroomMode mode = ClassroomMode::Open;
-        std::string hosts;
-        std::string message;
-        std::uint32_t pauseId = 0;
-        std::int64_t pauseEndMs = 0;
-        ClassroomMode afterPause = ClassroomMode::Open;
-    };
+    // Each source in the file's form, its hosts already checked.
+    using Settings = PublishedState;
 
     void ReadPublished();
     const Settings& InForce() const { return m_publishedValid ? m_published : m_options; }
+    std::int64_t PauseEndMs() const { return InForce().pauseUntilSeconds * 1000; }
     ClassroomMode ModeAt(std::int64_t nowMs) const;
     std::string Line(std::int64_t nowMs) const;
 

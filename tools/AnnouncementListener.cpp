@@ -1,5 +1,6 @@
 #include "tools/AnnouncementListener.h"
 
+#include "channel/ClassroomStateFrame.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/MulticastGroup.h"
 #include "channel/NetworkCards.h"
@@ -105,10 +106,11 @@ void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sende
     // Only what a browser would read.
     const std::vector<TrustedKey>* trusted = m_checking ? &m_trusted : nullptr;
     LinkRecord record;
+    ClassroomState state;
     if (ReadLinkRecordFrame(frame, record))
         PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, trusted) + "]");
-    else if (frame.Type() == kClassroomStateFrameType)
-        PrintLine(DescribeHeardState(frame, sender) + " [" + DescribeSignature(frame, trusted) + "]");
+    else if (ReadClassroomStateFrame(frame, state) == StateFault::None)
+        PrintLine(DescribeHeardState(state, frame.BoundPort(), sender) + " [" + DescribeSignature(frame, trusted) + "]");
 }
 
 } // namespace kestrel

@@ -1,6 +1,5 @@
 #include "tools/ClassroomStateText.h"
 
-#include "channel/ClassroomStateFrame.h"
 #include "channel/SignedLinkRecordFrame.h"
 
 namespace kestrel {
@@ -50,16 +49,12 @@ std::string AllowedHostsText(std::string_view text, std::vector<std::string>& sk
     return hosts;
 }
 
-std::string DescribeHeardState(const FrameView& frame, std::string_view sender)
+std::string DescribeHeardState(const ClassroomState& state, std::uint16_t boundPort, std::string_view sender)
 {
     std::string line = "from " + std::string(sender) + ": state";
-    ClassroomState state;
-    const StateFault fault = ReadClassroomStateFrame(frame, state);
-    if (fault != StateFault::None)
-        return line + " refused: " + StateFaultText(fault);
     line += " mode=" + std::string(ClassroomModeWord(state.mode)) + " links=" + std::to_string(state.linkCount)
         + (state.hasHome ? " home" : " no-home") + " digest=" + KeyIdText(state.digest)
-        + " bound-port=" + std::to_string(frame.BoundPort()) + " valid-for=" + std::to_string(state.validForSeconds);
+        + " bound-port=" + std::to_string(boundPort) + " valid-for=" + std::to_string(state.validForSeconds);
     if (state.mode == ClassroomMode::Paused)
         line += " pause-id=" + std::to_string(state.pauseId) + " countdown=" + std::to_string(state.pauseCountdownSeconds);
     return line;

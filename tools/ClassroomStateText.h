@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/ClassroomState.h"
-#include "channel/FrameView.h"
+#include <cstdint>
 
 #include <string>
 #include <string_view>
@@ -22,9 +22,8 @@ const char* ClassroomModeWord(ClassroomMode mode);
 // that says so.
 std::string AllowedHostsText(std::string_view text, std::vector<std::string>& skipped);
 
-// One line for a classroom-state frame heard on the channel:
-//   from 10.0.0.5:41234: state mode=paused links=5 digest=0123456789abcdef bound-port=9000
-// or why the frame is not a well-formed state.
-std::string DescribeHeardState(const FrameView& frame, std::string_view sender);
+// One line for a classroom state heard on the channel, bound to boundPort:
+//   from 10.0.0.5:41234: state mode=lesson links=5 home digest=0123456789abcdef bound-port=9000 valid-for=10
+std::string DescribeHeardState(const ClassroomState& state, std::uint16_t boundPort, std::string_view sender);
 
 } // namespace kestrel

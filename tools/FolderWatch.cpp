@@ -32,6 +32,10 @@ CFolderWatch::CFolderWatch(const std::vector<std::string>& files)
     }
     if (!m_folders.empty())
         m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Watched from now on, before the files are first read: a change in
+    // between is not lost.
+    bool found = false;
+    WatchFolders(found);
 }
 
 CFolderWatch::~CFolderWatch()
@@ -40,13 +44,15 @@ CFolderWatch::~CFolderWatch()
         close(m_fd);
 }
 
-bool CFolderWatch::WatchFolders()
+bool CFolderWatch::WatchFolders(bool& found)
 {
     bool missing = false;
     for (Folder& folder : m_folders) {
         if (folder.watch < 0 && m_fd >= 0)
             folder.watch = inotify_add_watch(m_fd, folder.path.c_str(), kFolderEvents | IN_ONLYDIR);
-        missing = missing || folder.watch < 0;
+        found = found || (folder.missing && folder.watch >= 0);
+        folder.missing = folder.watch < 0;
+        missing = missing || folder.missing;
     }
     return missing;
 }
@@ -62,6 +68,8 @@ bool CFolderWatch::ReadEvents()
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            // Events were lost: whatever they were, read the files again.
+            changed = changed || (event->mask & IN_Q_OVERFLOW) != 0;
             for (Folder& folder : m_folders) {
                 if (folder.watch != event->wd)
                     continue;
@@ -69,6 +77,7 @@ bool CFolderWatch::ReadEvents()
                 if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
                     inotify_rm_watch(m_fd, folder.watch);
                     folder.watch = -1;
+                    folder.missing = true;
                     changed = true;
                 } else if (event->len > 0
                            && std::find(folder.names.begin(), folder.names.end(), event->name) != folder.names.end()) {
@@ -83,7 +92,10 @@ CFolderWatch::Wake CFolderWatch::Wait(CStopSignals& stop, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const bool looking = WatchFolders();
+        bool found = false;
+        const bool looking = WatchFolders(found);
+        if (found)
+            return Wake::Changed;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return Wake::TimedOut;

@@ -16,7 +16,7 @@ class CFolderWatch {
 public:
     static constexpr int kLookIntervalMs = 200;
 
-    // Empty paths are left out.
+    // Empty paths are left out. Make it before the files are first read.
     explicit CFolderWatch(const std::vector<std::string>& files);
     ~CFolderWatch();
     CFolderWatch(const CFolderWatch&) = delete;
@@ -32,10 +32,13 @@ private:
         std::string path;
         std::vector<std::string> names;
         int watch = -1;
+        bool missing = false;
     };
 
     // Watches the folders not yet watched; true when one is still missing.
-    bool WatchFolders();
+    // `found`: a folder missing at the last look is there now, and its
+    // files may have come with it.
+    bool WatchFolders(bool& found);
     // Reads the pending events; true when one named a watched file.
     bool ReadEvents();
 

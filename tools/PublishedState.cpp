@@ -11,8 +11,9 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view kSpaces = " \t\r";
-constexpr const char* kKeys[] = {"mode", "hosts", "message", "pause-id", "pause-until", "after-pause"};
-constexpr int kKeyCount = 6;
+// In the order of kKeys.
+enum Key { kMode, kHosts, kMessage, kPauseId, kPauseUntil, kAfterPause, kKeyCount };
+constexpr const char* kKeys[kKeyCount] = {"mode", "hosts", "message", "pause-id", "pause-until", "after-pause"};
 
 std::string_view Trimmed(std::string_view text)
 {
@@ -33,43 +34,46 @@ bool ReadUnsigned(std::string_view value, unsigned long long highest, unsigned l
 }
 
 // The value of key `key`; false with the reason when it does not fit.
-bool ApplyValue(int key, std::string_view value, PublishedState& state, std::string& reason)
+bool ApplyValue(Key key, std::string_view value, PublishedState& state, std::string& reason)
 {
     unsigned long long number = 0;
     switch (key) {
-    case 0:
+    case kMode:
         if (ReadClassroomMode(value, state.mode))
             return true;
         reason = "mode is open, lesson or paused";
         return false;
-    case 1:
+    case kHosts:
         state.hosts = value;
         return true;
-    case 2:
+    case kMessage:
         if (Utf8ToGbk(value, state.message) && state.message.size() < sizeof(ClassroomState::pauseMessage))
             return true;
         reason = "the message must be UTF-8 of at most 127 bytes in GBK";
         return false;
-    case 3:
+    case kPauseId:
         if (ReadUnsigned(value, UINT32_MAX, number)) {
             state.pauseId = static_cast<std::uint32_t>(number);
             return true;
         }
         reason = "pause-id is a number from 0 to 4294967295";
         return false;
-    case 4:
+    case kPauseUntil:
         if (ReadUnsigned(value, INT64_MAX / 1000, number)) {
             state.pauseUntilSeconds = static_cast<std::int64_t>(number);
             return true;
         }
         reason = "pause-until is the seconds since 1970";
         return false;
-    default:
+    case kAfterPause:
         if (ReadClassroomMode(value, state.afterPause) && state.afterPause != ClassroomMode::Paused)
             return true;
         reason = "after-pause is open or lesson";
         return false;
+    case kKeyCount:
+        break;
     }
+    return false;
 }
 
 } // namespace
@@ -88,9 +92,9 @@ bool ParsePublishedState(std::string_view text, PublishedState& state, std::stri
             continue;
         const std::size_t equals = line.find('=');
         const std::string_view name = Trimmed(line.substr(0, equals));
-        int key = 0;
+        Key key = kMode;
         while (key < kKeyCount && name != kKeys[key])
-            ++key;
+            key = static_cast<Key>(key + 1);
         std::string reason;
         if (equals == std::string_view::npos || key == kKeyCount)
             reason = "\"" + std::string(name) + "\" is not a key; they are mode, hosts, message, pause-id, "
