@@ -17,20 +17,6 @@ bool IsAddress(std::string_view host)
     return std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Calls `part` with each piece of `text` between separators; false as soon as one call is.
-template <typename Part>
-bool EachPart(std::string_view text, char separator, Part part)
-{
-    for (;;) {
-        const std::size_t end = text.find(separator);
-        if (!part(text.substr(0, end)))
-            return false;
-        if (end == std::string_view::npos)
-            return true;
-        text.remove_prefix(end + 1);
-    }
-}
-
 } // namespace
 
 void CAllowedHosts::Add(std::string host)
@@ -57,16 +43,16 @@ bool CAllowedHosts::Allows(std::string_view host) const
 std::vector<std::string> ReadExtraHosts(std::string_view text)
 {
     std::vector<std::string> hosts;
-    if (text.empty())
-        return hosts;
-    EachPart(text, ' ', [&hosts](std::string_view entry) {
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(' '), text.size());
+        const std::string_view entry = text.substr(0, end);
         if (IsAllowedHostEntry(entry))
             hosts.emplace_back(entry);
         else
             PrintLine("Extra allowed host skipped, neither a lower-case DNS name nor a dotted IPv4 address: \""
                       + std::string(entry) + "\"");
-        return true;
-    });
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
     return hosts;
 }
 
