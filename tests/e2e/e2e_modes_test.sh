@@ -14,13 +14,9 @@ announcer=$2
 publish=$3
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/scripts/lib/virtual-display.sh"
+. "$top/tests/e2e/lib/e2e-run.sh"
 e2e_name=e2e_modes
-
-for tool in python3 Xvfb openbox import convert curl iconv setsid; do
-  command -v "$tool" >/dev/null || { echo "e2e_modes: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
-done
-unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
-export no_proxy=127.0.0.1
+e2e_prepare python3 Xvfb openbox import convert curl iconv setsid
 
 work=$(mktemp -d)
 requests=$work/requests.log
@@ -31,7 +27,6 @@ mkdir -p "$work/site" "$work/bin" "$work/home" "$work/runtime" "$work/state"
 chmod 700 "$work/runtime"
 : >"$requests"
 : >"$program_log"
-. "$top/tests/e2e/lib/e2e-run.sh"
 
 announcer_pid=
 publish_pid=
