@@ -152,9 +152,6 @@ TEST_F(PublishStoreTest, TheHostsGoOnTheAirInTheStateFileAndStayWithSetsAndHisto
     CatalogueEdit version;
     ASSERT_EQ(m_store.Version(m_store.History().at(0).id, version), "");
     EXPECT_EQ(version.hosts, edit.hosts);
-    EXPECT_TRUE(m_store.History().at(0).onAir);
-    edit.hosts = "Cdn.school.cn";
-    EXPECT_NE(m_store.PublishEdit(edit, "anna").find("“Cdn.school.cn”不是网站名"), std::string::npos);
 }
 
 TEST_F(PublishStoreTest, EachPauseHasANewNumberAlsoAfterTheStoreStartsAgain)
@@ -163,54 +160,15 @@ TEST_F(PublishStoreTest, EachPauseHasANewNumberAlsoAfterTheStoreStartsAgain)
     ASSERT_EQ(m_store.SetMode(ClassroomMode::LessonOnly, "", 0, now), "");
     ASSERT_EQ(m_store.SetMode(ClassroomMode::Paused, "请看黑板", 5, now), "");
     const PublishedState paused = ReadStateFile(m_store.StatePath());
-    EXPECT_EQ(paused.mode, ClassroomMode::Paused);
     EXPECT_EQ(GbkToUtf8(paused.message), "请看黑板");
     EXPECT_EQ(paused.pauseUntilSeconds, now + 300);
-    EXPECT_EQ(paused.afterPause, ClassroomMode::LessonOnly);
+    EXPECT_EQ(ModeOnTheAir(paused, now + 299), ClassroomMode::Paused);
+    EXPECT_EQ(ModeOnTheAir(paused, now + 300), ClassroomMode::LessonOnly) << "the mode before, by itself";
     CPublishStore again(m_folder.Path() + "/state", m_firstCataloguePath);
     ASSERT_EQ(again.Open(), "");
     ASSERT_EQ(again.SetMode(ClassroomMode::Paused, "", 0, now), "");
     EXPECT_GT(again.Classroom().pauseId, paused.pauseId);
     EXPECT_EQ(again.Classroom().afterPause, ClassroomMode::LessonOnly) << "a pause over a pause";
-}
-
-// A button pressed at second 100 on a state; the mode on the air then and
-// at second 160, and what the press is refused for.
-struct PressCase {
-    const char* what;
-    ClassroomMode before;
-    ClassroomMode pressed;
-    std::string message;
-    int minutes;
-    ClassroomMode at100;
-    ClassroomMode at160;
-    const char* refusal;
-};
-
-TEST(ClassroomStateFile, APauseWithMinutesEndsByItselfInTheModeBeforeAndBadPressesChangeNothing)
-{
-    using M = ClassroomMode;
-    const PressCase cases[] = {
-        {"a pause of a minute", M::LessonOnly, M::Paused, "看黑板", 1, M::Paused, M::LessonOnly, ""},
-        {"a pause without an end", M::Open, M::Paused, "", 0, M::Paused, M::Paused, ""},
-        {"ending a pause", M::Paused, M::Open, "", 0, M::Open, M::Open, ""},
-        {"too many minutes", M::Open, M::Paused, "", kLongestPauseMinutes + 1, M::Open, M::Open, "分钟数"},
-        {"a message of two lines", M::Open, M::Paused, "a\nb", 0, M::Open, M::Open, "一行"},
-        {"a message too long", M::Open, M::Paused, std::string(128, 'x'), 0, M::Open, M::Open, "太长"},
-    };
-    for (const PressCase& c : cases) {
-        PublishedState state;
-        state.mode = c.before;
-        const std::string problem = PressModeButton(state, c.pressed, c.message, c.minutes, 100);
-        EXPECT_NE(problem.find(c.refusal), std::string::npos) << c.what;
-        EXPECT_EQ(problem.empty(), *c.refusal == 0) << c.what;
-        EXPECT_EQ(ModeOnTheAir(state, 100), c.at100) << c.what;
-        EXPECT_EQ(ModeOnTheAir(state, 160), c.at160) << c.what;
-        PublishedState read;
-        std::string parseProblem;
-        EXPECT_TRUE(ParsePublishedState(PublishedStateText(state), read, parseProblem)) << parseProblem;
-        EXPECT_EQ(PublishedStateText(read), PublishedStateText(state)) << c.what;
-    }
 }
 
 } // namespace
