@@ -63,9 +63,11 @@ void CClassroomLinks::Start()
 
 void CClassroomLinks::MergeReceivedLinks()
 {
-    ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_navigated));
-    m_receiver.ReportDrops();
+    const CatalogueEffects effects = m_catalogue.Merge(m_receiver.Store(), m_navigated);
+    // Before a new link opens by itself: its host is the lesson's.
     UpdateLessonHosts();
+    ApplyCatalogueEffects(effects);
+    m_receiver.ReportDrops();
     ArmNextPassWhenSettled();
 }
 
