@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace kestrel {
 
@@ -48,5 +49,10 @@ struct ClassroomState {
 // The hash under which a state lists a link name: over the name's bytes up
 // to its NUL, A-Z folded to a-z.
 LinkNameHash HashLinkName(std::string_view name);
+
+// Whether one entry of the extra allowed hosts may stand there: a dotted
+// IPv4 address, or a lower-case DNS name (internationalised names in their
+// ASCII form) whose last label is not all digits.
+bool IsAllowedHostEntry(std::string_view entry);
 
 } // namespace kestrel

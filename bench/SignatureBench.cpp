@@ -49,7 +49,7 @@ void BM_VerifiedFrame(benchmark::State& state)
     static unsigned char frames[kFrames][kSignedLinkRecordFrameSize];
     for (int i = 0; i < kFrames; ++i)
         EncodeSignedLinkRecordFrame(Lesson(), 0, static_cast<std::uint64_t>(i + 1), key, frames[i]);
-    const LinkNameKey name(FieldText(Lesson().name));
+    const LinkNameHash name = HashLinkName(FieldText(Lesson().name));
     std::int64_t now = 0;
     long admitted = 0;
     int next = 0;

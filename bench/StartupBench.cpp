@@ -24,72 +24,32 @@
 //
 //   KESTREL_PROGRAM=PATH bench_startup    measures another build of kestrel
 
+#include "bench/SpawnedPrograms.h"
 #include "channel/LinkRecordFrame.h"
-#include "config/ProfileString.h"
-#include "config/SettingsKeys.h"
-#include "config/SettingsPath.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <string>
-#include <thread>
-#include <vector>
-
-extern char** environ;
 
 namespace kestrel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 using namespace std::chrono_literals;
 
 constexpr auto kFirstRequestTimeout = 60s;
 constexpr auto kSettleAfterRequest = 1s;
-constexpr auto kStopTimeout = 5s;
 constexpr auto kAnnounceInterval = 10ms;
 constexpr int kRounds = 7;
 constexpr double kFirstTickMs = 100;
 const char kHomePath[] = "/home.html";
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    return address;
-}
-
-int BoundPort(int fd)
-{
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
 
 // The home record, sent to the channel port on 127.0.0.1 until destroyed.
 class HomeAnnouncement {
@@ -121,113 +81,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-int FreeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    const int port = BoundPort(fd);
-    ::close(fd);
-    return port;
-}
-
-// The inherited environment, without proxies, with the screen, the engine's
-// switches and a home and runtime folder of the run's own.
-std::vector<std::string> ChildEnvironment(const std::string& folder)
-{
-    const std::map<std::string, std::string> ours = {
-        {"QT_QPA_PLATFORM", "offscreen"},
-        {"QTWEBENGINE_DISABLE_SANDBOX", "1"},
-        {"QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-dev-shm-usage"},
-        {"HOME", folder + "/home"},
-        {"XDG_RUNTIME_DIR", folder + "/runtime"},
-        {"no_proxy", "127.0.0.1"},
-    };
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        const std::string name = text.substr(0, text.find('='));
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (!ours.count(name) && lower.find("proxy") == std::string::npos && name.rfind("XDG_", 0) != 0)
-            environment.push_back(text);
-    }
-    for (const auto& [name, value] : ours)
-        environment.push_back(name + "=" + value);
-    ::mkdir((folder + "/home").c_str(), 0700);
-    ::mkdir((folder + "/runtime").c_str(), 0700);
-    return environment;
-}
-
-// A copy of the program with a settings file beside it, as a pupil machine
-// holds it.
-std::string ProgramCopy(const std::string& folder, int channelPort)
-{
-    const std::string program = folder + "/bin/kestrel";
-    std::filesystem::create_directories(folder + "/bin");
-    const char* other = std::getenv("KESTREL_PROGRAM");
-    std::filesystem::copy_file(other ? other : KESTREL_PROGRAM_PATH, program);
-    const std::string settings = SettingsPathFor(program);
-    WriteProfileString(settings, kSettingsSection, kMainChannelPortKey, std::to_string(channelPort));
-    WriteProfileString(settings, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
-    return program;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// The program in a session and process group of its own, which its engine
-// processes join; output goes nowhere. 0 when it could not start.
-pid_t StartInOwnGroup(std::vector<std::string> arguments, std::vector<std::string> environment)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    const std::vector<char*> argv = Pointers(arguments);
-    const std::vector<char*> envp = Pointers(environment);
-    if (::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0)
-        pid = 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-bool GroupGone(pid_t group)
-{
-    return ::kill(-group, 0) != 0 && errno == ESRCH;
-}
-
-// Ends the program as the session's end would, then whatever of its group
-// is left, and waits until none of it runs.
-void StopGroup(pid_t group)
-{
-    ::kill(-group, SIGTERM);
-    const Clock::time_point deadline = Clock::now() + kStopTimeout;
-    bool reaped = false;
-    while (Clock::now() < deadline) {
-        reaped = reaped || ::waitpid(group, nullptr, WNOHANG) == group;
-        if (reaped && GroupGone(group))
-            return;
-        std::this_thread::sleep_for(20ms);
-    }
-    ::kill(-group, SIGKILL);
-    if (!reaped)
-        ::waitpid(group, nullptr, 0);
-    for (int i = 0; i < 100 && !GroupGone(group); ++i)
-        std::this_thread::sleep_for(20ms);
-}
 
 struct Memory {
     // Proportional: shared pages count by the share of each process.
@@ -321,13 +174,6 @@ std::optional<Sample> Measure(const std::vector<std::string>& arguments, const s
     return sample;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 std::string LoadAverage()
 {
     std::ifstream loadavg("/proc/loadavg");
@@ -346,7 +192,7 @@ void BM_ProcessStartToHomePageRequest(benchmark::State& state)
     test::CTestHttpServer server;
     server.Answer(kHomePath, test::Reply("<html>lesson one</html>"));
     const std::string homeUrl = server.Url(kHomePath);
-    const int channelPort = FreeUdpPort();
+    const int channelPort = FreePort(SOCK_DGRAM);
     const HomeAnnouncement announcement(channelPort, homeUrl);
     const std::vector<std::string> environment = ChildEnvironment(folder.Path());
     const std::vector<std::string> kestrel = {ProgramCopy(folder.Path(), channelPort)};

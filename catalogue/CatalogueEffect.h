@@ -23,6 +23,11 @@ struct CatalogueEffect {
         // The picture test of link `link` ended; when not `usable`, both its
         // pictures were emptied.
         PictureVerdict,
+        // Link `link`, numbered as before, left: the classroom's list no
+        // longer names it. The links after it moved up by one.
+        LinkRemoved,
+        // The links took the order of the classroom's list.
+        LinksReordered,
     };
 
     Kind kind;

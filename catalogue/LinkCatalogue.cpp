@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <string>
 
 namespace kestrel {
@@ -12,8 +13,7 @@ namespace kestrel {
 bool ChangesLinkButtons(const CatalogueEffects& effects)
 {
     return std::any_of(effects.begin(), effects.end(), [](const CatalogueEffect& effect) {
-        return effect.kind == CatalogueEffect::Kind::LinkAdded || effect.kind == CatalogueEffect::Kind::LinkChanged
-            || effect.kind == CatalogueEffect::Kind::PictureVerdict;
+        return effect.kind != CatalogueEffect::Kind::HomeUrlSet && effect.kind != CatalogueEffect::Kind::OpenFirstLink;
     });
 }
 
@@ -29,7 +29,8 @@ CatalogueEffects CLinkCatalogue::Merge(const CReceivedRecords& store, bool navig
         if (!store.GetRecord(i, record))
             continue;
         if (IsHomeRecord(record)) {
-            MergeHomeRecord(record, effects);
+            if (!m_listInForce || m_listHasHome)
+                MergeHomeRecord(record, effects);
             continue;
         }
         const int k = FindLink(record);
@@ -44,8 +45,9 @@ CatalogueEffects CLinkCatalogue::Merge(const CReceivedRecords& store, bool navig
             }
             continue;
         }
-        // With twenty links held a new name gets no place, no button and no picture test.
-        if (m_linkCount == kMaxLinks)
+        // With twenty links held a new name gets no place, no button and no
+        // picture test; a name the list does not give waits without one.
+        if (m_linkCount == kMaxLinks || (m_listInForce && ListPlace(record) < 0))
             continue;
         m_links[m_linkCount] = record;
         m_awaitingTest[m_linkCount] = true;
@@ -56,7 +58,70 @@ CatalogueEffects CLinkCatalogue::Merge(const CReceivedRecords& store, bool navig
             effects.push_back({CatalogueEffect::Kind::OpenFirstLink, 1});
         }
     }
+    if (m_listInForce)
+        TakeListOrder(effects);
     return effects;
+}
+
+CatalogueEffects CLinkCatalogue::FollowList(const ClassroomState& state)
+{
+    m_listed.assign(state.nameHashes.begin(), state.nameHashes.begin() + std::clamp(state.linkCount, 0, kMaxLinks));
+    m_listInForce = true;
+    m_listHasHome = state.hasHome;
+    CatalogueEffects effects;
+    int kept = 0;
+    for (int k = 1; k <= m_linkCount; ++k) {
+        if (ListPlace(m_links[k - 1]) < 0) {
+            effects.push_back({CatalogueEffect::Kind::LinkRemoved, k});
+            continue;
+        }
+        m_links[kept] = m_links[k - 1];
+        m_awaitingTest[kept] = m_awaitingTest[k - 1];
+        ++kept;
+    }
+    std::fill(m_awaitingTest + kept, m_awaitingTest + m_linkCount, false);
+    m_linkCount = kept;
+    return effects;
+}
+
+void CLinkCatalogue::DropList()
+{
+    m_listInForce = false;
+    m_listed.clear();
+}
+
+int CLinkCatalogue::ListPlace(const LinkRecord& record) const
+{
+    const auto found = std::find(m_listed.begin(), m_listed.end(), HashLinkName(FieldText(record.name)));
+    return found == m_listed.end() ? -1 : static_cast<int>(found - m_listed.begin());
+}
+
+void CLinkCatalogue::TakeListOrder(CatalogueEffects& effects)
+{
+    int place[kMaxLinks];
+    int order[kMaxLinks];
+    for (int i = 0; i < m_linkCount; ++i)
+        place[i] = ListPlace(m_links[i]);
+    std::iota(order, order + m_linkCount, 0);
+    std::sort(order, order + m_linkCount, [&place](int a, int b) { return place[a] < place[b]; });
+    if (std::is_sorted(order, order + m_linkCount))
+        return;
+    LinkRecord links[kMaxLinks];
+    bool awaiting[kMaxLinks];
+    int newNumber[kMaxLinks + 1] = {};
+    for (int i = 0; i < m_linkCount; ++i) {
+        links[i] = m_links[order[i]];
+        awaiting[i] = m_awaitingTest[order[i]];
+        newNumber[order[i] + 1] = i + 1;
+    }
+    std::copy(links, links + m_linkCount, m_links);
+    std::copy(awaiting, awaiting + m_linkCount, m_awaitingTest);
+    // The pass's effects name links as they now stand.
+    for (CatalogueEffect& effect : effects) {
+        if (effect.kind == CatalogueEffect::Kind::LinkAdded || effect.kind == CatalogueEffect::Kind::LinkChanged)
+            effect.link = newNumber[effect.link];
+    }
+    effects.push_back({CatalogueEffect::Kind::LinksReordered});
 }
 
 bool CLinkCatalogue::AwaitingPictureTests() const

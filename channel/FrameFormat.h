@@ -13,7 +13,8 @@ namespace kestrel {
 //   4  2  check value, CRC-16 of the bytes from offset 6 to the payload's end
 //   6  1  frame type
 //   7  1  marker
-//   8  6  carried, never examined
+//   8  6  carried: signed frames are bound to their channel's port here,
+//         little-endian in bytes 8 and 9, bytes 10 to 13 zero
 //  14  4  payload length
 // Multi-byte fields are little-endian.
 constexpr unsigned char kFrameSyncByte = 0xFE;
@@ -21,6 +22,7 @@ constexpr std::size_t kFrameSyncSize = 4;
 constexpr std::size_t kFrameCheckOffset = 4;
 constexpr std::size_t kFrameTypeOffset = 6;
 constexpr std::size_t kFrameMarkerOffset = 7;
+constexpr std::size_t kFrameBoundPortOffset = 8;
 constexpr std::size_t kFrameLengthOffset = 14;
 constexpr std::size_t kFrameHeaderSize = 18;
 // The check value covers everything after itself.

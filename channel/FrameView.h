@@ -19,6 +19,8 @@ public:
 
     unsigned char Type() const { return m_bytes[kFrameTypeOffset]; }
     unsigned char Marker() const { return m_bytes[kFrameMarkerOffset]; }
+    // The channel port a signed frame is bound to; 0: none.
+    std::uint16_t BoundPort() const { return ReadLittleEndian16(m_bytes + kFrameBoundPortOffset); }
     std::uint32_t PayloadLength() const { return ReadLittleEndian32(m_bytes + kFrameLengthOffset); }
     unsigned char* Payload() const { return m_bytes + kFrameHeaderSize; }
 

@@ -16,12 +16,14 @@ void WriteLittleEndian(std::uint32_t value, std::size_t size, unsigned char* byt
 
 } // namespace
 
-void SealFrame(unsigned char type, unsigned char marker, std::uint32_t payloadLength, unsigned char* frame)
+void SealFrame(unsigned char type, unsigned char marker, std::uint32_t payloadLength, unsigned char* frame,
+               std::uint16_t boundPort)
 {
     std::memset(frame, kFrameSyncByte, kFrameSyncSize);
     std::memset(frame + kFrameTypeOffset, 0, kFrameCheckedHeaderBytes);
     frame[kFrameTypeOffset] = type;
     frame[kFrameMarkerOffset] = marker;
+    WriteLittleEndian(boundPort, 2, frame + kFrameBoundPortOffset);
     WriteLittleEndian(payloadLength, 4, frame + kFrameLengthOffset);
     const std::uint16_t crc = Crc16(frame + kFrameCheckedOffset, kFrameCheckedHeaderBytes + payloadLength);
     WriteLittleEndian(crc, 2, frame + kFrameCheckOffset);

@@ -2,10 +2,12 @@
 
 #include "base/ConsoleLine.h"
 #include "base/StateFolder.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/HighestCounters.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/TrustedKeys.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -60,6 +62,10 @@ void CLinkReceiver::RequireSignatures(const std::string& trustedKeysPath, const 
 
 void CLinkReceiver::OnFrame(FrameView frame)
 {
+    if (frame.Type() == kClassroomStateFrameType) {
+        OnStateFrame(frame);
+        return;
+    }
     // The record is turned back from its inverted wire form here, once:
     // everything after this reads it plain.
     LinkRecord record;
@@ -68,7 +74,7 @@ void CLinkReceiver::OnFrame(FrameView frame)
     if (m_signaturesRequired) {
         const std::int64_t now = SteadyMilliseconds();
         DropReason reason;
-        if (!m_verifier.Admit(frame, LinkNameKey(FieldText(record.name)), DatagramSource(), now, reason)) {
+        if (!m_verifier.Admit(frame, HashLinkName(FieldText(record.name)), DatagramSource(), now, reason)) {
             m_drops.Count(reason, DatagramSource());
             m_drops.ReportIfDue(now);
             return;
@@ -76,6 +82,60 @@ void CLinkReceiver::OnFrame(FrameView frame)
         SaveCounters(true);
     }
     m_store.AddRecord(record);
+}
+
+void CLinkReceiver::OnStateFrame(FrameView frame)
+{
+    // Read into a scratch member, so that a refused frame leaves the state
+    // waiting for the window as it was.
+    if (ReadClassroomStateFrame(frame, m_heardState) != StateFault::None)
+        return;
+    if (m_signaturesRequired) {
+        const std::int64_t now = SteadyMilliseconds();
+        DropReason reason;
+        if (!m_verifier.AdmitState(frame, DatagramSource(), now, m_heardState.counter, reason)) {
+            m_drops.Count(reason, DatagramSource());
+            m_drops.ReportIfDue(now);
+            return;
+        }
+        m_heardState.signedByTrustedKey = true;
+        // While paused each state's counter is kept at once (one small write
+        // a round): after a restart no recorded pause frame passes it.
+        SaveCounters(m_heardState.mode != ClassroomMode::Paused);
+    } else {
+        // A machine that trusts no key takes only the list: nobody unknown
+        // may limit or pause it, nor have it send reports.
+        m_heardState.mode = ClassroomMode::Open;
+        m_heardState.pauseCountdownSeconds = 0;
+        m_heardState.reportAddress = 0;
+        m_heardState.reportPort = 0;
+        m_heardState.counter = 0;
+        m_heardState.signedByTrustedKey = false;
+    }
+    m_state = m_heardState;
+    m_stateWaiting = true;
+    KeepOnly(m_state);
+}
+
+bool CLinkReceiver::TakeState(ClassroomState& state)
+{
+    if (!m_stateWaiting)
+        return false;
+    state = m_state;
+    m_stateWaiting = false;
+    return true;
+}
+
+void CLinkReceiver::KeepOnly(const ClassroomState& state)
+{
+    static const LinkNameHash homeHash = HashLinkName("home");
+    LinkNameHash kept[kMaxLinks + 1];
+    const int listed = std::clamp(state.linkCount, 0, kMaxLinks);
+    std::copy_n(state.nameHashes.begin(), listed, kept);
+    const int keptCount = listed + (state.hasHome ? 1 : 0);
+    kept[listed] = homeHash;
+    m_store.KeepOnly(kept, keptCount);
+    m_verifier.KeepOnlyNames(kept, keptCount);
 }
 
 void CLinkReceiver::ReportDrops()

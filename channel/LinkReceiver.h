@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ClassroomState.h"
 #include "base/LinkRecord.h"
 #include "channel/AnnouncementVerifier.h"
 #include "channel/ChannelSocket.h"
@@ -16,6 +17,8 @@ namespace kestrel {
 // received-record store, which the catalogue polls. With a trusted-keys
 // file configured, only records signed by one of its keys with a fresh
 // counter are kept; the others are counted and summarised.
+// Classroom-state frames are read here too: the last accepted state waits
+// for the window's TakeState, and its list has already trimmed the store.
 class CLinkReceiver : public CChannelSocket {
 public:
     // Counters are saved this far ahead of the last save at the latest, so a
@@ -38,12 +41,27 @@ public:
     // settings name, for the owner; what Open gives.
     bool Start(const std::string& bindAddress, long port, CSocketOwner* owner, const std::string& multicastGroup = {})
     {
+        m_verifier.SetChannelPort(static_cast<std::uint16_t>(port & 0xFFFF));
         return Open(bindAddress.c_str(), port, owner, multicastGroup.c_str());
     }
 
     // Prints the dropped-frame summary when one is due; the window calls it
     // with every merge pass, so that the last drops are not kept back.
     void ReportDrops();
+
+    // The classroom state accepted since the last call, copied into `state`;
+    // false, `state` untouched, when none was. Every accepted frame counts,
+    // including repeats of the same state, so that the window can restart
+    // its "valid for" wait and countdown. Without keys the state's mode is
+    // always open and its report port 0.
+    bool TakeState(ClassroomState& state);
+
+    // Keeps in the store only the records the state lists (and the home
+    // record when its flag says the catalogue has one); the other slots
+    // free, the rest keep their order. The verifier forgets the dropped
+    // names' counters, keeping per key a floor above which a dropped name
+    // must come back. The receiver calls it for each accepted state itself.
+    void KeepOnly(const ClassroomState& state);
 
     bool AddRecord(const LinkRecord& record) { return m_store.AddRecord(record); }
     int GetCount() const { return m_store.GetCount(); }
@@ -55,6 +73,7 @@ protected:
     void OnFrame(FrameView frame) override;
 
 private:
+    void OnStateFrame(FrameView frame);
     void SaveCounters(bool onlyWhenDue);
 
     CLinkRecordStore m_store;
@@ -64,6 +83,9 @@ private:
     std::string m_countersPath;
     std::uint64_t m_savedHighest[kMaxTrustedKeys] = {};
     bool m_saveFailed = false;
+    ClassroomState m_heardState;
+    ClassroomState m_state;
+    bool m_stateWaiting = false;
 };
 
 } // namespace kestrel

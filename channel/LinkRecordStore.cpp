@@ -1,5 +1,7 @@
 #include "channel/LinkRecordStore.h"
 
+#include <algorithm>
+
 namespace kestrel {
 
 bool CLinkRecordStore::AddRecord(const LinkRecord& record)
@@ -16,10 +18,28 @@ bool CLinkRecordStore::AddRecord(const LinkRecord& record)
         return false;
     if (slot == m_count) {
         m_keys[slot] = key;
+        m_hashes[slot] = HashLinkName(FieldText(record.name));
         ++m_count;
     }
     m_slots[slot] = record;
     return true;
+}
+
+void CLinkRecordStore::KeepOnly(const LinkNameHash* kept, int keptCount)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    int count = 0;
+    for (int slot = 0; slot < m_count; ++slot) {
+        if (std::find(kept, kept + keptCount, m_hashes[slot]) == kept + keptCount)
+            continue;
+        if (slot != count) {
+            m_slots[count] = m_slots[slot];
+            m_keys[count] = m_keys[slot];
+            m_hashes[count] = m_hashes[slot];
+        }
+        ++count;
+    }
+    m_count = count;
 }
 
 int CLinkRecordStore::GetCount() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ClassroomState.h"
 #include "base/LinkRecord.h"
 #include "base/ReceivedRecords.h"
 
@@ -8,8 +9,8 @@
 namespace kestrel {
 
 // The received-record store: the last record heard for each link name, in
-// the order the names first arrived. Thirty slots, never shrinking; the
-// catalogue merge polls it once a second.
+// the order the names first arrived. Thirty slots; only a classroom state's
+// list frees them. The catalogue merge polls it once a second.
 class CLinkRecordStore final : public CReceivedRecords {
 public:
     static constexpr int kCapacity = 30;
@@ -17,6 +18,9 @@ public:
     // Stores the record, replacing the one of the same name. Refused when
     // the name is empty or when thirty other names are held.
     bool AddRecord(const LinkRecord& record);
+    // Frees the slots of every name whose hash is not among `kept`; the
+    // other records keep their order.
+    void KeepOnly(const LinkNameHash* kept, int keptCount);
     int GetCount() const override;
     bool GetRecord(int index, LinkRecord& record) const override;
 
@@ -29,6 +33,8 @@ private:
     // Each slot's name, folded when it was stored: a lookup folds only the
     // new name, once, however many slots it passes.
     LinkNameKey m_keys[kCapacity];
+    // Each slot's name as a classroom state lists it.
+    LinkNameHash m_hashes[kCapacity] = {};
 };
 
 } // namespace kestrel

@@ -11,10 +11,29 @@ namespace kestrel {
 
 namespace {
 
-constexpr char kSignedContext[] = "Kestrel signed link record v1"; // with its NUL: 30 bytes
-constexpr std::size_t kSignedContextSize = sizeof kSignedContext;
-constexpr std::size_t kSignedMessageSize = kSignedContextSize + kFrameCheckedHeaderBytes + kTrailerSignatureOffset;
-static_assert(kSignedMessageSize == 1221, "the signed message is 1221 bytes");
+// The two kinds of signed frame differ in the body before the trailer and
+// in the words in front of the signed message, so that neither kind's
+// signature ever passes for the other's.
+struct SignedKind {
+    const char* context; // with its NUL
+    std::size_t contextSize;
+    std::size_t bodySize;
+};
+constexpr char kLinkRecordContext[] = "Kestrel signed link record v1";
+constexpr char kClassroomStateContext[] = "Kestrel signed classroom state v1";
+constexpr std::size_t kClassroomStateBodySize = 1024;
+constexpr SignedKind kLinkRecordKind{kLinkRecordContext, sizeof kLinkRecordContext, kLinkRecordSize};
+constexpr SignedKind kClassroomStateKind{kClassroomStateContext, sizeof kClassroomStateContext,
+                                         kClassroomStateBodySize};
+constexpr std::size_t kSignedMessageSize
+    = sizeof kLinkRecordContext + kFrameCheckedHeaderBytes + kLinkRecordSize + kTrailerSignatureOffset - kTrailerMagicOffset;
+static_assert(kSignedMessageSize == 1221, "the largest signed message is a link record's 1221 bytes");
+static_assert(sizeof kClassroomStateContext == 34, "the state's words and NUL are 34 bytes");
+
+const SignedKind& KindOf(unsigned char frameType)
+{
+    return frameType == kClassroomStateFrameType ? kClassroomStateKind : kLinkRecordKind;
+}
 
 // libsodium must be set up once before its first use; it is safe to ask
 // again.
@@ -24,13 +43,16 @@ bool SodiumReady()
     return ready;
 }
 
-// The signed message, assembled in the caller's fixed buffer.
-void AssembleSignedMessage(const unsigned char* frame, unsigned char (&message)[kSignedMessageSize])
+// The signed message, assembled in the caller's fixed buffer; returns its
+// size.
+std::size_t AssembleSignedMessage(const SignedKind& kind, const unsigned char* frame,
+                                  unsigned char (&message)[kSignedMessageSize])
 {
-    std::memcpy(message, kSignedContext, kSignedContextSize);
-    std::memcpy(message + kSignedContextSize, frame + kFrameCheckedOffset, kFrameCheckedHeaderBytes);
-    std::memcpy(message + kSignedContextSize + kFrameCheckedHeaderBytes, frame + kFrameHeaderSize,
-                kTrailerSignatureOffset);
+    const std::size_t signedPayload = kind.bodySize + (kTrailerSignatureOffset - kTrailerMagicOffset);
+    std::memcpy(message, kind.context, kind.contextSize);
+    std::memcpy(message + kind.contextSize, frame + kFrameCheckedOffset, kFrameCheckedHeaderBytes);
+    std::memcpy(message + kind.contextSize + kFrameCheckedHeaderBytes, frame + kFrameHeaderSize, signedPayload);
+    return kind.contextSize + kFrameCheckedHeaderBytes + signedPayload;
 }
 
 std::uint64_t ReadLittleEndian64(const unsigned char* bytes)
@@ -104,53 +126,63 @@ bool GenerateSigningKey(SigningKey& key)
 
 TrailerFault ReadSignatureTrailer(const FrameView& frame, SignatureTrailer& trailer)
 {
+    const std::size_t body = KindOf(frame.Type()).bodySize;
     const std::uint32_t length = frame.PayloadLength();
-    if (length == kLinkRecordSize)
+    if (length == body)
         return TrailerFault::NoTrailer;
-    if (length != kSignedLinkRecordPayloadSize)
+    if (length != body + kSignatureTrailerSize)
         return TrailerFault::WrongLength;
-    const unsigned char* payload = frame.Payload();
-    if (std::memcmp(payload + kTrailerMagicOffset, kSignatureMagic, sizeof kSignatureMagic) != 0)
+    const unsigned char* trailerBytes = frame.Payload() + body - kTrailerMagicOffset;
+    if (std::memcmp(trailerBytes + kTrailerMagicOffset, kSignatureMagic, sizeof kSignatureMagic) != 0)
         return TrailerFault::WrongMagic;
-    if (payload[kTrailerAlgorithmOffset] != kEd25519Algorithm)
+    if (trailerBytes[kTrailerAlgorithmOffset] != kEd25519Algorithm)
         return TrailerFault::WrongAlgorithm;
-    if (payload[kTrailerFlagsOffset] != 0 || !AllZero(payload + kTrailerReservedOffset, 4))
+    if (trailerBytes[kTrailerFlagsOffset] != 0 || !AllZero(trailerBytes + kTrailerReservedOffset, 4))
         return TrailerFault::ReservedSet;
-    std::memcpy(trailer.keyId.data(), payload + kTrailerKeyIdOffset, kKeyIdSize);
-    trailer.counter = ReadLittleEndian64(payload + kTrailerCounterOffset);
+    std::memcpy(trailer.keyId.data(), trailerBytes + kTrailerKeyIdOffset, kKeyIdSize);
+    trailer.counter = ReadLittleEndian64(trailerBytes + kTrailerCounterOffset);
     return TrailerFault::None;
 }
 
 bool SignatureVerifies(const FrameView& frame, const PublicKey& publicKey)
 {
-    if (!SodiumReady() || frame.PayloadLength() != kSignedLinkRecordPayloadSize)
+    const SignedKind& kind = KindOf(frame.Type());
+    if (!SodiumReady() || frame.PayloadLength() != kind.bodySize + kSignatureTrailerSize)
         return false;
     unsigned char message[kSignedMessageSize];
-    AssembleSignedMessage(frame.Bytes(), message);
-    return crypto_sign_verify_detached(frame.Payload() + kTrailerSignatureOffset, message, sizeof message,
-                                       publicKey.data())
-        == 0;
+    const std::size_t size = AssembleSignedMessage(kind, frame.Bytes(), message);
+    const unsigned char* signature = frame.Payload() + kind.bodySize - kTrailerMagicOffset + kTrailerSignatureOffset;
+    return crypto_sign_verify_detached(signature, message, size, publicKey.data()) == 0;
+}
+
+void SignFrame(unsigned char type, unsigned char marker, std::uint64_t counter, const SigningKey& key,
+               std::uint16_t boundPort, unsigned char* frame)
+{
+    const std::size_t body = KindOf(type).bodySize;
+    const std::uint32_t payloadLength = static_cast<std::uint32_t>(body + kSignatureTrailerSize);
+    unsigned char* const trailerBytes = frame + kFrameHeaderSize + body - kTrailerMagicOffset;
+    std::memcpy(trailerBytes + kTrailerMagicOffset, kSignatureMagic, sizeof kSignatureMagic);
+    trailerBytes[kTrailerAlgorithmOffset] = kEd25519Algorithm;
+    trailerBytes[kTrailerFlagsOffset] = 0;
+    std::memcpy(trailerBytes + kTrailerKeyIdOffset, key.id.data(), kKeyIdSize);
+    WriteLittleEndian64(counter, trailerBytes + kTrailerCounterOffset);
+    std::memset(trailerBytes + kTrailerReservedOffset, 0, 4);
+    // The header goes in first (it is signed too); sealing again afterwards
+    // computes the CRC over the finished frame.
+    SealFrame(type, marker, payloadLength, frame, boundPort);
+    unsigned char message[kSignedMessageSize];
+    const std::size_t size = AssembleSignedMessage(KindOf(type), frame, message);
+    SodiumReady();
+    crypto_sign_detached(trailerBytes + kTrailerSignatureOffset, nullptr, message, size, key.secretKey.data());
+    SealFrame(type, marker, payloadLength, frame, boundPort);
 }
 
 void EncodeSignedLinkRecordFrame(const LinkRecord& record, unsigned char marker, std::uint64_t counter,
-                                 const SigningKey& key, unsigned char (&frame)[kSignedLinkRecordFrameSize])
+                                 const SigningKey& key, unsigned char (&frame)[kSignedLinkRecordFrameSize],
+                                 std::uint16_t boundPort)
 {
-    unsigned char* const payload = frame + kFrameHeaderSize;
-    CopyInverted(reinterpret_cast<const unsigned char*>(&record), kLinkRecordSize, payload);
-    std::memcpy(payload + kTrailerMagicOffset, kSignatureMagic, sizeof kSignatureMagic);
-    payload[kTrailerAlgorithmOffset] = kEd25519Algorithm;
-    payload[kTrailerFlagsOffset] = 0;
-    std::memcpy(payload + kTrailerKeyIdOffset, key.id.data(), kKeyIdSize);
-    WriteLittleEndian64(counter, payload + kTrailerCounterOffset);
-    std::memset(payload + kTrailerReservedOffset, 0, 4);
-    // The header goes in first (it is signed too); sealing again afterwards
-    // computes the CRC over the finished frame.
-    SealFrame(kLinkRecordFrameType, marker, kSignedLinkRecordPayloadSize, frame);
-    unsigned char message[kSignedMessageSize];
-    AssembleSignedMessage(frame, message);
-    SodiumReady();
-    crypto_sign_detached(payload + kTrailerSignatureOffset, nullptr, message, sizeof message, key.secretKey.data());
-    SealFrame(kLinkRecordFrameType, marker, kSignedLinkRecordPayloadSize, frame);
+    CopyInverted(reinterpret_cast<const unsigned char*>(&record), kLinkRecordSize, frame + kFrameHeaderSize);
+    SignFrame(kLinkRecordFrameType, marker, counter, key, boundPort, frame);
 }
 
 } // namespace kestrel

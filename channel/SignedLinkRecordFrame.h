@@ -22,7 +22,8 @@ namespace kestrel {
 //           1175  4  reserved, 0
 //           1179 64  Ed25519 signature
 // The signature covers "Kestrel signed link record v1" and a NUL, frame bytes
-// 6 to 17, then payload bytes 0 to 1178.
+// 6 to 17, then payload bytes 0 to 1178. A classroom-state frame carries the
+// same trailer after its 1024 bytes, signed with words of its own.
 constexpr std::size_t kSignatureTrailerSize = 90;
 constexpr std::size_t kSignedLinkRecordPayloadSize = kLinkRecordSize + kSignatureTrailerSize;
 constexpr std::size_t kSignedLinkRecordFrameSize = kFrameHeaderSize + kSignedLinkRecordPayloadSize;
@@ -76,15 +77,25 @@ struct SignatureTrailer {
     std::uint64_t counter = 0;
 };
 
-// Reads the trailer of a link-record frame (IsLinkRecordFrame holds).
+// The classroom-state frame's type; its trailer follows 1024 bytes.
+constexpr unsigned char kClassroomStateFrameType = 0xC9;
+
+// Reads the trailer of a link-record frame (IsLinkRecordFrame holds) or of
+// a classroom-state frame.
 TrailerFault ReadSignatureTrailer(const FrameView& frame, SignatureTrailer& trailer);
 
 // Whether the trailer's signature over the frame verifies with publicKey;
 // the frame's trailer must have been read without fault.
 bool SignatureVerifies(const FrameView& frame, const PublicKey& publicKey);
 
-// The signed link-record frame of the record, its CRC computed last.
+// Writes the trailer behind the body already in the frame's payload, the
+// header bound to `boundPort`, and signs; the CRC is computed last.
+void SignFrame(unsigned char type, unsigned char marker, std::uint64_t counter, const SigningKey& key,
+               std::uint16_t boundPort, unsigned char* frame);
+
+// The signed link-record frame of the record, bound to `boundPort`.
 void EncodeSignedLinkRecordFrame(const LinkRecord& record, unsigned char marker, std::uint64_t counter,
-                                 const SigningKey& key, unsigned char (&frame)[kSignedLinkRecordFrameSize]);
+                                 const SigningKey& key, unsigned char (&frame)[kSignedLinkRecordFrameSize],
+                                 std::uint16_t boundPort = 0);
 
 } // namespace kestrel

@@ -5,7 +5,9 @@
 //   make_fuzz_seeds fuzz/corpus
 // which rewrites fuzz/corpus/<target>/<seed> for every seed below.
 #include "base/GbkText.h"
+#include "base/ClassroomState.h"
 #include "base/LinkRecord.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/TrustedKeys.h"
@@ -316,6 +318,34 @@ void WriteTrustedKeysSeeds()
     seed("seventeen-keys", many + line(1, "known already") + "\n");
 }
 
+// A state seed: the length choice (0: 1024 bytes), the marker, the payload.
+void WriteClassroomStateSeeds()
+{
+    const char* target = "classroom_state_fuzz";
+    const auto seed = [target](const char* name, const kestrel::ClassroomState& state) {
+        unsigned char frame[kestrel::kClassroomStateFrameSize];
+        kestrel::EncodeClassroomStateFrame(state, 0, nullptr, 0, frame);
+        Bytes bytes{0, 0};
+        bytes.insert(bytes.end(), frame + kestrel::kFrameHeaderSize, frame + kestrel::kFrameHeaderSize + kestrel::kClassroomStateSize);
+        WriteSeed(target, name, bytes);
+    };
+    kestrel::ClassroomState lesson;
+    lesson.mode = kestrel::ClassroomMode::LessonOnly;
+    lesson.validForSeconds = 10;
+    lesson.hasHome = true;
+    for (const char* name : {"maths", "art"})
+        lesson.nameHashes[lesson.linkCount++] = kestrel::HashLinkName(name);
+    std::strcpy(lesson.extraHosts, "example.com 10.0.0.5");
+    seed("lesson-two-links-and-home", lesson);
+    kestrel::ClassroomState paused;
+    paused.mode = kestrel::ClassroomMode::Paused;
+    paused.validForSeconds = 3600;
+    paused.pauseCountdownSeconds = 86400;
+    paused.pauseId = 7;
+    std::strcpy(paused.pauseMessage, "look at the board");
+    seed("paused-a-day-nothing-listed", paused);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -330,5 +360,6 @@ int main(int argc, char** argv)
     WriteProfileSeeds();
     WriteUrlSeeds();
     WriteTrustedKeysSeeds();
+    WriteClassroomStateSeeds();
     return 0;
 }

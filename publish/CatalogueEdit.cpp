@@ -1,9 +1,12 @@
 #include "publish/CatalogueEdit.h"
 
 #include "base/AsciiCase.h"
+#include "base/ClassroomState.h"
 #include "base/GbkText.h"
 #include "tools/CatalogueParser.h"
 #include "tools/CatalogueProblem.h"
+
+#include <algorithm>
 
 namespace kestrel {
 namespace {
@@ -19,6 +22,26 @@ constexpr const char* kWebAddressRule = "地址要以 http:// 或 https:// 开�
 bool HoldsLineBreak(const std::string& text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// The line that carries the hosts in saved edits.
+constexpr const char* kHostsLine = "# hosts: ";
+
+// The first entry of `hosts` that may not stand there, in a teacher's words.
+std::string HostsProblem(const std::string& hosts)
+{
+    if (hosts.size() >= sizeof(ClassroomState::extraHosts))
+        return "允许的网站太多：最多 " + std::to_string(sizeof(ClassroomState::extraHosts) - 1) + " 个字母";
+    for (std::size_t start = 0; start < hosts.size();) {
+        const std::size_t end = std::min(hosts.find(' ', start), hosts.size());
+        const std::string entry = hosts.substr(start, end - start);
+        if (entry.empty())
+            return "网站之间只用一个空格隔开";
+        if (!IsAllowedHostEntry(entry))
+            return "“" + entry + "”不是网站名或 IP 地址，要写成小写，例如 www.baidu.com 或 192.168.1.10，不带 http:// 和 /";
+        start = end + 1;
+    }
+    return "";
 }
 
 std::string LinkInChinese(std::size_t index)
@@ -117,6 +140,11 @@ std::string CatalogueEditText(const CatalogueEdit& edit)
     return text;
 }
 
+std::string SavedEditText(const CatalogueEdit& edit)
+{
+    return (edit.hosts.empty() ? "" : kHostsLine + edit.hosts + "\n") + CatalogueEditText(edit);
+}
+
 std::string CheckCatalogueEdit(const CatalogueEdit& edit, EditPlace* place)
 {
     EditPlace found;
@@ -129,6 +157,8 @@ std::string CheckCatalogueEdit(const CatalogueEdit& edit, EditPlace* place)
             return at(-1, "home", "首页：" + std::string(kWebAddressRule));
         if (HoldsLineBreak(edit.home))
             return at(-1, "home", "首页：地址不能换行");
+        if (const std::string problem = HostsProblem(edit.hosts); !problem.empty())
+            return at(-1, "hosts", "允许的网站：" + problem);
         for (std::size_t i = 0; i < edit.links.size(); ++i) {
             const CatalogueEdit::Link& link = edit.links[i];
             const int index = static_cast<int>(i);
@@ -168,6 +198,12 @@ bool ReadCatalogueEdit(const std::string& text, CatalogueEdit& edit)
     edit = CatalogueEdit();
     if (!parser.Parse(text, records, problem))
         return false;
+    const std::size_t hosts = text.rfind(kHostsLine, 0) == 0 ? 0 : text.find(std::string("\n") + kHostsLine);
+    if (hosts != std::string::npos) {
+        const std::size_t start = text.find(kHostsLine, hosts);
+        const std::size_t lead = std::char_traits<char>::length(kHostsLine);
+        edit.hosts = text.substr(start + lead, text.find('\n', start) - start - lead);
+    }
     for (int i = 0; i < records.count; ++i) {
         const LinkRecord& record = records.records[i];
         if (IsHomeRecord(record)) {

@@ -62,14 +62,15 @@ nlohmann::json EditJson(const CatalogueEdit& edit)
         links.push_back({{"name", link.name}, {"caption", link.caption}, {"url", link.url},
             {"picture", link.picture}, {"coolPicture", link.coolPicture}});
     }
-    return {{"home", edit.home}, {"links", std::move(links)}};
+    return {{"home", edit.home}, {"links", std::move(links)}, {"hosts", edit.hosts}};
 }
 
 bool ReadEditJson(const nlohmann::json& object, CatalogueEdit& edit, std::string& problem)
 {
     edit = CatalogueEdit();
     const auto links = object.find("links");
-    if (!ReadJsonText(object, "home", edit.home) || (links != object.end() && !links->is_array())) {
+    if (!ReadJsonText(object, "home", edit.home) || !ReadJsonText(object, "hosts", edit.hosts)
+        || (links != object.end() && !links->is_array())) {
         problem = kBadRequest;
         return false;
     }

@@ -28,7 +28,7 @@ bool ReadJsonObject(const std::string& body, int deepest, nlohmann::json& object
 bool ReadJsonText(const nlohmann::json& object, const char* key, std::string& text);
 
 nlohmann::json EditJson(const CatalogueEdit& edit);
-// The edit in a request object ("home" and "links"). False with `problem`
+// The edit in a request object ("home", "links" and "hosts"). False with `problem`
 // in Chinese when its shape is wrong; the catalogue rules are checked
 // afterwards, by CheckCatalogueEdit.
 bool ReadEditJson(const nlohmann::json& object, CatalogueEdit& edit, std::string& problem);

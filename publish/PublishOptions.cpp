@@ -25,6 +25,9 @@ Options:
   --host-name NAME     the name or address browsers use to reach the page
                        (default: the --address); other Host headers are refused
   --state DIR          folder shared with the announcer (default /var/lib/kestrel)
+  --classroom-state FILE  where the mode buttons and the extra hosts go, for
+                       the announcer's --published-state (default
+                       DIR/classroom-state.ini)
   --key-folder DIR     the page's own folder for the HTTPS certificate and key
                        it makes, which the announcer must never serve
                        (default /var/lib/kestrel-publish)
@@ -52,8 +55,8 @@ Options:
 namespace {
 
 const std::vector<LongOption> kOptions = {
-    {"--address", true}, {"--port", true}, {"--host-name", true}, {"--state", true}, {"--key-folder", true},
-    {"--on-air", true}, {"--users", true}, {"--catalogue", true}, {"--picture-url", true}, {"--cert", true},
+    {"--address", true}, {"--port", true}, {"--host-name", true}, {"--state", true}, {"--classroom-state", true},
+    {"--key-folder", true}, {"--on-air", true}, {"--users", true}, {"--catalogue", true}, {"--picture-url", true}, {"--cert", true},
     {"--cert-key", true}, {"--idle-minutes", true}, {"--school-name", true}, {"--add-user", true}, {"--remove-user", true},
     {"--help", false}, {"--version", false},
 };
@@ -99,6 +102,8 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.hostName = value;
     } else if (option == "--state") {
         options.stateFolder = value;
+    } else if (option == "--classroom-state") {
+        options.classroomStatePath = value;
     } else if (option == "--key-folder") {
         options.keyFolder = value;
     } else if (option == "--on-air") {

@@ -20,6 +20,9 @@ struct PublishOptions {
     std::string hostName;
     // Shared with the announcer: the published catalogue and its pictures.
     std::string stateFolder = "/var/lib/kestrel";
+    // The classroom state the announcer's --published-state reads; empty:
+    // classroom-state.ini in the state folder.
+    std::string classroomStatePath;
     // The page's alone, for the certificate and key it makes: the state
     // folder's files are all the announcer's to read and perhaps serve.
     std::string keyFolder = "/var/lib/kestrel-publish";

@@ -1,12 +1,16 @@
 #include "publish/PublishServer.h"
 
 #include "base/ConsoleLine.h"
+#include "base/GbkText.h"
 #include "base/WholeFile.h"
+#include "publish/ClassroomStateFile.h"
 #include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
+#include "tools/ClassroomStateText.h"
 
 #include <charconv>
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <sodium.h>
 
@@ -19,8 +23,8 @@ constexpr std::size_t kLargestPem = 1 << 16;
 constexpr std::size_t kLargestSmallRequest = 4 << 10;
 // Twenty links of the longest texts, every character escaped as \uXXXX.
 constexpr std::size_t kLargestEdit = 128 << 10;
-// A name and a password, side by side: before sign-in nothing nests.
-constexpr int kSignInJsonDepth = 1;
+// A name and a password, or a mode button's press, side by side: nothing nests.
+constexpr int kFlatJsonDepth = 1;
 constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
 // The page's own copies of the pictures, for its preview.
 constexpr const char* kPicturesPath = "/pictures/";
@@ -90,6 +94,26 @@ const PageFile* FindPageFile(const std::string& path)
 bool StartsWith(std::string_view text, std::string_view start)
 {
     return text.substr(0, start.size()) == start;
+}
+
+std::int64_t NowSeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// The pause's minutes: absent is none; -1 for a number out of range, which
+// the mode's rules name; false when it is no whole number.
+bool ReadMinutes(const nlohmann::json& form, int& minutes)
+{
+    const auto member = form.find("minutes");
+    minutes = 0;
+    if (member == form.end())
+        return true;
+    if (!member->is_number_integer())
+        return false;
+    const long long value = member->get<long long>();
+    minutes = value < 0 || value > kLongestPauseMinutes ? -1 : static_cast<int>(value);
+    return true;
 }
 
 } // namespace
@@ -214,6 +238,7 @@ const CPublishServer::PostRoute* CPublishServer::FindPostRoute(const std::string
         {"/api/republish", Need::Teacher, false, kLargestSmallRequest},
         {"/api/delete-set", Need::Teacher, false, kLargestSmallRequest},
         {"/api/version", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/mode", Need::Teacher, false, kLargestSmallRequest},
     };
     for (const PostRoute& route : routes) {
         if (path == route.path)
@@ -303,6 +328,8 @@ void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& reque
         m_sessions.End(SessionCookie(request));
         response.headers.emplace_back("Set-Cookie", std::string(kCookieName) + "=; Path=/; Max-Age=0");
         SendJson(response, 200, State(nullptr));
+    } else if (path == "/api/mode") {
+        SetMode(session, request, response);
     } else if (route.picture) {
         std::string bmp;
         std::string fileName;
@@ -320,7 +347,7 @@ void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
     nlohmann::json form;
     std::string user;
     std::string password;
-    if (!ReadJsonObject(request.Body(), kSignInJsonDepth, form) || !ReadJsonText(form, "user", user)
+    if (!ReadJsonObject(request.Body(), kFlatJsonDepth, form) || !ReadJsonText(form, "user", user)
         || !ReadJsonText(form, "password", password)) {
         SendError(response, 400, kBadRequest);
         return;
@@ -393,6 +420,28 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     SendJson(response, 200, State(&session));
 }
 
+// A mode button: the state file changes at once, the catalogue stays.
+void CPublishServer::SetMode(const CTeacherSessions::Session& session, const HttpRequest& request,
+    HttpResponse& response)
+{
+    nlohmann::json form;
+    std::string word;
+    std::string message;
+    ClassroomMode mode = ClassroomMode::Open;
+    int minutes = 0;
+    if (!ReadJsonObject(request.Body(), kFlatJsonDepth, form) || !ReadJsonText(form, "mode", word)
+        || !ReadClassroomMode(word, mode) || !ReadJsonText(form, "message", message) || !ReadMinutes(form, minutes)) {
+        SendError(response, 400, kBadRequest);
+        return;
+    }
+    if (const std::string problem = m_store.SetMode(mode, message, minutes, NowSeconds()); !problem.empty()) {
+        SendError(response, 400, problem);
+        return;
+    }
+    PrintLine("publish: " + session.user + " set the mode " + word + " from " + request.RemoteAddress());
+    SendJson(response, 200, State(&session));
+}
+
 nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) const
 {
     if (!session)
@@ -405,10 +454,20 @@ nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) c
         history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}, {"set", publish.set},
             {"names", publish.names}, {"onAir", publish.onAir}});
     const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
+    // The mode as the announcer sends it now; a pause's end in seconds from
+    // now, so that the teacher's clock does not matter.
+    const PublishedState classroom = m_store.Classroom();
+    const std::int64_t now = NowSeconds();
+    const ClassroomMode mode = ModeOnTheAir(classroom, now);
+    const bool counting = mode == ClassroomMode::Paused && classroom.pauseUntilSeconds != 0;
+    const nlohmann::json modeJson = {{"mode", ClassroomModeWord(mode)},
+        {"message", mode == ClassroomMode::Paused ? GbkToUtf8(classroom.message) : ""},
+        {"secondsLeft", counting ? classroom.pauseUntilSeconds - now : 0},
+        {"after", ClassroomModeWord(classroom.afterPause)}};
     return {{"csrf", session->csrf}, {"user", session->user}, {"school", m_options.schoolName},
         {"pictureUrl", m_options.pictureUrl},
         {"published", EditJson(onAir.edit)}, {"refusal", onAir.refusal}, {"sets", std::move(sets)},
-        {"history", std::move(history)}};
+        {"history", std::move(history)}, {"classroom", modeJson}};
 }
 
 } // namespace kestrel

@@ -1,7 +1,9 @@
 #include "publish/PublishStore.h"
 
+#include "base/ConsoleLine.h"
 #include "base/StateFolder.h"
 #include "base/WholeFile.h"
+#include "publish/ClassroomStateFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +16,8 @@ namespace kestrel {
 namespace {
 
 constexpr std::size_t kLargestCatalogue = 1 << 20;
+// As the announcer reads it.
+constexpr std::size_t kLargestStateFile = 16 * 1024;
 constexpr std::size_t kHistoryShown = 100;
 constexpr std::size_t kLongestSetName = 64;
 // A history file's first line names the lesson set it came from; the
@@ -106,6 +110,16 @@ std::string CPublishStore::Open()
         if (const int error = MakeFolders(m_folder + sub))
             return "cannot make " + m_folder + sub + ": " + std::strerror(error);
     }
+    const std::string stateFolder = m_statePath.substr(0, m_statePath.rfind('/') + 1);
+    if (const int error = stateFolder.empty() ? 0 : MakeFolders(stateFolder))
+        return "cannot make " + stateFolder + ": " + std::strerror(error);
+    std::string text;
+    std::string problem;
+    ReadWholeFile(m_statePath, kLargestStateFile, text);
+    // A file mended by hand is the announcer's to refuse; the page starts
+    // open and writes it anew at the next change.
+    if (!ParsePublishedState(text, m_classroom, problem))
+        PrintLine(m_statePath + ": " + problem + "; the page starts from the mode open");
     return "";
 }
 
@@ -116,24 +130,45 @@ std::string CPublishStore::ReadInFolder(const std::string& path) const
     return text;
 }
 
-std::string CPublishStore::PublishText(const std::string& text, const std::string& user, const std::string& set)
+std::string CPublishStore::WriteState(const PublishedState& state)
 {
-    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::system_clock::now().time_since_epoch()).count();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // The history first: a publish that is announced is always in it.
-    const std::string named = IsSetName(set) ? kSetLine + set + "\n" : "";
-    if (const int error = ReplaceWholeFile(HistoryPath(std::to_string(now) + "-" + user), named + text))
+    if (const int error = ReplaceWholeFile(m_statePath, PublishedStateText(state)))
         return WriteProblem(error);
-    if (const int error = ReplaceWholeFile(m_cataloguePath, text))
-        return WriteProblem(error);
+    m_classroom = state;
     return "";
 }
 
 std::string CPublishStore::PublishEdit(const CatalogueEdit& edit, const std::string& user, const std::string& set)
 {
-    const std::string problem = CheckCatalogueEdit(edit);
-    return problem.empty() ? PublishText(CatalogueEditText(edit), user, set) : problem;
+    if (const std::string problem = CheckCatalogueEdit(edit); !problem.empty())
+        return problem;
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The history first: a publish that is announced is always in it.
+    const std::string named = IsSetName(set) ? kSetLine + set + "\n" : "";
+    if (const int error = ReplaceWholeFile(HistoryPath(std::to_string(now) + "-" + user), named + SavedEditText(edit)))
+        return WriteProblem(error);
+    if (const int error = ReplaceWholeFile(m_cataloguePath, CatalogueEditText(edit)))
+        return WriteProblem(error);
+    // The state after the catalogue it goes with.
+    PublishedState state = m_classroom;
+    state.hosts = edit.hosts;
+    return WriteState(state);
+}
+
+std::string CPublishStore::SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PublishedState state = m_classroom;
+    const std::string problem = PressModeButton(state, mode, message, minutes, nowSeconds);
+    return problem.empty() ? WriteState(state) : problem;
+}
+
+PublishedState CPublishStore::Classroom() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_classroom;
 }
 
 std::string CPublishStore::Version(const std::string& id, CatalogueEdit& edit) const
@@ -168,7 +203,7 @@ std::string CPublishStore::SaveSet(const std::string& name, const CatalogueEdit&
     if (!problem.empty())
         return problem;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (const int error = ReplaceWholeFile(SetPath(name), CatalogueEditText(edit)))
+    if (const int error = ReplaceWholeFile(SetPath(name), SavedEditText(edit)))
         return WriteProblem(error);
     return "";
 }
@@ -208,21 +243,24 @@ CPublishStore::OnAir CPublishStore::WhatIsOnAir() const
         const std::string status = ReadInFolder(m_onAirFolder + "/on-air.status");
         onAir.source = LineValue(status, "source");
         onAir.refusal = LineValue(status, "refused");
-        if (!onAir.source.empty() && ReadCatalogueEdit(ReadInFolder(m_onAirFolder + "/on-air.ini"), onAir.edit))
+        if (!onAir.source.empty() && ReadCatalogueEdit(ReadInFolder(m_onAirFolder + "/on-air.ini"), onAir.edit)) {
+            onAir.edit.hosts = Classroom().hosts;
             return onAir;
+        }
     }
     onAir.source = m_cataloguePath;
     if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), onAir.edit)) {
         onAir.source = m_firstCataloguePath;
         ReadCatalogueEdit(ReadInFolder(m_firstCataloguePath), onAir.edit);
     }
+    onAir.edit.hosts = Classroom().hosts;
     return onAir;
 }
 
 std::vector<CPublishStore::Publish> CPublishStore::History() const
 {
     std::vector<Publish> history;
-    const std::string onAirText = CatalogueEditText(WhatIsOnAir().edit);
+    const std::string onAirText = SavedEditText(WhatIsOnAir().edit);
     bool anyOnAir = false;
     std::vector<std::string> ids = FileNames(m_folder + "/history", ".ini");
     // Newest first; equal-length millisecond stamps sort as numbers.
@@ -243,7 +281,7 @@ std::vector<CPublishStore::Publish> CPublishStore::History() const
         Publish publish{id, id.substr(dash + 1), std::stoll(id.substr(0, dash)), SetNameOf(text), {}};
         for (const CatalogueEdit::Link& link : edit.links)
             publish.names.push_back(link.name);
-        publish.onAir = !anyOnAir && CatalogueEditText(edit) == onAirText;
+        publish.onAir = !anyOnAir && SavedEditText(edit) == onAirText;
         anyOnAir = anyOnAir || publish.onAir;
         history.push_back(std::move(publish));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publish/CatalogueEdit.h"
+#include "tools/PublishedState.h"
 
 #include <mutex>
 #include <string>
@@ -10,6 +11,9 @@ namespace kestrel {
 
 // The state folder the page shares with the announcer:
 //   catalogue.ini   the published catalogue, which the announcer announces
+//   classroom-state.ini  the mode and the extra hosts (the announcer's
+//                   --published-state), always written after the catalogue
+//                   so that a new state never goes out with an old one
 //   pictures/       the re-encoded button pictures, served by the announcer
 //   history/        every publish, named by its time and teacher
 //   sets/           the teachers' saved lesson sets
@@ -40,16 +44,21 @@ public:
     };
 
     // `firstCataloguePath`: the catalogue announced until the first publish;
-    // `onAirFolder`: the announcer's, empty or missing when it tells nothing.
-    CPublishStore(std::string folder, std::string firstCataloguePath, std::string onAirFolder = "")
+    // `onAirFolder`: the announcer's, empty or missing when it tells nothing;
+    // `statePath`: the classroom state's file, empty for the folder's.
+    CPublishStore(std::string folder, std::string firstCataloguePath, std::string onAirFolder = "",
+        std::string statePath = "")
         : m_folder(std::move(folder)), m_firstCataloguePath(std::move(firstCataloguePath)),
-          m_onAirFolder(std::move(onAirFolder))
+          m_onAirFolder(std::move(onAirFolder)),
+          m_statePath(statePath.empty() ? m_folder + "/classroom-state.ini" : std::move(statePath))
     {
     }
 
-    // Makes the folders. Returns "" or why not.
+    // Makes the folders and reads the classroom state written last.
+    // Returns "" or why not.
     std::string Open();
     const std::string& CataloguePath() const { return m_cataloguePath; }
+    const std::string& StatePath() const { return m_statePath; }
 
     // Checks and publishes the edit, keeping it in the history under `user`
     // with the name of the lesson set it came from, if any.
@@ -66,6 +75,12 @@ public:
     // Keeps the BMP under a name made from its bytes; returns the file name.
     std::string SavePicture(const std::string& bmp, std::string& fileName);
 
+    // A mode button pressed at nowSeconds (PressModeButton); the state file
+    // is written at once. Returns "" or what is wrong, in Chinese.
+    std::string SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds);
+    // The classroom state as written last.
+    PublishedState Classroom() const;
+
     // What is on the air: what the announcer says it announces, else the
     // last publish, else the catalogue before it.
     OnAir WhatIsOnAir() const;
@@ -76,15 +91,18 @@ public:
 
 private:
     std::string ReadInFolder(const std::string& path) const;
-    std::string PublishText(const std::string& text, const std::string& user, const std::string& set);
+    // The state file with the hosts; the caller holds m_mutex.
+    std::string WriteState(const PublishedState& state);
     std::string SetPath(const std::string& name) const;
     std::string HistoryPath(const std::string& id) const { return m_folder + "/history/" + id + ".ini"; }
 
     std::string m_folder;
     std::string m_firstCataloguePath;
     std::string m_onAirFolder;
+    std::string m_statePath;
     std::string m_cataloguePath = m_folder + "/catalogue.ini";
     mutable std::mutex m_mutex;
+    PublishedState m_classroom;
 };
 
 } // namespace kestrel

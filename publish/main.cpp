@@ -88,7 +88,7 @@ int Serve(PublishOptions options)
     CStopSignals stop;
     if (options.pictureUrl.empty())
         options.pictureUrl = DefaultPictureUrl();
-    CPublishStore store(options.stateFolder, options.cataloguePath, options.onAirFolder);
+    CPublishStore store(options.stateFolder, options.cataloguePath, options.onAirFolder, options.classroomStatePath);
     std::string problem = store.Open();
     if (!problem.empty()) {
         PrintLine(problem);
@@ -116,7 +116,7 @@ int Serve(PublishOptions options)
         return kExitFailure;
     }
     PrintLine(std::string("publishing page on ") + (tls ? "https://" : "http://") + options.hostName + ":"
-        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath()
+        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath() + " and " + store.StatePath()
         + (options.onAirFolder.empty() ? "" : "; what is on the air from " + options.onAirFolder));
     while (!stop.WaitForStop(3600)) {
     }

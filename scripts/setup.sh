@@ -56,6 +56,9 @@ packages=(
   debootstrap systemd-container
   # windows without a screen, screenshots (with a window manager), clicks, Chinese text
   xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei openbox
+  # the end-to-end run of the classroom modes signs in to the publishing page
+  # and presses its buttons over HTTP, with a cookie jar
+  curl
 )
 
 missing=()

@@ -1,10 +1,15 @@
 #include "tools/AnnounceOptions.h"
 
+#include "base/GbkText.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/MulticastGroup.h"
+#include "tools/ClassroomStateText.h"
 #include "tools/LongOptions.h"
 #include "tools/WholeNumber.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cmath>
 #include <cstdlib>
 #include <string_view>
 
@@ -31,6 +36,9 @@ Options:
   --once               announce once and exit
   --published FILE     announce FILE instead of CATALOGUE whenever it exists
                        (the catalogue kestrel-publish writes)
+  --published-state FILE  while FILE exists, send the classroom state it
+                       holds instead of --mode, --allow and the pause options
+                       (the state kestrel-publish writes; format below)
   --on-air DIR         write the catalogue on the air to DIR/on-air.ini and
                        its file to DIR/on-air.status, for kestrel-publish
   --from ADDR|IFACE    send from (or listen on) this local address or
@@ -42,8 +50,20 @@ Options:
                        until it appears
   --http-port N        port of that HTTP server (default 8080)
   --http-address ADDR  local address it listens on (default 0.0.0.0, all)
-  --listen             print every link record heard on the port, whether it
-                       is signed and by which key
+  --mode MODE          the classroom state sent before the links of every
+                       round: open (default), lesson (only the lesson's sites
+                       open) or paused (the screens are covered)
+  --allow "HOST ..."   in lesson mode, more hosts allowed beside those of the
+                       links: lower-case DNS names or dotted IPv4 addresses
+  --pause-message TEXT the text on the covered screens (at most 127 bytes in
+                       GBK; empty: the standing text)
+  --pause-minutes N    pause for N minutes (1 to 1440) from the start, then
+                       send --mode
+  --valid-for S        seconds a browser keeps a state without hearing it
+                       again, 5 to 3600 (default 10, at least twice the
+                       interval)
+  --listen             print every link record and classroom state heard on
+                       the port, whether it is signed and by which key
   --group GROUP        with --listen: join this multicast group as well
   --trust FILE         with --listen: check signatures against this
                        trusted-keys file
@@ -65,6 +85,16 @@ Catalogue (UTF-8 text; # or ; starts a comment):
   url = http://server/yuwen.html        page the button opens
   picture = http://server/yuwen.bmp     24x24 BMP, shown under the mouse
   cool-picture = http://server/yuwen-cool.bmp   24x24 BMP, shown otherwise
+
+Published state (UTF-8 text; # or ; starts a comment; every key optional):
+  mode = paused                         open, lesson or paused
+  hosts = example.com 10.0.0.5          more allowed hosts in lesson mode
+  message = 请看黑板                     the text on the covered screens
+  pause-id = 17                         a new number for each new pause
+  pause-until = 1796640000              end of the pause, seconds since 1970
+                                        (UTC); none: until the mode changes
+  after-pause = lesson                  open or lesson, after pause-until
+A pause without pause-until is not taken up again when the announcer starts.
 )";
 
 namespace {
@@ -79,8 +109,53 @@ const std::vector<LongOption> kOptions = {
     {"--to", true}, {"--port", true}, {"--ttl", true}, {"--interval", true}, {"--once", false},
     {"--published", true}, {"--on-air", true}, {"--from", true}, {"--serve", true}, {"--serve-at", true}, {"--http-port", true},
     {"--http-address", true}, {"--listen", false}, {"--group", true}, {"--trust", true}, {"--gen-key", true},
-    {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false},
+    {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false}, {"--mode", true},
+    {"--allow", true}, {"--pause-message", true}, {"--pause-minutes", true}, {"--valid-for", true},
+    {"--published-state", true},
 };
+
+constexpr int kLongestPauseMinutes = 1440;
+constexpr int kDefaultValidFor = 10;
+
+// The options that set the classroom state.
+bool ApplyStateOption(std::string_view option, const std::string& value, AnnounceOptions& options,
+                      std::string& error)
+{
+    long number = 0;
+    if (option == "--mode") {
+        if (!ReadClassroomMode(value, options.classroomMode)) {
+            error = "--mode needs open, lesson or paused, not \"" + value + "\"";
+            return false;
+        }
+    } else if (option == "--allow") {
+        options.allowedHosts = AllowedHostsText(value, options.skippedHosts);
+    } else if (option == "--pause-message") {
+        if (!Utf8ToGbk(value, options.pauseMessage) || options.pauseMessage.size() >= sizeof(ClassroomState::pauseMessage)
+            || options.pauseMessage.find('\0') != std::string::npos) {
+            error = "--pause-message needs UTF-8 text of at most 127 bytes in GBK";
+            return false;
+        }
+    } else if (option == "--pause-minutes") {
+        if (!ReadWholeNumber(value, 1, kLongestPauseMinutes, number)) {
+            error = "--pause-minutes needs minutes from 1 to 1440, not \"" + value + "\"";
+            return false;
+        }
+        options.pauseMinutes = static_cast<int>(number);
+    } else if (option == "--valid-for") {
+        if (!ReadWholeNumber(value, kShortestValidFor, kLongestValidFor, number)) {
+            error = "--valid-for needs seconds from 5 to 3600, not \"" + value + "\"";
+            return false;
+        }
+        options.validForSeconds = static_cast<int>(number);
+    } else if (option == "--published-state") {
+        if (value.empty()) {
+            error = "--published-state needs a file name";
+            return false;
+        }
+        options.publishedStatePath = value;
+    }
+    return true;
+}
 
 // --serve DIR is "/"; --serve-at /PATH/=DIR names its own path. Each path
 // is served once.
@@ -173,6 +248,9 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
             return false;
         }
         options.onAirFolder = value;
+    } else if (option == "--mode" || option == "--allow" || option.substr(0, 8) == "--pause-" || option == "--valid-for"
+               || option == "--published-state") {
+        return ApplyStateOption(option, value, options, error);
     } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published") {
         if (value.empty()) {
             error = std::string(option) + " needs a file name";
@@ -206,6 +284,13 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
         error = "--on-air tells what is announced: it needs a catalogue";
         return false;
     }
+    // A browser forgets a state after valid-for: the next round must come
+    // before that, even when one is lost.
+    const double shortestValidFor = 2 * options.intervalSeconds;
+    if (options.validForSeconds != 0 && options.validForSeconds < shortestValidFor) {
+        error = "--valid-for must be at least twice the interval";
+        return false;
+    }
     if (options.mode == AnnounceOptions::Mode::Listen) {
         if (!options.cataloguePath.empty() || !options.servedFolders.empty() || options.once
             || !options.keyPath.empty() || !options.publishedPath.empty()) {
@@ -232,7 +317,13 @@ bool ParseAnnounceOptions(int argc, char** argv, AnnounceOptions& options, std::
     const auto apply = [&options](std::string_view option, const std::string& value, std::string& problem) {
         return ApplyOption(option, value, options, problem);
     };
-    return ReadLongOptions(argc, argv, kOptions, apply, error) && CheckCombination(options, error);
+    if (!ReadLongOptions(argc, argv, kOptions, apply, error) || !CheckCombination(options, error))
+        return false;
+    if (options.validForSeconds == 0) {
+        const double twice = std::ceil(2 * options.intervalSeconds);
+        options.validForSeconds = static_cast<int>(std::clamp<double>(twice, kDefaultValidFor, kLongestValidFor));
+    }
+    return true;
 }
 
 } // namespace kestrel

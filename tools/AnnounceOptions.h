@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ClassroomState.h"
 #include "tools/ServedFolder.h"
 
 #include <string>
@@ -44,6 +45,21 @@ struct AnnounceOptions {
     std::string keyPath;
     std::string statePath;
     std::string trustPath;
+    // The classroom state sent at the start of every round; the published
+    // state file stands in for these while it exists. --pause-minutes
+    // pauses that long from the start and then goes to classroomMode.
+    ClassroomMode classroomMode = ClassroomMode::Open;
+    // Valid entries only, single spaces between; the others were named in
+    // skippedHosts.
+    std::string allowedHosts;
+    std::vector<std::string> skippedHosts;
+    // GBK, at most 127 bytes.
+    std::string pauseMessage;
+    int pauseMinutes = 0;
+    // 0 until parsed: then what --valid-for said, or 10 and at least twice
+    // the interval.
+    int validForSeconds = 0;
+    std::string publishedStatePath;
 };
 
 extern const char* const kAnnounceUsage;

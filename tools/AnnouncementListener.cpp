@@ -1,9 +1,11 @@
 #include "tools/AnnouncementListener.h"
 
+#include "channel/ClassroomStateFrame.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/MulticastGroup.h"
 #include "channel/NetworkCards.h"
 #include "base/ConsoleLine.h"
+#include "tools/ClassroomStateText.h"
 #include "tools/HeardRecordText.h"
 #include "tools/LocalAddress.h"
 #include "tools/StopSignals.h"
@@ -101,11 +103,14 @@ void CAnnouncementListener::ReadDatagram()
 
 void CAnnouncementListener::PrintFrame(FrameView frame, const std::string& sender)
 {
-    // Only what a browser would keep.
+    // Only what a browser would read.
+    const std::vector<TrustedKey>* trusted = m_checking ? &m_trusted : nullptr;
     LinkRecord record;
+    ClassroomState state;
     if (ReadLinkRecordFrame(frame, record))
-        PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, m_checking ? &m_trusted : nullptr)
-            + "]");
+        PrintLine(DescribeHeardRecord(record, sender) + " [" + DescribeSignature(frame, trusted) + "]");
+    else if (ReadClassroomStateFrame(frame, state) == StateFault::None)
+        PrintLine(DescribeHeardState(state, frame.BoundPort(), sender) + " [" + DescribeSignature(frame, trusted) + "]");
 }
 
 } // namespace kestrel

@@ -12,7 +12,8 @@ namespace kestrel {
 class CStopSignals;
 
 // Listens on the channel port as a browser does and prints every link
-// record it hears, with the address that sent it and its signature.
+// record and classroom state it hears, with the address that sent it and
+// its signature.
 class CAnnouncementListener {
 public:
     static constexpr std::size_t kDatagramReadSize = 8192;

@@ -15,7 +15,8 @@ namespace kestrel {
 //   from 10.0.0.5:41234: name="语文" caption="…" url="…" picture="…" cool-picture="…"
 std::string DescribeHeardRecord(const LinkRecord& record, std::string_view sender);
 
-// What the link-record frame's trailer says, for the end of that line:
+// What the trailer of a link-record or classroom-state frame says, for the
+// end of that line:
 //   "unsigned", "signed by key 1f2e3d4c5b6a7988, counter 1733212800000",
 // and with trusted keys ", verified" or ", NOT verified: unknown key".
 std::string DescribeSignature(const FrameView& frame, const std::vector<TrustedKey>* trusted);

@@ -73,33 +73,57 @@ bool CRecordBroadcaster::SetMulticastRoute(in_addr card, int ttl)
         && (card.s_addr == htonl(INADDR_ANY) || setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_IF, &card, sizeof card) == 0);
 }
 
-bool CRecordBroadcaster::Broadcast(const AnnouncedRecords& records, std::string& error)
+bool CRecordBroadcaster::NextCounter(std::uint64_t& counter, std::string& error)
+{
+    return m_counter->Next(WallClockMilliseconds(), counter, error);
+}
+
+bool CRecordBroadcaster::Broadcast(const ClassroomState& state, const AnnouncedRecords& records, std::string& error)
 {
     bool allSent = true;
+    const std::uint16_t port = ntohs(m_destination.sin_port);
+    std::uint64_t counter = 0;
+    if (m_key != nullptr && !NextCounter(counter, error))
+        return false;
+    const std::size_t stateSize = EncodeClassroomStateFrame(state, port, m_key, counter, m_stateFrame);
+    Send(m_stateFrame, stateSize, allSent, error);
     for (int i = 0; i < records.count; ++i) {
-        const unsigned char* frame = m_frame;
-        std::size_t size = sizeof m_frame;
-        if (m_key == nullptr) {
-            EncodeLinkRecordFrame(records.records[i], kMarker, m_frame);
-        } else {
-            std::uint64_t counter = 0;
-            if (!m_counter->Next(WallClockMilliseconds(), counter, error))
-                return false;
-            EncodeSignedLinkRecordFrame(records.records[i], kMarker, counter, *m_key, m_signedFrame);
-            frame = m_signedFrame;
-            size = sizeof m_signedFrame;
-        }
-        const ssize_t sent = sendto(m_socket, frame, size, 0,
-            reinterpret_cast<const sockaddr*>(&m_destination), sizeof m_destination);
-        if (sent != static_cast<ssize_t>(size) && allSent) {
-            char address[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &m_destination.sin_addr, address, sizeof address);
-            error = std::string("cannot send to ") + address + ":" + std::to_string(ntohs(m_destination.sin_port))
-                + ": " + std::strerror(errno);
-            allSent = false;
-        }
+        if (IsHomeRecord(records.records[i]) && !SendRecord(records.records[i], allSent, error))
+            return false;
+    }
+    for (int i = 0; i < records.count; ++i) {
+        if (!IsHomeRecord(records.records[i]) && !SendRecord(records.records[i], allSent, error))
+            return false;
     }
     return allSent;
+}
+
+bool CRecordBroadcaster::SendRecord(const LinkRecord& record, bool& allSent, std::string& error)
+{
+    if (m_key == nullptr) {
+        EncodeLinkRecordFrame(record, kMarker, m_frame);
+        Send(m_frame, sizeof m_frame, allSent, error);
+        return true;
+    }
+    std::uint64_t counter = 0;
+    if (!NextCounter(counter, error))
+        return false;
+    EncodeSignedLinkRecordFrame(record, kMarker, counter, *m_key, m_signedFrame, ntohs(m_destination.sin_port));
+    Send(m_signedFrame, sizeof m_signedFrame, allSent, error);
+    return true;
+}
+
+void CRecordBroadcaster::Send(const unsigned char* frame, std::size_t size, bool& allSent, std::string& error)
+{
+    const ssize_t sent = sendto(m_socket, frame, size, 0,
+        reinterpret_cast<const sockaddr*>(&m_destination), sizeof m_destination);
+    if (sent != static_cast<ssize_t>(size) && allSent) {
+        char address[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &m_destination.sin_addr, address, sizeof address);
+        error = std::string("cannot send to ") + address + ":" + std::to_string(ntohs(m_destination.sin_port))
+            + ": " + std::strerror(errno);
+        allSent = false;
+    }
 }
 
 } // namespace kestrel

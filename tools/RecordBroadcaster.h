@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ClassroomState.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/SignedLinkRecordFrame.h"
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnouncedRecords.h"
@@ -9,9 +11,11 @@
 
 namespace kestrel {
 
-// Sends link records to the browsers: one link-record frame per datagram,
-// from a UDP socket that may broadcast or send to a multicast group, signed
-// when a key is given.
+// Sends link records to the browsers: one frame per datagram, from a UDP
+// socket that may broadcast or send to a multicast group, signed when a key
+// is given. Each round starts with the classroom state, then the home
+// record, then the links in order, so a browser learns the list before the
+// records it names. Signed frames and states are bound to the port.
 class CRecordBroadcaster {
 public:
     CRecordBroadcaster() = default;
@@ -33,12 +37,17 @@ public:
         m_counter = &counter;
     }
 
-    // Sends every record. False, with `error` naming the first failed send,
-    // when a datagram could not be sent; the others are still tried.
-    bool Broadcast(const AnnouncedRecords& records, std::string& error);
+    // Sends the state and every record. False, with `error` naming the
+    // first failed send, when a datagram could not be sent; the others are
+    // still tried.
+    bool Broadcast(const ClassroomState& state, const AnnouncedRecords& records, std::string& error);
 
 private:
     bool SetMulticastRoute(in_addr card, int ttl);
+    bool NextCounter(std::uint64_t& counter, std::string& error);
+    // Sends one record's frame; false when a counter could not be had.
+    bool SendRecord(const LinkRecord& record, bool& allSent, std::string& error);
+    void Send(const unsigned char* frame, std::size_t size, bool& allSent, std::string& error);
 
     int m_socket = -1;
     sockaddr_in m_destination = {};
@@ -46,6 +55,7 @@ private:
     CAnnounceCounter* m_counter = nullptr;
     unsigned char m_frame[kLinkRecordFrameSize] = {};
     unsigned char m_signedFrame[kSignedLinkRecordFrameSize] = {};
+    unsigned char m_stateFrame[kClassroomStateFrameSize] = {};
 };
 
 } // namespace kestrel

@@ -7,13 +7,18 @@
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
 #include "tools/AnnouncedFiles.h"
+#include "tools/AnnouncedState.h"
 #include "tools/AnnouncementListener.h"
+#include "tools/FolderWatch.h"
 #include "tools/RecordBroadcaster.h"
 #include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -23,8 +28,47 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Announces the catalogue at every interval, following the file's edits,
-// until stopped (or once). Nothing goes out before the file is valid.
+std::int64_t WallClockMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool SameRecords(const AnnouncedRecords& a, const AnnouncedRecords& b)
+{
+    return a.count == b.count && std::memcmp(a.records, b.records, sizeof(LinkRecord) * a.count) == 0;
+}
+
+// Waits for the next round, or less: until a published file changes what is
+// sent or the pause ends. False when stopped.
+bool WaitForRound(const AnnounceOptions& options, CAnnouncedFiles& files, CAnnouncedState& state,
+                  CFolderWatch& watch, CStopSignals& stop, const AnnouncedRecords* lastSent)
+{
+    const std::int64_t roundEnd = WallClockMilliseconds() + static_cast<std::int64_t>(options.intervalSeconds * 1000);
+    for (;;) {
+        const std::int64_t now = WallClockMilliseconds();
+        const std::int64_t pauseEnds = state.UntilPauseEnds(now);
+        const std::int64_t left = std::min(roundEnd - now, pauseEnds >= 0 ? pauseEnds : roundEnd - now);
+        switch (watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0)))) {
+        case CFolderWatch::Wake::Stopped:
+            return false;
+        case CFolderWatch::Wake::TimedOut:
+            return true;
+        case CFolderWatch::Wake::Changed:
+            break;
+        }
+        const AnnouncedRecords* catalogue = files.Poll();
+        const bool stateChanged = state.Poll(WallClockMilliseconds());
+        if (stateChanged || (catalogue == nullptr) != (lastSent == nullptr)
+            || (catalogue && !SameRecords(*catalogue, *lastSent)))
+            return true;
+    }
+}
+
+// Announces the state and the catalogue at every interval, following the
+// files' edits, until stopped (or once). Nothing goes out before the file
+// is valid.
 int Announce(const AnnounceOptions& options, CStopSignals& stop)
 {
     CRecordBroadcaster broadcaster;
@@ -49,22 +93,30 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
         PrintLine("signing with key " + KeyIdText(key.id) + "; counter kept in " + statePath);
     }
     CAnnouncedFiles files(options);
+    CAnnouncedState state(options, WallClockMilliseconds());
+    CFolderWatch watch({options.publishedPath, options.publishedStatePath});
     std::string lastSendError;
     bool sent = false;
-    do {
+    AnnouncedRecords lastSent;
+    for (;;) {
         const AnnouncedRecords* catalogue = files.Poll();
-        if (!catalogue) {
-            if (options.once)
-                return kExitFailure;
-            continue;
+        state.Poll(WallClockMilliseconds());
+        if (!catalogue && options.once)
+            return kExitFailure;
+        if (catalogue) {
+            std::string sendError;
+            sent = broadcaster.Broadcast(state.Build(*catalogue, WallClockMilliseconds()), *catalogue, sendError);
+            // A network that is down would repeat its error at every interval.
+            if (sendError != lastSendError)
+                PrintLine(sendError.empty() ? "sending again" : sendError);
+            lastSendError = sendError;
+            lastSent = *catalogue;
         }
-        std::string sendError;
-        sent = broadcaster.Broadcast(*catalogue, sendError);
-        // A network that is down would repeat its error at every interval.
-        if (sendError != lastSendError)
-            PrintLine(sendError.empty() ? "sending again" : sendError);
-        lastSendError = sendError;
-    } while (!options.once && !stop.WaitForStop(options.intervalSeconds));
+        if (options.once)
+            break;
+        if (!WaitForRound(options, files, state, watch, stop, catalogue ? &lastSent : nullptr))
+            break;
+    }
     return sent || !options.once ? 0 : kExitFailure;
 }
 

@@ -7,7 +7,7 @@
 
 namespace kestrel {
 
-CBrowserNotice::CBrowserNotice(QWidget* browser)
+CBrowserNotice::CBrowserNotice(QWidget* browser, double titleScale)
     : QFrame(browser)
     , m_title(new QLabel(this))
     , m_text(new QLabel(this))
@@ -20,7 +20,7 @@ CBrowserNotice::CBrowserNotice(QWidget* browser)
     calm.setColor(QPalette::WindowText, QColor(0x33, 0x3A, 0x44));
     setPalette(calm);
     QFont titleFont = m_title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * titleScale);
     m_title->setFont(titleFont);
     for (QLabel* label : {m_title, m_text}) {
         label->setAlignment(Qt::AlignCenter);

@@ -14,7 +14,8 @@ class CBrowserNotice : public QFrame {
     Q_OBJECT
 
 public:
-    explicit CBrowserNotice(QWidget* browser);
+    // `titleScale`: the title's size against the text's.
+    explicit CBrowserNotice(QWidget* browser, double titleScale = 1.6);
 
     // Shows the notice; `button` empty shows none.
     void Show(const QString& title, const QString& text, const QString& button = QString());

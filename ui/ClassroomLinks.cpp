@@ -1,9 +1,16 @@
 #include "ui/ClassroomLinks.h"
 
+#include "base/ConsoleLine.h"
 #include "base/GbkText.h"
+#include "catalogue/HomeUrl.h"
 #include "channel/LinkReceiver.h"
+#include "ui/LessonGate.h"
 
 #include <QMetaObject>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
 
 #include <set>
 
@@ -13,10 +20,24 @@ namespace {
 
 constexpr int kFirstTick = 100;
 constexpr int kTick = 1000;
+constexpr std::size_t kRememberedPauses = 64;
 
 QString RecordText(std::string_view gbk)
 {
     return QString::fromStdString(GbkToUtf8(gbk));
+}
+
+const char* ModeName(ClassroomMode mode)
+{
+    switch (mode) {
+    case ClassroomMode::LessonOnly:
+        return "lesson only";
+    case ClassroomMode::Paused:
+        return "paused";
+    case ClassroomMode::Open:
+        break;
+    }
+    return "open";
 }
 
 } // namespace
@@ -28,6 +49,10 @@ CClassroomLinks::CClassroomLinks(CLinkReceiver& receiver, QObject* parent)
 {
     m_mergeTimer.setSingleShot(true);
     connect(&m_mergeTimer, &QTimer::timeout, this, &CClassroomLinks::MergeDue);
+    m_stateExpiry.setSingleShot(true);
+    connect(&m_stateExpiry, &QTimer::timeout, this, &CClassroomLinks::OnStateExpired);
+    m_pauseEnd.setSingleShot(true);
+    connect(&m_pauseEnd, &QTimer::timeout, this, [this] { SetMode(m_modeBeforePause); });
 }
 
 void CClassroomLinks::Start()
@@ -38,9 +63,101 @@ void CClassroomLinks::Start()
 
 void CClassroomLinks::MergeReceivedLinks()
 {
-    ApplyCatalogueEffects(m_catalogue.Merge(m_receiver.Store(), m_navigated));
+    const CatalogueEffects effects = m_catalogue.Merge(m_receiver.Store(), m_navigated);
+    // Before a new link opens by itself: its host is the lesson's.
+    UpdateLessonHosts();
+    ApplyCatalogueEffects(effects);
     m_receiver.ReportDrops();
     ArmNextPassWhenSettled();
+}
+
+void CClassroomLinks::ApplyState(const ClassroomState& state)
+{
+    ApplyCatalogueEffects(m_catalogue.FollowList(state));
+    m_stateExpiry.start(std::chrono::seconds(std::max<std::uint32_t>(state.validForSeconds, 1)));
+    const std::string_view extraHosts = FieldText(state.extraHosts);
+    // States repeat every round: a skipped host is reported once.
+    if (extraHosts != m_extraHostsText) {
+        m_extraHostsText.assign(extraHosts);
+        m_extraHosts = ReadExtraHosts(extraHosts);
+    }
+    const bool pauses = TakePause(state);
+    SetMode(pauses || state.mode != ClassroomMode::Paused ? state.mode : m_mode);
+    if (pauses)
+        emit PauseCountdownSet(static_cast<int>(state.pauseCountdownSeconds));
+    UpdateLessonHosts();
+}
+
+bool CClassroomLinks::TakePause(const ClassroomState& state)
+{
+    // A pause that ended here never covers the screen again.
+    if (state.mode != ClassroomMode::Paused || m_endedPauses.count(state.pauseId) != 0)
+        return false;
+    if (m_mode == ClassroomMode::Paused && m_pauseId != state.pauseId)
+        EndPause();
+    m_pauseId = state.pauseId;
+    m_pauseMessage = RecordText(FieldText(state.pauseMessage));
+    if (state.pauseCountdownSeconds > 0)
+        m_pauseEnd.start(std::chrono::seconds(state.pauseCountdownSeconds));
+    else
+        m_pauseEnd.stop();
+    return true;
+}
+
+void CClassroomLinks::TakeAcceptedState()
+{
+    ClassroomState state;
+    if (m_receiver.TakeState(state))
+        ApplyState(state);
+}
+
+void CClassroomLinks::SetMode(ClassroomMode mode)
+{
+    if (mode == m_mode)
+        return;
+    if (m_mode == ClassroomMode::Paused)
+        EndPause();
+    if (mode == ClassroomMode::Paused)
+        m_modeBeforePause = m_mode;
+    m_mode = mode;
+    PrintLine(std::string("Classroom mode: ") + ModeName(mode));
+    emit ModeChanged(mode);
+}
+
+void CClassroomLinks::EndPause()
+{
+    m_pauseEnd.stop();
+    m_endedPauses.insert(m_pauseId);
+    // Pause numbers only grow: the oldest are never heard again.
+    if (m_endedPauses.size() > kRememberedPauses)
+        m_endedPauses.erase(m_endedPauses.begin());
+}
+
+void CClassroomLinks::OnStateExpired()
+{
+    PrintLine("No classroom state within its valid-for time: the mode is open, the list lapsed");
+    m_catalogue.DropList();
+    m_extraHostsText.clear();
+    m_extraHosts.clear();
+    SetMode(ClassroomMode::Open);
+    UpdateLessonHosts();
+}
+
+void CClassroomLinks::UpdateLessonHosts()
+{
+    CAllowedHosts hosts;
+    const auto addHostOf = [&hosts](std::string_view url) {
+        hosts.Add(HostOf(QUrl(RecordText(url))));
+    };
+    addHostOf(HomeUrl());
+    for (int k = 1; k <= m_catalogue.LinkCount(); ++k)
+        addHostOf(FieldText(m_catalogue.Link(k).url));
+    for (const std::string& host : m_extraHosts)
+        hosts.Add(host);
+    if (hosts == m_lessonHosts)
+        return;
+    m_lessonHosts = hosts;
+    emit LessonHostsChanged();
 }
 
 QString CClassroomLinks::LinkUrl(int k) const
@@ -66,6 +183,8 @@ void CClassroomLinks::ApplyCatalogueEffects(const CatalogueEffects& effects)
             break;
         case CatalogueEffect::Kind::LinkChanged:
         case CatalogueEffect::Kind::PictureVerdict:
+        case CatalogueEffect::Kind::LinkRemoved:
+        case CatalogueEffect::Kind::LinksReordered:
             break;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ClassroomState.h"
+#include "catalogue/AllowedHosts.h"
 #include "catalogue/LinkCatalogue.h"
 #include "ui/LinkPictures.h"
 
@@ -9,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <set>
 #include <string>
 
 namespace kestrel {
@@ -24,7 +27,8 @@ struct LinkButtonFace {
 
 // The classroom's links behind the window: once a second it merges what the
 // receiver heard into the catalogue, tests each new link's picture and keeps
-// every link's pictures. It never calls the window: it says what to show
+// every link's pictures. It also follows the classroom's state: its list,
+// its mode and the hosts a lesson allows, until the state expires. It never calls the window: it says what to show
 // through its signals, each carrying what is shown; the window only calls
 // down into it (a pass, the user's navigation, a link's address).
 class CClassroomLinks : public QObject {
@@ -49,6 +53,19 @@ public:
     QString LinkUrl(int k) const;
     const CLinkCatalogue& Catalogue() const { return m_catalogue; }
 
+    // An accepted classroom state: its mode and its list's removals apply
+    // at once, its order and new links at the next pass. Without another
+    // state for its "valid for" seconds, the mode returns to open and the
+    // list lapses. A pause's countdown reaching zero ends it, back to the
+    // mode before it; a pause that ended never covers the screen again.
+    void ApplyState(const ClassroomState& state);
+    // Applies the state the receiver accepted since the last call, if any.
+    void TakeAcceptedState();
+    ClassroomMode Mode() const { return m_mode; }
+    // The hosts of the home page, the links and the state's extra hosts.
+    const CAllowedHosts& LessonHosts() const { return m_lessonHosts; }
+    QString PauseMessage() const { return m_pauseMessage; }
+
 signals:
     // The merge timer ran out: the window's timer 2 runs the next pass.
     void MergeDue();
@@ -61,6 +78,10 @@ signals:
     void ButtonsChanged(const QList<LinkButtonFace>& buttons);
     // Every link's icon, in link order, once another picture arrived.
     void PicturesReady(const QList<QIcon>& icons);
+    void ModeChanged(ClassroomMode mode);
+    void LessonHostsChanged();
+    // A state while paused set the countdown, in seconds; 0 for none.
+    void PauseCountdownSet(int seconds);
 
 private:
     void ApplyCatalogueEffects(const CatalogueEffects& effects);
@@ -74,6 +95,12 @@ private:
     // The one place the merge timer is armed: when a pass is over, that is
     // once no picture test waits.
     void ArmNextPassWhenSettled();
+    void SetMode(ClassroomMode mode);
+    // Takes the state's pause, unless it is none or has ended here.
+    bool TakePause(const ClassroomState& state);
+    void EndPause();
+    void OnStateExpired();
+    void UpdateLessonHosts();
 
     CLinkReceiver& m_receiver;
     CLinkCatalogue m_catalogue;
@@ -81,6 +108,19 @@ private:
     QTimer m_mergeTimer;
     bool m_started = false;
     bool m_navigated = false;
+
+    ClassroomMode m_mode = ClassroomMode::Open;
+    // The mode a pause returns to when its countdown ends.
+    ClassroomMode m_modeBeforePause = ClassroomMode::Open;
+    QTimer m_stateExpiry;
+    QTimer m_pauseEnd;
+    std::uint32_t m_pauseId = 0;
+    // Pauses that ended on this screen never cover it again.
+    std::set<std::uint32_t> m_endedPauses;
+    QString m_pauseMessage;
+    std::string m_extraHostsText;
+    std::vector<std::string> m_extraHosts;
+    CAllowedHosts m_lessonHosts;
 };
 
 } // namespace kestrel

@@ -3,8 +3,10 @@
 #include "base/GbkText.h"
 #include "catalogue/HomeUrl.h"
 #include "config/BrowserSettings.h"
+#include "ui/ApplicationIcon.h"
 #include "ui/ChannelPump.h"
 #include "ui/ClassroomLinks.h"
+#include "ui/ClassroomModeView.h"
 #include "ui/FindBar.h"
 #include "ui/PagePrinter.h"
 #include "ui/SchemeGate.h"
@@ -22,18 +24,6 @@
 #include <functional>
 
 namespace kestrel {
-
-namespace {
-
-QIcon ApplicationIcon()
-{
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/kestrel/kestrel-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
-} // namespace
 
 CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWidget* parent)
     : CMainDlg(settingsPath, ReadBrowserSettings(settingsPath), receiver, parent)
@@ -89,6 +79,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     if (port != 0)
         new CWaitingNotice(m_browser, port, this);
     ConnectClassroomLinks();
+    m_modeView = new CClassroomModeView(*this, *m_browser, *m_wndStatusBar, *m_links);
     m_wndStatusBar->StartClock();
 }
 
@@ -190,6 +181,7 @@ void CMainDlg::OpenLink(const QString& url)
 void CMainDlg::OnSocketMessage()
 {
     m_pump->ReadDatagram();
+    m_links->TakeAcceptedState();
 }
 
 void CMainDlg::ComeForward()
@@ -226,6 +218,8 @@ void CMainDlg::OnRefresh()
 
 void CMainDlg::OnCancel()
 {
+    if (m_modeView && m_modeView->Paused())
+        return;
     // An empty browser holds no work: it ends at once, as it always did.
     if (m_bEnding || m_browser->url().isEmpty()) {
         EndNow();
@@ -338,13 +332,8 @@ void CMainDlg::OnNewWindow2(const QUrl& url)
 void CMainDlg::closeEvent(QCloseEvent* event)
 {
     if (!m_bEnding)
-        OnClose();
+        OnCancel();
     event->setAccepted(m_bEnding);
-}
-
-void CMainDlg::OnClose()
-{
-    OnCancel();
 }
 
 void CMainDlg::OnMergeTimer()

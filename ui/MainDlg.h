@@ -7,6 +7,7 @@ namespace kestrel {
 struct BrowserSettings;
 class CChannelPump;
 class CClassroomLinks;
+class CClassroomModeView;
 class CFindBar;
 class CLinkReceiver;
 class CPagePrinter;
@@ -18,9 +19,10 @@ class CWebBrowser;
 // the three-pane status bar at the bottom. It keeps the clock, shows the
 // classroom's links as their keeper reports them, hands the channel's
 // datagrams to its pump and ends the program on Escape or any close
-// request, once the page agrees. Until the first page starts it says what
-// it waits for; the keys of every browser zoom, reload, go back and
-// forward, find and print.
+// request, once the page agrees; while the classroom is paused, it does
+// not end that way. Until the first page starts it says what it waits
+// for; the keys of every browser zoom, reload, go back and forward, find
+// and print. The classroom's mode acts on it through its mode view.
 class CMainDlg : public QMainWindow {
     Q_OBJECT
 
@@ -58,7 +60,8 @@ public slots:
     // close, and every close request come here.
     // A page with unsaved work is asked first and may keep the window open.
     void OnCancel();
-    // Ends the window without asking the page (a session logout, SIGTERM).
+    // Ends the window without asking the page (a session logout, SIGTERM),
+    // paused or not.
     void EndWithoutAsking();
     // Escape: leaves an element's fullscreen, else closes the find bar,
     // else takes the Cancel path; an open dialog closes on its own Escape.
@@ -69,7 +72,7 @@ public slots:
     // A link button: opens link k of command ID_LINK_FIRST - 1 + k.
     void OnLinkCommand(int command);
     void OpenLink(const QString& url);
-    // A datagram waits on the channel.
+    // A datagram waits on the channel; a state it carries applies at once.
     void OnSocketMessage();
 
     // Browser events.
@@ -88,7 +91,6 @@ protected:
 private:
     CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
              QWidget* parent);
-    void OnClose();
     void EndNow();
     void CreateBars();
     void CreateShortcuts();
@@ -108,6 +110,7 @@ private:
     CChannelPump* const m_pump;
     CClassroomLinks* const m_links;
     CPagePrinter* const m_printer;
+    CClassroomModeView* m_modeView = nullptr; // none in the bare window
     // "新窗口=本窗口": new windows open in the window's own browser.
     bool m_bNewWindowsInside = false;
     bool m_bEnding = false;

@@ -21,6 +21,7 @@ bool IsPane(int pane)
 
 CStatusBar::CStatusBar(QWidget* parent)
     : QStatusBar(parent)
+    , m_mode(new QLabel(this))
 {
     setObjectName(QStringLiteral("statusBar"));
     for (int pane = 0; pane < kPaneCount; ++pane) {
@@ -35,6 +36,22 @@ CStatusBar::CStatusBar(QWidget* parent)
         m_panes[pane]->setFixedWidth(FixedPaneWidth());
         addPermanentWidget(m_panes[pane]);
     }
+    m_mode->setObjectName(QStringLiteral("classroomMode"));
+    m_mode->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_mode->setContentsMargins(kTextMargin, 0, kTextMargin, 0);
+    insertPermanentWidget(1, m_mode);
+    m_mode->hide();
+}
+
+void CStatusBar::ShowMode(const QString& name)
+{
+    m_mode->setText(name);
+    m_mode->setVisible(!name.isEmpty());
+}
+
+QString CStatusBar::ModeShown() const
+{
+    return m_mode->isHidden() ? QString() : m_mode->text();
 }
 
 void CStatusBar::SetPaneText(int pane, const QString& text)

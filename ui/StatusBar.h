@@ -25,6 +25,10 @@ public:
     // Pane 1: "done/total".
     void SetProgress(qint64 done, qint64 total);
     int PaneWidth(int pane) const;
+    // The classroom's mode in a widget of its own beside pane 1; hidden
+    // while `name` is empty.
+    void ShowMode(const QString& name);
+    QString ModeShown() const;
     // Writes the local time into pane 2 a tenth of a second from now, then
     // a second after each writing.
     void StartClock();
@@ -34,6 +38,7 @@ private:
     void OnClockTimer();
 
     QLabel* m_panes[kPaneCount] = {};
+    QLabel* m_mode;
     QTimer m_clockTimer;
 };
 

@@ -84,6 +84,9 @@ void CToolBar::ShowLinkButtons(int firstCommand, const QList<LinkButtonFace>& fa
         button->setToolTip(Qt::convertFromPlainText(faces[i].caption));
         button->setIcon(faces[i].icon);
     }
+    // The buttons of links that left go; the rest moved up.
+    for (int command = firstCommand + int(faces.size()); QAction* button = Button(command); ++command)
+        delete button;
 }
 
 void CToolBar::ShowLinkIcons(int firstCommand, const QList<QIcon>& icons)

@@ -3,7 +3,9 @@
 #include "base/ConsoleLine.h"
 #include "net/CertificateTrust.h"
 #include "ui/BrowserNotice.h"
+#include "ui/BurstSummary.h"
 #include "ui/DownloadSaver.h"
+#include "ui/LessonGate.h"
 #include "ui/LocalFileGuard.h"
 #include "ui/LoginDialog.h"
 #include "ui/WebPage.h"
@@ -29,9 +31,6 @@ namespace kestrel {
 
 namespace {
 
-// The summary line waits for a burst to end, but never longer than this.
-constexpr int kRefusalSummaryMs = 1000;
-constexpr qint64 kLongestSummaryWaitMs = 10000;
 constexpr double kSmallestZoom = 0.25;
 constexpr double kLargestZoom = 5.0;
 // Pages and the engine's own texts in Chinese first.
@@ -94,9 +93,11 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
     // A profile without a storage name keeps everything in memory.
     , m_profile(new QWebEngineProfile(this))
     , m_guard(new CLocalFileGuard(m_gate, this))
-    , m_page(new CWebPage(m_profile, m_gate, this))
+    , m_lessonGate(new CLessonGate(m_gate, this))
+    , m_page(new CWebPage(m_profile, m_gate, *m_lessonGate, this))
     , m_downloads(new CDownloadSaver(m_profile, downloadsOn, this))
     , m_notice(new CBrowserNotice(this))
+    , m_refusedWindows(new CBurstSummary([this] { PrintRefusedWindows(); }, this))
     , m_certificateBundle(QString::fromLatin1(kSystemCertificateBundle))
 {
     setObjectName(QStringLiteral("browser"));
@@ -134,6 +135,10 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
     connect(m_downloads, &CDownloadSaver::Progress, this, &CWebBrowser::DownloadProgress);
     connect(m_downloads, &CDownloadSaver::Outcome, this, &CWebBrowser::StatusLine);
     connect(m_page, &QWebEnginePage::fullScreenRequested, this, [this](QWebEngineFullScreenRequest request) {
+        if (m_bFullScreenRefused && request.toggleOn()) {
+            request.reject();
+            return;
+        }
         request.accept();
         m_bFullScreen = request.toggleOn();
         emit FullScreenChanged(m_bFullScreen);
@@ -152,9 +157,11 @@ CWebBrowser::CWebBrowser(const QString& localFolder, bool downloadsOn, QWidget* 
     ReportCommandState(QWebEnginePage::Forward, CSC_NAVIGATEFORWARD);
     ReportCommandState(QWebEnginePage::Stop, CSC_UPDATECOMMANDS);
 
+    // Same-document changes and pages from the back-forward cache ask no
+    // navigation question: the address they leave is checked instead.
+    connect(this, &QWebEngineView::urlChanged, this, &CWebBrowser::CheckShownPage);
+    connect(m_lessonGate, &CLessonGate::RuleChanged, this, &CWebBrowser::CheckShownPage);
     m_clock.start();
-    m_refusalSummary.setSingleShot(true);
-    connect(&m_refusalSummary, &QTimer::timeout, this, &CWebBrowser::PrintRefusedWindows);
 
     m_closeAnswer.setSingleShot(true);
     connect(&m_closeAnswer, &QTimer::timeout, this, &CWebBrowser::OnPageClosing);
@@ -233,6 +240,17 @@ bool CWebBrowser::LeaveFullScreen()
     return true;
 }
 
+void CWebBrowser::ShowEmptyPage()
+{
+    m_page->DrawEmptyPage();
+}
+
+void CWebBrowser::CheckShownPage()
+{
+    if (!m_lessonGate->Allows(url()))
+        emit PageNotAllowed();
+}
+
 void CWebBrowser::ShowNotice(const QString& title, const QString& text)
 {
     m_notice->Show(title, text);
@@ -309,15 +327,13 @@ void CWebBrowser::DismissPageQuestions()
 void CWebBrowser::RequestNewWindow(const QUrl& url, bool userInitiated)
 {
     if (m_newWindows.Allow(userInitiated, m_clock.elapsed())) {
-        emit NewWindow2(url);
+        if (m_lessonGate->Limited())
+            Navigate(url.toString());
+        else
+            emit NewWindow2(url);
         return;
     }
-    // One line for a whole burst.
-    const qint64 now = m_clock.elapsed();
-    if (!m_refusalSummary.isActive())
-        m_firstUnreportedMs = now;
-    if (now - m_firstUnreportedMs < kLongestSummaryWaitMs)
-        m_refusalSummary.start(kRefusalSummaryMs);
+    m_refusedWindows->Note();
 }
 
 void CWebBrowser::PrintRefusedWindows()

@@ -16,7 +16,9 @@ class QWebEngineProfile;
 namespace kestrel {
 
 class CBrowserNotice;
+class CBurstSummary;
 class CDownloadSaver;
+class CLessonGate;
 class CLocalFileGuard;
 class CWebPage;
 
@@ -30,7 +32,8 @@ class CWebPage;
 // (waiting, a page that keeps dying, a certificate refused) are drawn over
 // the page, never loaded. A certificate from an authority the engine does
 // not know is taken only when the system's store trusts its chain; every
-// other certificate error ends the load, with no way past it.
+// other certificate error ends the load, with no way past it. While lesson
+// only is on, main pages follow its gate, and new windows open here.
 class CWebBrowser : public QWebEngineView {
     Q_OBJECT
 
@@ -66,6 +69,11 @@ public:
     void ResetZoom();
     // Leaves an element's fullscreen; false when none is fullscreen.
     bool LeaveFullScreen();
+    // While refused, a page element's request for fullscreen is turned down.
+    void RefuseFullScreen(bool refuse) { m_bFullScreenRefused = refuse; }
+    // An empty page, drawn rather than loaded.
+    void ShowEmptyPage();
+    CLessonGate& LessonGate() const { return *m_lessonGate; }
 
     // The notice drawn over the page until the next page starts loading.
     void ShowNotice(const QString& title, const QString& text);
@@ -102,6 +110,9 @@ signals:
     void StatusLine(const QString& text);
     // A page element entered or left fullscreen.
     void FullScreenChanged(bool on);
+    // The page shown is no page the lesson allows: after the rule began or
+    // changed, or after the address changed by any route.
+    void PageNotAllowed();
     // The context menu's navigation entries, handled as the toolbar's.
     void BackCommand();
     void ForwardCommand();
@@ -114,6 +125,7 @@ private:
     void ReportCommandState(QWebEnginePage::WebAction action, CommandState command);
     void RequestNewWindow(const QUrl& url, bool userInitiated);
     void PrintRefusedWindows();
+    void CheckShownPage();
     void OnPageClosing();
     void OnRendererGone(QWebEnginePage::RenderProcessTerminationStatus status);
     void OnCertificateError(const QWebEngineCertificateError& error);
@@ -121,16 +133,17 @@ private:
     CSchemeGate m_gate;
     QWebEngineProfile* m_profile;
     CLocalFileGuard* m_guard;
+    CLessonGate* m_lessonGate;
     CWebPage* m_page;
     CDownloadSaver* m_downloads;
     CBrowserNotice* m_notice;
     CNewWindowLimit m_newWindows;
     QElapsedTimer m_clock;
-    QTimer m_refusalSummary;
-    qint64 m_firstUnreportedMs = 0;
+    CBurstSummary* m_refusedWindows;
     QTimer m_closeAnswer;
     bool m_bAskingToClose = false;
     bool m_bFullScreen = false;
+    bool m_bFullScreenRefused = false;
     // When the renderer was last brought back; -1 for never.
     qint64 m_lastRecoveryMs = -1;
     bool m_bReloadingAfterCrash = false;

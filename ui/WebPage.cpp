@@ -1,6 +1,7 @@
 #include "ui/WebPage.h"
 
 #include "base/ConsoleLine.h"
+#include "ui/LessonGate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
+
+#include <utility>
 
 namespace kestrel {
 
@@ -32,9 +35,10 @@ QString UploadFolder()
 
 } // namespace
 
-CWebPage::CWebPage(QWebEngineProfile* profile, const CSchemeGate& gate, QObject* parent)
+CWebPage::CWebPage(QWebEngineProfile* profile, const CSchemeGate& gate, CLessonGate& lessonGate, QObject* parent)
     : QWebEnginePage(profile, parent)
     , m_gate(gate)
+    , m_lessonGate(lessonGate)
 {
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, Feature feature) { setFeaturePermission(origin, feature, PermissionDeniedByUser); });
@@ -50,7 +54,9 @@ bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     // guard keeps local pages' frames off the network.
     if (!isMainFrame)
         return true;
-    if (!m_gate.MayNavigate(url))
+    if (std::exchange(m_bDrawingEmptyPage, false) && url.scheme() == QLatin1String("data"))
+        return true;
+    if (!m_gate.MayNavigate(url) || !m_lessonGate.Admit(url))
         return false;
     // A local lesson stays off the network: only the program itself (a
     // record, a button, the history) leaves it for a web address.
@@ -97,6 +103,12 @@ bool CWebPage::AskWhetherToLeave()
     m_leaveQuestion = &question;
     question.exec();
     return question.clickedButton() == leave;
+}
+
+void CWebPage::DrawEmptyPage()
+{
+    m_bDrawingEmptyPage = true;
+    setHtml(QString());
 }
 
 void CWebPage::DismissLeaveQuestion()

@@ -13,16 +13,22 @@ const kLimits = { home: 255, name: 127, caption: 255, url: 255, picture: 255, co
 const kLabels = { home: '地址', name: '名称', caption: '说明', url: '地址', picture: '图片地址', coolPicture: '图片地址' };
 const kAddresses = new Set(['home', 'url', 'picture', 'coolPicture']);
 const kWebAddressRule = '地址要以 http:// 或 https:// 开头，例如 http://www.baidu.com';
+// What the classroom state carries: lower-case DNS names (the last label
+// not all digits) or dotted IPv4 addresses, in at most 699 bytes.
+const kHostEntry = new RegExp('^(?:(?:25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)(?:\\.(?:25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)){3}|' +
+  '(?=.{1,253}$)(?:[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\\.)*(?![0-9]+$)[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?)$');
+const kLongestHosts = 699;
+const kModeNames = { open: '开放', lesson: '仅本课', paused: '暂停' };
 
 let csrf = '';
 let user = '';
 let pictureUrl = '';
-let onAir = { home: '', links: [], set: '' }; // what the pupils see now
-let edit = { home: '', links: [], set: '' }; // the draft, kept in local storage
+let onAir = { home: '', links: [], hosts: '', set: '' }; // what the pupils see now
+let edit = { home: '', links: [], hosts: '', set: '' }; // the draft, kept in local storage
 let sets = [];
 // A mistake shows once its field was left, or after 发布 was pressed.
 let leftFields = new WeakMap();
-let homeLeft = false;
+let topLeft = new Set(); // the fields outside the links that were left
 let showAll = false;
 let serverProblem = null; // {at, text}: what only the server can tell
 let uploadNotes = new WeakMap();
@@ -30,6 +36,7 @@ let checkTimer = 0;
 let dragIndex = -1;
 let signingIn = null;
 let undoAction = null;
+let pauseTimer = 0;
 
 const getState = () => fetch('/api/state', { credentials: 'same-origin' }).then((response) => response.json());
 
@@ -104,14 +111,64 @@ function show(state) {
   sets = state.sets;
   showSets();
   showHistory(state.history);
+  showMode(state.classroom);
+}
+
+// The mode on the air, and while a pause counts down, the time it has left;
+// when it ends the server is asked what followed.
+function showMode(classroom) {
+  for (const button of document.querySelectorAll('.mode')) {
+    button.setAttribute('aria-pressed', String(button.dataset.mode === classroom.mode));
+  }
+  $('end-pause').hidden = classroom.mode !== 'paused';
+  $('end-pause').dataset.after = classroom.after;
+  clearInterval(pauseTimer);
+  const ends = Date.now() + classroom.secondsLeft * 1000;
+  const tell = () => {
+    const left = Math.max(0, Math.ceil((ends - Date.now()) / 1000));
+    let text = '学生的屏幕现在：' + kModeNames[classroom.mode];
+    if (classroom.mode === 'lesson') text += '，只能打开首页、链接和下面允许的网站';
+    if (classroom.mode === 'paused') {
+      text += '，显示“' + (classroom.message || '老师暂停了屏幕，请看老师') + '”' +
+        (classroom.secondsLeft ? '，还剩 ' + Math.floor(left / 60) + ':' + String(left % 60).padStart(2, '0') +
+          '，之后回到' + kModeNames[classroom.after] : '');
+    }
+    $('mode-text').textContent = text;
+    if (classroom.secondsLeft && !left) {
+      clearInterval(pauseTimer);
+      getState().then((state) => { if (state.user) showMode(state.classroom); });
+    }
+  };
+  tell();
+  if (classroom.secondsLeft) pauseTimer = setInterval(tell, 1000);
+}
+
+// One click switches the mode; 暂停 takes the message and the minutes beside it.
+function pressMode(mode) {
+  const body = { mode };
+  const minutes = $('pause-minutes').value.trim();
+  $('mode-problem').textContent = '';
+  if (mode === 'paused') {
+    if (!/^\d{0,4}$/.test(minutes)) {
+      $('mode-problem').textContent = '分钟数要写整数，不限时请留空';
+      return;
+    }
+    body.message = $('pause-message').value.trim();
+    if (minutes) body.minutes = Number(minutes);
+  }
+  post('/api/mode', body).then((state) => {
+    show(state);
+    announce('学生的屏幕已切换为' + kModeNames[state.classroom.mode]);
+  }, (error) => { $('mode-problem').textContent = error.message; });
 }
 
 const copyLink = (link) => Object.fromEntries(kFields.map((key) => [key, typeof link[key] === 'string' ? link[key] : '']));
 const copyEdit = (from, set) => ({
   home: typeof from.home === 'string' ? from.home : '',
   links: Array.isArray(from.links) ? from.links.slice(0, kMaxLinks).map(copyLink) : [],
+  hosts: typeof from.hosts === 'string' ? from.hosts : '',
   set: typeof set === 'string' ? set : '' });
-const trimmed = (from) => ({ home: from.home.trim(), links: from.links.map((link) =>
+const trimmed = (from) => ({ home: from.home.trim(), hosts: from.hosts.trim(), links: from.links.map((link) =>
   Object.fromEntries(kFields.map((key) => [key, link[key].trim()]))) });
 const isDirty = () => JSON.stringify(trimmed(edit)) !== JSON.stringify(trimmed(onAir));
 const draftKey = () => 'kestrel-draft:' + user;
@@ -134,10 +191,11 @@ function readDraft() {
 function startEdit(from) {
   edit = copyEdit(from, from.set);
   leftFields = new WeakMap();
-  homeLeft = false;
+  topLeft = new Set();
   showAll = false;
   serverProblem = null;
   $('home').value = edit.home;
+  $('hosts').value = edit.hosts;
   renderLinks();
 }
 
@@ -169,6 +227,10 @@ function localProblems() {
     if (kAddresses.has(field) && text.trim() && !isWebAddress(text.trim())) note(at, kWebAddressRule);
   };
   check('-1:home', 'home', edit.home);
+  const hosts = edit.hosts.trim();
+  const badHost = hosts.split(/\s+/).find((entry) => entry && !kHostEntry.test(entry));
+  if (badHost) note('-1:hosts', '“' + badHost + '”不是网站名或 IP 地址，要写成小写，例如 www.baidu.com 或 192.168.1.10，不带 http:// 和 /');
+  else if (hosts.length > kLongestHosts) note('-1:hosts', '允许的网站太多：最多 ' + kLongestHosts + ' 个字母');
   const seen = new Map();
   edit.links.forEach((link, i) => {
     const name = foldAscii(link.name.trim());
@@ -183,14 +245,14 @@ function localProblems() {
 
 function wasLeft(at) {
   const [index, field] = at.split(':');
-  if (index === '-1') return homeLeft;
+  if (index === '-1') return topLeft.has(field);
   const fields = leftFields.get(edit.links[Number(index)]);
   return !!fields && fields.has(field);
 }
 
 function markLeft(at) {
   const [index, field] = at.split(':');
-  if (index === '-1') { homeLeft = true; return; }
+  if (index === '-1') { topLeft.add(field); return; }
   const link = edit.links[Number(index)];
   if (!leftFields.has(link)) leftFields.set(link, new Set());
   leftFields.get(link).add(field);
@@ -208,7 +270,7 @@ function showProblems() {
     const shown = !!problem && (showAll || wasLeft(at));
     const note = input.closest('.cell').querySelector('.note');
     const bytes = gbkLength(input.value.trim());
-    const counting = !shown && document.activeElement === input && bytes > kLimits[field] - 20;
+    const counting = !shown && field in kLimits && document.activeElement === input && bytes > kLimits[field] - 20;
     note.textContent = shown ? problem : counting ? '现在 ' + [...input.value.trim()].length + ' 个字，最多 ' +
       Math.floor(kLimits[field] / 2) + ' 个汉字' : '';
     note.classList.toggle('error', shown);
@@ -242,7 +304,7 @@ function changed() {
 function placeServerProblem(error) {
   const place = error.place || {};
   serverProblem = place.field ? { at: place.link + ':' + place.field,
-    text: error.message.replace(/^(第 \d+ 个链接：|首页：)/, '') } : null;
+    text: error.message.replace(/^(第 \d+ 个链接：|首页：|允许的网站：)/, '') } : null;
   return !!serverProblem;
 }
 
@@ -497,14 +559,19 @@ async function publishEdit() {
   if (await publishing(edit.set || '编辑中的链接', edit.links.length, request)) localStorage.removeItem(draftKey());
 }
 
+// Hosts as teachers paste them: addresses cut to their host, capitals
+// folded, any separator a single space.
+const completeHosts = (text) => text.split(/[\s,，、;；]+/).filter(Boolean)
+  .map((entry) => entry.replace(/^https?:\/\//i, '').replace(/[/?#].*$/, '').toLowerCase()).join(' ');
+
 function completeField(input) {
   const at = input.dataset.at;
   const [index, key] = at.split(':');
-  if (!kAddresses.has(key)) return;
-  const completed = completeAddress(input.value);
+  if (!kAddresses.has(key) && key !== 'hosts') return;
+  const completed = key === 'hosts' ? completeHosts(input.value) : completeAddress(input.value);
   if (completed === input.value) return;
   input.value = completed;
-  if (index === '-1') edit.home = completed;
+  if (index === '-1') edit[key] = completed;
   else edit.links[Number(index)][key] = completed;
   changed();
 }
@@ -605,6 +672,7 @@ function viewVersion(entry, restore) {
     const list = $('version-links');
     list.replaceChildren();
     if (data.edit.home) list.append(textSpan('首页：' + data.edit.home, 'home-line'));
+    if (data.edit.hosts) list.append(textSpan('还允许的网站：' + data.edit.hosts, 'home-line'));
     for (const link of data.edit.links) {
       const item = document.createElement('li');
       item.append(textSpan(link.name, 'what'), textSpan(link.url, 'url'));
@@ -631,6 +699,11 @@ function start() {
     post('/api/sign-out', {}, false).then(show, failed);
   });
   $('home').addEventListener('input', () => { edit.home = $('home').value; changed(); });
+  $('hosts').addEventListener('input', () => { edit.hosts = $('hosts').value; changed(); });
+  for (const button of document.querySelectorAll('.mode')) {
+    button.addEventListener('click', () => pressMode(button.dataset.mode));
+  }
+  $('end-pause').addEventListener('click', () => pressMode($('end-pause').dataset.after));
   $('edit-form').addEventListener('focusout', (event) => {
     if (!event.target.classList.contains('field')) return;
     completeField(event.target);

@@ -41,7 +41,7 @@ protected:
     {
         LinkRecord record;
         ReadLinkRecordFrame(frame.View(), record);
-        return m_verifier.Admit(frame.View(), LinkNameKey(FieldText(record.name)), source, m_now, reason);
+        return m_verifier.Admit(frame.View(), HashLinkName(FieldText(record.name)), source, m_now, reason);
     }
     // The reason a frame is refused, or nothing when it is admitted.
     std::optional<DropReason> Refusal(SignedFrame frame, std::uint32_t source = kAnnouncer)

@@ -18,15 +18,9 @@ announcer=$2
 output=$3
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/scripts/lib/virtual-display.sh"
+. "$top/tests/e2e/lib/e2e-run.sh"
 e2e_name=e2e_program
-
-for tool in python3 Xvfb openbox xdotool import convert iconv setsid; do
-  command -v "$tool" >/dev/null || { echo "e2e_program: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
-done
-
-# Nothing goes through a proxy: every address of the run is 127.0.0.1.
-unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
-export no_proxy=127.0.0.1
+e2e_prepare python3 Xvfb openbox xdotool import convert iconv setsid
 
 # Link k: its button's name, and the colour of the square in its picture.
 names=(语文 数学 英语 科学)
@@ -43,8 +37,6 @@ screenshot=
 mkdir -p "$output" "$work/site/pictures" "$work/bin" "$work/home" "$work/runtime" "$work/desktop"
 chmod 700 "$work/runtime"
 : >"$requests"
-
-. "$top/tests/e2e/lib/e2e-run.sh"
 
 announcer_pid=
 finish() {

@@ -1,3 +1,4 @@
+#include "base/WholeFile.h"
 #include "publish/JsonText.h"
 #include "publish/PublishServer.h"
 #include "publish/TlsCertificate.h"
@@ -302,6 +303,46 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
         EXPECT_NE(json::parse(result->body)["error"].get<std::string>().find(says), std::string::npos) << body;
     }
     EXPECT_TRUE(m_store.History().empty());
+}
+
+// The mode buttons' request: a teacher's press writes the state file at
+// once; bodies the page never sends, and presses out of the rules, are
+// refused and change nothing; extra hosts are checked at their field.
+TEST_F(PublishServerTest, AModePressWritesTheStateFileAndBadPressesAreRefused)
+{
+    OpenPage();
+    EXPECT_EQ(Post("/api/mode", {{"mode", "paused"}})->status, 401);
+    ASSERT_EQ(SignIn(kPassword), 200);
+    const json paused = Remember(Post("/api/mode", {{"mode", "paused"}, {"message", "请看黑板"}, {"minutes", 5}}));
+    EXPECT_EQ(paused["classroom"]["mode"], "paused");
+    EXPECT_GT(paused["classroom"]["secondsLeft"], 295);
+    const auto stateFile = [this] {
+        std::string text;
+        ReadWholeFile(m_store.StatePath(), 1 << 14, text);
+        return text;
+    };
+    const std::string written = stateFile();
+    const std::pair<std::string, const char*> refused[] = {
+        {R"({"mode": "closed"})", "请求的格式不对"},
+        {R"({"message": "x"})", "请求的格式不对"},
+        {R"({"mode": "paused", "minutes": "5"})", "请求的格式不对"},
+        {R"({"mode": "paused", "message": ["x"]})", "请求的格式不对"},
+        {R"({"mode": "paused", "minutes": 99999999999999999999})", "请求的格式不对"},
+        {R"({"mode": "paused", "minutes": -3})", "分钟数"},
+        {R"({"mode": "paused", "message": "a\nb"})", "一行"},
+        {"{\"mode\": \"paused\", \"message\": \"" + std::string(128, 'x') + "\"}", "太长"},
+        {"{\"mode\": " + std::string(1000, '[') + std::string(1000, ']') + "}", "请求的格式不对"},
+    };
+    for (const auto& [body, says] : refused) {
+        const httplib::Result result = m_client.Post("/api/mode", Headers(), body, "application/json");
+        EXPECT_EQ(result->status, 400) << body;
+        EXPECT_NE(json::parse(result->body)["error"].get<std::string>().find(says), std::string::npos) << body;
+    }
+    EXPECT_EQ(stateFile(), written);
+    EXPECT_EQ(m_client.Post("/api/mode", Headers(), std::string(5000, ' '), "application/json")->status, 413);
+    const json hosts = json::parse(Post("/api/check", {{"hosts", "cdn.school.cn WWW.x.cn"}})->body);
+    EXPECT_EQ(hosts["field"], "hosts");
+    EXPECT_EQ(hosts["link"], -1);
 }
 
 class PublishPageUnderAttack : public PublishServerTest, public ::testing::WithParamInterface<test::HttpAttack> {};

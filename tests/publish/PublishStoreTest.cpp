@@ -1,5 +1,8 @@
 #include "publish/PublishStore.h"
 
+#include "base/GbkText.h"
+#include "publish/ClassroomStateFile.h"
+
 #include "base/WholeFile.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tools/CatalogueParser.h"
@@ -124,6 +127,47 @@ TEST_F(PublishStoreTest, LessonSetsAreSavedByNameAndPublishedInOneStep)
     EXPECT_NE(m_store.PublishSet("英语", "anna"), "");
     EXPECT_NE(m_store.SaveSet("", Lesson("x", "y")), "");
     EXPECT_NE(m_store.SaveSet("bad", Lesson("x", "X")), "");
+}
+
+// The state file as the announcer reads it.
+PublishedState ReadStateFile(const std::string& path)
+{
+    std::string text;
+    std::string problem;
+    PublishedState state;
+    EXPECT_EQ(ReadWholeFile(path, 1 << 14, text).state, WholeFileRead::State::Loaded);
+    EXPECT_TRUE(ParsePublishedState(text, state, problem)) << problem;
+    return state;
+}
+
+TEST_F(PublishStoreTest, TheHostsGoOnTheAirInTheStateFileAndStayWithSetsAndHistory)
+{
+    CatalogueEdit edit = Lesson("a", "b");
+    edit.hosts = "cdn.school.cn 10.0.0.5";
+    ASSERT_EQ(m_store.PublishEdit(edit, "anna"), "");
+    EXPECT_EQ(ReadStateFile(m_store.StatePath()).hosts, edit.hosts);
+    EXPECT_EQ(Announced().count, 3) << "the catalogue holds no hosts";
+    ASSERT_EQ(m_store.SaveSet("周一", edit), "");
+    EXPECT_EQ(m_store.Sets().at(0).edit.hosts, edit.hosts);
+    CatalogueEdit version;
+    ASSERT_EQ(m_store.Version(m_store.History().at(0).id, version), "");
+    EXPECT_EQ(version.hosts, edit.hosts);
+}
+
+TEST_F(PublishStoreTest, EachPauseHasANewNumberAlsoAfterTheStoreStartsAgain)
+{
+    const std::int64_t now = 1796640000;
+    ASSERT_EQ(m_store.SetMode(ClassroomMode::LessonOnly, "", 0, now), "");
+    ASSERT_EQ(m_store.SetMode(ClassroomMode::Paused, "请看黑板", 5, now), "");
+    const PublishedState paused = ReadStateFile(m_store.StatePath());
+    EXPECT_EQ(GbkToUtf8(paused.message), "请看黑板");
+    EXPECT_EQ(ModeOnTheAir(paused, now + 299), ClassroomMode::Paused);
+    EXPECT_EQ(ModeOnTheAir(paused, now + 300), ClassroomMode::LessonOnly) << "the mode before, by itself";
+    CPublishStore again(m_folder.Path() + "/state", m_firstCataloguePath);
+    ASSERT_EQ(again.Open(), "");
+    ASSERT_EQ(again.SetMode(ClassroomMode::Paused, "", 0, now), "");
+    EXPECT_GT(again.Classroom().pauseId, paused.pauseId);
+    EXPECT_EQ(again.Classroom().afterPause, ClassroomMode::LessonOnly) << "a pause over a pause";
 }
 
 } // namespace

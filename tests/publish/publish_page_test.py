@@ -83,6 +83,7 @@ class Programs:
     def __init__(self, work, listen, interval="0.5"):
         self.work = work
         self.state = os.path.join(work, "state")
+        self.state_file = os.path.join(self.state, "classroom-state.ini")
         self.users = os.path.join(work, "users")
         self.port = free_port()
         self.picture_port = free_port()
@@ -101,7 +102,8 @@ class Programs:
         self.announce_log = self.start("announce", [
             ANNOUNCER, "--to", "127.0.0.1", "--port", str(self.channel), "--interval", interval,
             "--serve-at", "/pictures/=" + os.path.join(self.state, "pictures"), "--http-address", "127.0.0.1",
-            "--http-port", str(self.picture_port), "--published", os.path.join(self.state, "catalogue.ini")])
+            "--http-port", str(self.picture_port), "--published", os.path.join(self.state, "catalogue.ini"),
+            "--published-state", self.state_file])
         # The channel port is the listener's or the browser's, not both.
         if listen:
             self.listen_log = self.start("listen", [ANNOUNCER, "--listen", "--from", "127.0.0.1",
@@ -424,6 +426,52 @@ class PublishTest(PageCase):
         self.find("#sets .edit-set").click()
         self.assertEqual(self.answer(), "当前修改尚未发布，载入课程会覆盖它们，继续吗？")
         self.assertEqual(self.find(".link-name").get_attribute("value"), "古诗")
+
+
+class ClassroomModeTest(PageCase):
+    def state_file(self):
+        return Programs.read(self.programs.state_file) if os.path.exists(self.programs.state_file) else ""
+
+    def test_the_mode_buttons_switch_pause_with_message_and_minutes_and_end_the_pause(self):
+        self.signed_in()
+        self.add_link("古诗")
+        self.publish()  # states go out with a catalogue
+        pressed = lambda: [button.text for button in self.all(".mode[aria-pressed=true]")]
+        wait_for("open is on the air", lambda: pressed() == ["开放"])
+        self.find("#pause-message").send_keys("请看黑板")
+        self.find("#pause-minutes").send_keys("5")
+        steps = [  # the button, what the file then says, what the page says
+            (".mode[data-mode=lesson]", ["mode = lesson"], "学生的屏幕现在：仅本课"),
+            (".mode[data-mode=paused]", ["mode = paused", "message = 请看黑板", "after-pause = lesson"],
+             "学生的屏幕现在：暂停，显示“请看黑板”，还剩 (5:00|4:5\\d)，之后回到仅本课"),
+            ("#end-pause", ["mode = lesson"], "学生的屏幕现在：仅本课"),
+        ]
+        for button, lines, says in steps:
+            self.find(button).click()
+            wait_for(button + " on the air", lambda: all(line + "\n" in self.state_file() for line in lines))
+            wait_for(button + " shown", lambda: re.match(says, self.text_of("#mode-text")))
+        self.assertEqual(pressed(), ["仅本课"])
+        wait_for("the listener hears the pause and its end", lambda: re.search(
+            r"state mode=paused.*\n(.*\n)*.*state mode=lesson", Programs.read(self.programs.listen_log)))
+
+    def test_a_bad_extra_host_shows_under_its_field_and_the_hosts_are_saved_with_a_set(self):
+        self.signed_in()
+        self.add_link("古诗")
+        self.find("#hosts").send_keys("https://Login.School.cn/sso, cdn_bad")
+        self.find("#home").click()
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.text_of("#hosts-note"))
+        self.assertEqual(self.find("#hosts").get_attribute("value"), "login.school.cn cdn_bad")
+        self.assertTrue(self.text_of("#hosts-note").startswith("“cdn_bad”不是网站名或 IP 地址"))
+        self.find("#hosts").send_keys(Keys.CONTROL + "a")
+        self.find("#hosts").send_keys("login.school.cn 10.0.0.5")
+        self.find("#set-name").send_keys("周一\n")
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.all("#sets li"))
+        self.publish()
+        wait_for("the hosts on the air", lambda: "hosts = login.school.cn 10.0.0.5\n" in self.state_file())
+        self.find("#hosts").send_keys(Keys.CONTROL + "a", Keys.DELETE)
+        self.find("#sets .edit-set").click()
+        self.answer()
+        self.assertEqual(self.find("#hosts").get_attribute("value"), "login.school.cn 10.0.0.5")
 
 
 class NothingIsLostTest(PageCase):

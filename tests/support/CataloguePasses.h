@@ -37,6 +37,8 @@ public:
                 changed = true;
                 break;
             case CatalogueEffect::Kind::LinkChanged:
+            case CatalogueEffect::Kind::LinkRemoved:
+            case CatalogueEffect::Kind::LinksReordered:
                 changed = true;
                 break;
             case CatalogueEffect::Kind::OpenFirstLink:

@@ -97,6 +97,31 @@ TEST_F(AnnounceOptionsTest, SigningOptionsNameTheirFiles)
     EXPECT_EQ(m_options.newKeyPath, "new.key");
 }
 
+TEST_F(AnnounceOptionsTest, TheClassroomStateOptionsAreReadAndTheirHostsChecked)
+{
+    ASSERT_TRUE(Parse({"--mode", "lesson", "--allow", " a.example.org  Bad.org 10.0.0.1 10.0.0.256 ", "--pause-message",
+                       "看黑板", "--pause-minutes", "5", "--valid-for", "20", "--published-state", "s.ini", "c.ini"}))
+        << m_error;
+    EXPECT_EQ(m_options.classroomMode, ClassroomMode::LessonOnly);
+    EXPECT_EQ(m_options.allowedHosts, "a.example.org 10.0.0.1");
+    ASSERT_EQ(m_options.skippedHosts.size(), 2u);
+    EXPECT_EQ(m_options.skippedHosts[0],
+              "allowed host \"Bad.org\" skipped: neither a lower-case DNS name nor a dotted IPv4 address");
+    EXPECT_EQ(m_options.pauseMessage, "\xBF\xB4\xBA\xDA\xB0\xE5");
+    EXPECT_EQ(m_options.pauseMinutes, 5);
+    EXPECT_EQ(m_options.validForSeconds, 20);
+    EXPECT_EQ(m_options.publishedStatePath, "s.ini");
+    ASSERT_TRUE(Parse({"--allow", "xn--fiqs8s.example a-b.c0 localhost 255.255.255.255 a..b -a.com a.com. 1.2.3 "
+                                  "01.2.3.4 a_b.com \xE4\xB8\xAD.com " + std::string(64, 'a') + ".com",
+                       "c.ini"}));
+    EXPECT_EQ(m_options.allowedHosts, "xn--fiqs8s.example a-b.c0 localhost 255.255.255.255");
+    EXPECT_EQ(m_options.skippedHosts.size(), 8u);
+    ASSERT_TRUE(Parse({"c.ini"}));
+    EXPECT_EQ(m_options.validForSeconds, 10);
+    ASSERT_TRUE(Parse({"--interval", "7.5", "c.ini"}));
+    EXPECT_EQ(m_options.validForSeconds, 15) << "twice the interval when that is longer";
+}
+
 TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -133,6 +158,14 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--serve-at", "pictures=a"}, "--serve-at needs /PATH/=DIR"},
         {{"--serve-at", "/=a"}, "--serve-at needs /PATH/=DIR"},
         {{"--serve-at", "/p/="}, "--serve-at needs a folder"},
+        {{"--mode", "shut", "c.ini"}, "--mode needs open, lesson or paused"},
+        {{"--pause-minutes", "0", "c.ini"}, "--pause-minutes needs minutes from 1 to 1440"},
+        {{"--pause-minutes", "1441", "c.ini"}, "--pause-minutes needs minutes from 1 to 1440"},
+        {{"--valid-for", "4", "c.ini"}, "--valid-for needs seconds from 5 to 3600"},
+        {{"--valid-for", "3601", "c.ini"}, "--valid-for needs seconds from 5 to 3600"},
+        {{"--valid-for", "5", "--interval", "3", "c.ini"}, "--valid-for must be at least twice the interval"},
+        {{"--pause-message", std::string(128, 'a'), "c.ini"}, "--pause-message needs UTF-8 text of at most 127"},
+        {{"--published-state=", "c.ini"}, "--published-state needs a file name"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

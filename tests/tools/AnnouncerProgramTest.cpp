@@ -9,6 +9,7 @@
 
 #include "base/GbkText.h"
 #include "base/WholeFile.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/FrameFormat.h"
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
@@ -21,6 +22,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -61,17 +65,43 @@ protected:
         return options;
     }
 
-    // One datagram from the probe, taken in by the browser's own receiver;
-    // false when none came or the receiver kept no record from it.
-    bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout)
+    // Receives up to `count` datagrams until `taken` takes one.
+    template <typename Taken>
+    bool ReceiveUntil(int count, std::chrono::milliseconds timeout, Taken taken)
     {
         unsigned char datagram[kDatagramSize] = {};
-        const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
-        if (size <= 0)
-            return false;
-        CLinkReceiver receiver;
-        receiver.Feed(datagram, static_cast<std::size_t>(size));
-        return receiver.GetRecord(0, record);
+        for (int i = 0; i < count; ++i) {
+            const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
+            if (size <= 0)
+                return false;
+            if (taken(FrameView(datagram, static_cast<std::size_t>(size))))
+                return true;
+        }
+        return false;
+    }
+
+    // The next record from the probe, taken in by the browser's own
+    // receiver past the state that starts each round; false when none came
+    // or the receiver kept no record from it.
+    bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout)
+    {
+        bool kept = false;
+        const bool came = ReceiveUntil(2, timeout, [&](FrameView frame) {
+            if (frame.Type() == kClassroomStateFrameType)
+                return false;
+            CLinkReceiver receiver;
+            receiver.Feed(frame.Bytes(), frame.Size());
+            kept = receiver.GetRecord(0, record);
+            return true;
+        });
+        return came && kept;
+    }
+
+    bool ReceiveState(ClassroomState& state, std::chrono::milliseconds timeout)
+    {
+        return ReceiveUntil(10, timeout, [&](FrameView frame) {
+            return ReadClassroomStateFrame(frame, state) == StateFault::None;
+        });
     }
 
     // Receives until a record named `name` comes, at most 50 datagrams.
@@ -102,9 +132,16 @@ TEST_F(AnnouncerProgramTest, FramesAreKeptByTheReceiverByteForByte)
 
     CLinkReceiver receiver;
     unsigned char datagram[kDatagramSize];
+    // The state comes first and lists the links; the home record, then the links.
+    ASSERT_EQ(m_probe.Receive(datagram, sizeof datagram, 2s), static_cast<long>(kFrameHeaderSize + kClassroomStateSize));
+    ClassroomState state;
+    ASSERT_EQ(ReadClassroomStateFrame(FrameView(datagram, sizeof datagram), state), StateFault::None);
+    EXPECT_EQ(state.linkCount, 2);
+    EXPECT_EQ(FrameView(datagram, sizeof datagram).BoundPort(), m_probe.Port());
     for (int i = 0; i < 3; ++i) {
         const long size = m_probe.Receive(datagram, sizeof datagram, 2s);
         ASSERT_EQ(size, static_cast<long>(kLinkRecordFrameSize));
+        EXPECT_EQ(FrameView(datagram, sizeof datagram).BoundPort(), 0) << "unsigned records are sent as ever";
         receiver.Feed(datagram, static_cast<std::size_t>(size));
     }
     EXPECT_EQ(m_probe.Receive(datagram, sizeof datagram, 100ms), -1) << "--once sends each record once";
@@ -194,6 +231,27 @@ TEST_F(AnnouncerProgramTest, APublishedCatalogueIsAnnouncedWhileItExists)
     // Taken away, IT staff's own catalogue is back on the air.
     ASSERT_EQ(std::remove(publishedPath.c_str()), 0);
     ASSERT_TRUE(ReceiveUntilNamed("staff")) << announcer.Output();
+    EXPECT_EQ(announcer.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, APublishedStateGoesOutAtOnceNotAtTheNextRound)
+{
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    const std::string folder = m_folder.Path() + "/published";
+    test::ChildProcess announcer(SendingToProbe({"--interval", "60", "--published-state", folder + "/state.ini"}));
+    ClassroomState state;
+    ASSERT_TRUE(ReceiveState(state, 5s)) << announcer.Output();
+    EXPECT_EQ(state.mode, ClassroomMode::Open);
+    // The folder appears, then the file in it is replaced: both are seen.
+    std::filesystem::create_directory(folder);
+    const long until = static_cast<long>(std::time(nullptr)) + 100;
+    m_folder.Write(folder + "/state.ini", "mode = paused\npause-until = " + std::to_string(until) + "\n");
+    ASSERT_TRUE(ReceiveState(state, 5s)) << announcer.Output();
+    EXPECT_EQ(state.mode, ClassroomMode::Paused);
+    EXPECT_GT(state.pauseCountdownSeconds, 90u);
+    m_folder.Write(folder + "/state.ini", "mode = lesson\n");
+    ASSERT_TRUE(ReceiveState(state, 5s)) << announcer.Output();
+    EXPECT_EQ(state.mode, ClassroomMode::LessonOnly);
     EXPECT_EQ(announcer.Stop(), 0);
 }
 
@@ -289,18 +347,30 @@ TEST_F(AnnouncerProgramTest, ASignedAnnouncementIsVerifiedByListenAndKeptByASign
     EXPECT_NE(listener.Output().find(", verified]"), std::string::npos) << listener.Output();
     EXPECT_EQ(listener.Output().find("NOT verified"), std::string::npos) << listener.Output();
 
-    // A browser with the key keeps what the announcer signs.
-    test::ChildProcess prober(SendingToProbe({"--once", "--key", keyPath, "--state", statePath}));
-    ASSERT_EQ(prober.WaitForExit(10s), 0) << prober.Output();
+    // A browser with the key on the channel's port keeps what the announcer
+    // signs, the state included.
+    struct : CSocketOwner {
+        void WatchSocket(int) override {}
+        void UnwatchSocket(int) override {}
+    } owner;
     CLinkReceiver receiver;
     receiver.RequireSignatures(keysPath, "");
-    unsigned char datagram[kDatagramSize] = {};
-    for (int i = 0; i < 3; ++i) {
-        const long size = m_probe.Receive(datagram, sizeof datagram, 2s);
-        ASSERT_EQ(size, static_cast<long>(kSignedLinkRecordFrameSize));
-        receiver.Feed(datagram, static_cast<std::size_t>(size));
+    const int channelPort = test::FreePort(SOCK_DGRAM);
+    ASSERT_TRUE(receiver.Start("127.0.0.1", channelPort, &owner));
+    test::ChildProcess prober({KESTREL_ANNOUNCE_PATH, "--once", "--to", "127.0.0.1", "--port",
+                               std::to_string(channelPort), "--key", keyPath, "--state", statePath, "--mode", "lesson",
+                               m_cataloguePath});
+    ASSERT_EQ(prober.WaitForExit(10s), 0) << prober.Output();
+    for (int i = 0; i < 4; ++i) {
+        pollfd waiting = {receiver.SocketHandle(), POLLIN, 0};
+        ASSERT_EQ(poll(&waiting, 1, 2000), 1);
+        receiver.OnSocketNotify(static_cast<std::uintptr_t>(receiver.SocketHandle()), CChannelSocket::kReadEvent);
     }
     EXPECT_EQ(receiver.GetCount(), 3);
+    ClassroomState state;
+    ASSERT_TRUE(receiver.TakeState(state));
+    EXPECT_EQ(state.mode, ClassroomMode::LessonOnly);
+    EXPECT_TRUE(state.signedByTrustedKey);
 }
 
 TEST_F(AnnouncerProgramTest, ListenShowsOnlyWhatTheBrowsersKeep)

@@ -1,29 +1,38 @@
 // The real main window with the real receiver store, the real web engine and
 // pictures and pages served on 127.0.0.1: what announcements do to the
-// toolbar and the browser.
+// toolbar and the browser, classroom states (as the receiver hands them
+// over) included; "localhost" serves as a host no lesson lists.
 
 #include "catalogue/HomeUrl.h"
+#include "channel/ClassroomStateFrame.h"
 #include "channel/LinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
+#include "tests/support/ListedState.h"
 #include "tests/support/SignedFrames.h"
 #include "tests/ui/ClockWatch.h"
 #include "tests/ui/LessonServer.h"
+#include "tests/ui/PrintedLines.h"
 #include "tests/ui/QueuedInput.h"
 #include "tests/ui/TestPictures.h"
 #include "tests/ui/TestProgram.h"
 #include "tests/ui/WindowParts.h"
+#include "ui/BrowserNotice.h"
 #include "ui/MainDlg.h"
+#include "ui/ShortNote.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
 #include "ui/ToolbarPicture.h"
 #include "ui/WebBrowser.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QUdpSocket>
 
 #include <memory>
+#include <optional>
 
 namespace kestrel {
 
@@ -70,6 +79,12 @@ private slots:
     void clockKeepsTickingWhileAPictureServerHangs();
     void churnWithSilentPicturesLeavesClicksKeysAndClockAlive();
     void withAKeyOnlySignedAnnouncementsAppear();
+    void aRemovedLinkLeavesAndTheOrderFollowsTheList();
+    void lessonOnlyRefusesAnUnlistedHostButNotItsPictures();
+    void lessonOnlyReplacesAPageThatIsNotAllowed_data();
+    void lessonOnlyReplacesAPageThatIsNotAllowed();
+    void pausedCoversTheWindowUntilItsCountdownEnds();
+    void expiryReturnsToOpen();
 
 private:
     void Announce(const LinkRecord& record) { m_program->Receiver().AddRecord(record); }
@@ -81,6 +96,18 @@ private:
     QAction* LinkButton(int k) const { return ToolBarOf(*m_dlg)->Button(CMainDlg::ID_LINK_FIRST - 1 + k); }
     int LinkButtonCount() const { return ToolBarOf(*m_dlg)->actions().size() - 4; }
     QString Location() const { return BrowserOf(*m_dlg)->LocationURL(); }
+    QVariant Evaluate(const QString& script);
+    void LoadAndWait(const QString& url)
+    {
+        QSignalSpy done(&Browser(), &CWebBrowser::DownloadComplete);
+        Browser().Navigate(url);
+        QVERIFY(done.wait(kLoadTimeout));
+    }
+    QStringList ButtonNames() const;
+    CClassroomLinks& Links() const { return *LinksOf(*m_dlg); }
+    CWebBrowser& Browser() const { return *BrowserOf(*m_dlg); }
+    QString Url(const QString& path) const { return QString::fromStdString(m_server->Url(path)); }
+    QString OtherHostUrl(const QString& path) const { return QString(Url(path)).replace("127.0.0.1", "localhost"); }
 
     std::unique_ptr<LessonServer> m_server;
     std::unique_ptr<TestProgram> m_program;
@@ -100,6 +127,8 @@ void CatalogueWindowTest::init()
         m_server->Serve(QStringLiteral("/hot%1.bmp").arg(i), BmpPicture(kColours[i]));
         m_server->Serve(QStringLiteral("/cool%1.bmp").arg(i), BmpPicture(kColours[i].lighter(150)));
     }
+    m_server->Serve(QStringLiteral("/lesson.html"), "<img src='" + OtherHostUrl(QStringLiteral("/p.bmp")).toUtf8() + "'>");
+    m_server->Serve(QStringLiteral("/essay.html"), "<textarea id='essay'></textarea>");
 
     HomeUrl().clear();
     m_program = std::make_unique<TestProgram>();
@@ -141,6 +170,11 @@ void CatalogueWindowTest::announcementsOnTheChannelReachTheStore()
 
     QTRY_COMPARE_WITH_TIMEOUT(m_program->Receiver().GetCount(), 1, kMergeTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 1, kMergeTimeout);
+    // A state applies as it arrives; without keys only its list counts.
+    unsigned char state[kClassroomStateFrameSize];
+    SendDatagram(state, EncodeClassroomStateFrame(test::ListedState({}, ClassroomMode::Paused), 0, nullptr, 0, state));
+    QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 0, kMergeTimeout);
+    QCOMPARE(LinksOf(*m_dlg)->Mode(), ClassroomMode::Open);
 
     // The page opened by itself is asked first, so the end may come a
     // moment later.
@@ -318,6 +352,22 @@ void CatalogueWindowTest::churnWithSilentPicturesLeavesClicksKeysAndClockAlive()
     }
 }
 
+QVariant CatalogueWindowTest::Evaluate(const QString& script)
+{
+    const auto answer = std::make_shared<std::optional<QVariant>>();
+    Browser().page()->runJavaScript(script, [answer](const QVariant& value) { *answer = value; });
+    (void)QTest::qWaitFor([&] { return answer->has_value(); }, 10000);
+    return answer->value_or(QVariant());
+}
+
+QStringList CatalogueWindowTest::ButtonNames() const
+{
+    QStringList names;
+    for (int command = CMainDlg::ID_LINK_FIRST; const QAction* button = ToolBarOf(*m_dlg)->Button(command); ++command)
+        names.append(button->text());
+    return names;
+}
+
 void CatalogueWindowTest::SendDatagram(const unsigned char* bytes, std::size_t size)
 {
     QUdpSocket sender;
@@ -363,6 +413,120 @@ void CatalogueWindowTest::withAKeyOnlySignedAnnouncementsAppear()
     QTRY_COMPARE_WITH_TIMEOUT(LinkButtonCount(), 2, kMergeTimeout);
     QCOMPARE(m_program->Receiver().GetCount(), 3);
     QCOMPARE(ToolTipText(LinkButton(1)), QStringLiteral("caption of maths"));
+}
+
+
+void CatalogueWindowTest::aRemovedLinkLeavesAndTheOrderFollowsTheList()
+{
+    for (const char* name : {"maths", "music", "art"})
+        Announce(m_server->Lesson(QLatin1String(name)));
+    QTRY_COMPARE_WITH_TIMEOUT(ButtonNames(), (QStringList{"maths", "music", "art"}), kMergeTimeout);
+
+    Links().ApplyState(test::ListedState({"art", "maths"}));
+    QCOMPARE(ButtonNames(), (QStringList{"maths", "art"}));
+    QTRY_COMPARE_WITH_TIMEOUT(ButtonNames(), (QStringList{"art", "maths"}), kMergeTimeout);
+    QCOMPARE(Links().LinkUrl(1), Url(QStringLiteral("/art.html")));
+}
+
+void CatalogueWindowTest::lessonOnlyRefusesAnUnlistedHostButNotItsPictures()
+{
+    PrintedLines printed;
+    Announce(m_server->Lesson(QStringLiteral("lesson")));
+    Links().ApplyState(test::ListedState({"lesson"}, ClassroomMode::LessonOnly));
+    QTRY_COMPARE_WITH_TIMEOUT(Location(), Url(QStringLiteral("/lesson.html")), kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->Requests(QStringLiteral("/p.bmp")), 1, kLoadTimeout);
+    QCOMPARE(StatusBarOf(*m_dlg)->ModeShown(), QStringLiteral("仅本课"));
+
+    Evaluate("location.href = '" + OtherHostUrl(QStringLiteral("/other.html")) + "'");
+    const CShortNote* note = m_dlg->findChild<CShortNote*>();
+    QTRY_VERIFY_WITH_TIMEOUT(note->isVisible(), 10000);
+    QCOMPARE(note->text(), QStringLiteral("本课只能打开老师给的网站"));
+    QTRY_COMPARE_WITH_TIMEOUT(printed.Count(QStringLiteral("Lesson only: 1 page(s) not opened")), 1, 10000);
+    QCOMPARE(m_server->Requests(QStringLiteral("/other.html")), 0);
+    QCOMPARE(Location(), Url(QStringLiteral("/lesson.html")));
+    QCOMPARE(printed.Count(QStringLiteral("Classroom mode: lesson only")), 1);
+}
+
+void CatalogueWindowTest::lessonOnlyReplacesAPageThatIsNotAllowed_data()
+{
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("replacement");
+    QTest::newRow("the home page") << "/home.html" << "maths" << "/home.html";
+    QTest::newRow("else link 1") << "" << "maths" << "/maths.html";
+    QTest::newRow("else an empty page") << "" << "" << "about:blank";
+}
+
+void CatalogueWindowTest::lessonOnlyReplacesAPageThatIsNotAllowed()
+{
+    QFETCH(QString, home);
+    QFETCH(QString, link);
+    QFETCH(QString, replacement);
+    Links().UserNavigated();
+    if (!home.isEmpty())
+        m_program->Receiver().AddRecord(test::LinkRecordBuilder("home").Url(m_server->Url(home)));
+    if (!link.isEmpty())
+        Announce(m_server->Lesson(link));
+    QTRY_VERIFY_WITH_TIMEOUT(Links().LinkCount() == int(!link.isEmpty()) && HomeUrl().empty() == home.isEmpty(), kMergeTimeout);
+    LoadAndWait(OtherHostUrl(QStringLiteral("/other.html")));
+
+    Links().ApplyState(test::ListedState({"maths"}, ClassroomMode::LessonOnly));
+    const QString expected = replacement.startsWith(QLatin1Char('/')) ? Url(replacement) : replacement;
+    QTRY_COMPARE_WITH_TIMEOUT(Location(), expected, kLoadTimeout);
+}
+
+void CatalogueWindowTest::pausedCoversTheWindowUntilItsCountdownEnds()
+{
+    LoadAndWait(Url(QStringLiteral("/essay.html")));
+    Evaluate(QStringLiteral("document.getElementById('essay').value = 'my essay'"));
+    ClassroomState paused = test::ListedState({}, ClassroomMode::Paused);
+    paused.pauseCountdownSeconds = 3;
+    // The pause comes while the page's own dialog waits for the pupil.
+    bool dialogWasOpen = false;
+    QTimer pauseWhenAsked;
+    connect(&pauseWhenAsked, &QTimer::timeout, this, [&] {
+        if (!QApplication::activeModalWidget())
+            return;
+        pauseWhenAsked.stop();
+        dialogWasOpen = true;
+        Links().ApplyState(paused);
+    });
+    pauseWhenAsked.start(50);
+    Browser().page()->runJavaScript(QStringLiteral("setTimeout(function () { alert('question'); }, 0)"));
+    QTRY_VERIFY_WITH_TIMEOUT(dialogWasOpen, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
+
+    const CBrowserNotice* cover = m_dlg->findChild<CBrowserNotice*>(QStringLiteral("pauseCover"));
+    QVERIFY(cover->isVisible());
+    QCOMPARE(cover->geometry(), m_dlg->rect());
+    QCOMPARE(cover->Title(), QStringLiteral("老师暂停了屏幕，请看老师"));
+    QVERIFY(cover->Text().startsWith(QStringLiteral("还剩 0:0")));
+    QVERIFY(Browser().page()->isAudioMuted());
+    QCOMPARE(StatusBarOf(*m_dlg)->ModeShown(), QStringLiteral("暂停"));
+    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    m_dlg->close();
+    QTest::keyClicks(Browser().focusProxy(), QStringLiteral("xyz"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!cover->isVisible(), 5000);
+    QVERIFY(m_dlg->isVisible());
+    QCOMPARE(Evaluate(QStringLiteral("document.getElementById('essay').value")).toString(), QStringLiteral("my essay"));
+    QVERIFY(!Browser().page()->isAudioMuted());
+    Links().ApplyState(paused);
+    QVERIFY(!cover->isVisible());
+}
+
+void CatalogueWindowTest::expiryReturnsToOpen()
+{
+    PrintedLines printed;
+    Announce(m_server->Lesson(QStringLiteral("maths")));
+    Links().ApplyState(test::ListedState({"maths"}, ClassroomMode::LessonOnly, 2));
+    Announce(m_server->Lesson(QStringLiteral("music")));
+    QTRY_COMPARE_WITH_TIMEOUT(ButtonNames(), QStringList{"maths"}, kMergeTimeout);
+
+    QTRY_COMPARE_WITH_TIMEOUT(Links().Mode(), ClassroomMode::Open, 5000);
+    QVERIFY(StatusBarOf(*m_dlg)->ModeShown().isEmpty());
+    QCOMPARE(printed.Count(QStringLiteral("the mode is open, the list lapsed")), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(ButtonNames(), (QStringList{"maths", "music"}), kMergeTimeout);
 }
 
 } // namespace kestrel

@@ -15,6 +15,17 @@
 program_pid=
 server_pid=
 
+# Ends the run at once when a tool it needs is missing, and takes the
+# proxies away: every address of a run is 127.0.0.1.
+e2e_prepare() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$e2e_name: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
+  done
+  unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
+  export no_proxy=127.0.0.1
+}
+
 fail() {
   echo "$e2e_name: FAILED: $*"
   echo "== requests to the page server (path, user agent, client)"
