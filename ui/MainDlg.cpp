@@ -33,21 +33,13 @@ CMainDlg::CMainDlg(const std::string& settingsPath, CLinkReceiver& receiver, QWi
 CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& browserSettings, CLinkReceiver& receiver,
                    QWidget* parent)
     : QMainWindow(parent)
-    , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), browserSettings.downloadsOn, this))
     , m_pump(new CChannelPump(receiver, this))
     , m_links(new CClassroomLinks(receiver, this))
+    , m_channelPort(HearChannel(settingsPath))
+    , m_browser(new CWebBrowser(QString::fromStdString(browserSettings.localFolder), browserSettings.downloadsOn, this))
     , m_printer(new CPagePrinter(m_browser, this))
     , m_bNewWindowsInside(browserSettings.newWindowsInside)
 {
-    // Hear the channel and arm the first catalogue pass before the window
-    // is built: building it then runs within the pass's tenth of a second
-    // instead of before it. Without a settings file there is no channel.
-    long port = 0;
-    if (!settingsPath.empty()) {
-        connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
-        port = m_pump->Open(settingsPath);
-        m_links->Start();
-    }
     setCentralWidget(m_browser);
     // Start the browser's page now, still empty: its drawing surface would
     // otherwise arrive after the window is shown and make the window be
@@ -76,11 +68,22 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
     ConnectBrowserEvents();
     showMaximized();
     // Without a channel the browser works on without announcements.
-    if (port != 0)
-        new CWaitingNotice(m_browser, port, this);
+    if (m_channelPort != 0)
+        new CWaitingNotice(m_browser, m_channelPort, this);
     ConnectClassroomLinks();
     m_modeView = new CClassroomModeView(*this, *m_browser, *m_wndStatusBar, *m_links);
     m_wndStatusBar->StartClock();
+}
+
+long CMainDlg::HearChannel(const std::string& settingsPath)
+{
+    // Without a settings file there is no channel.
+    if (settingsPath.empty())
+        return 0;
+    connect(m_pump, &CChannelPump::SocketMessage, this, &CMainDlg::OnSocketMessage);
+    const long port = m_pump->Open(settingsPath);
+    m_links->Start();
+    return port;
 }
 
 void CMainDlg::CreateBars()
