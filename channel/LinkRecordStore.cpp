@@ -1,5 +1,7 @@
 #include "channel/LinkRecordStore.h"
 
+#include "channel/ClassroomStateFrame.h"
+
 #include <algorithm>
 
 namespace kestrel {
@@ -40,6 +42,28 @@ void CLinkRecordStore::KeepOnly(const LinkNameHash* kept, int keptCount)
         ++count;
     }
     m_count = count;
+}
+
+bool CLinkRecordStore::DigestListed(const ClassroomState& state, CatalogueDigest& digest) const
+{
+    static const LinkNameHash homeHash = HashLinkName("home");
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto slotOf = [this](const LinkNameHash& hash) -> const LinkRecord* {
+        const LinkNameHash* found = std::find(m_hashes, m_hashes + m_count, hash);
+        return found == m_hashes + m_count ? nullptr : &m_slots[found - m_hashes];
+    };
+    const LinkRecord* home = state.hasHome ? slotOf(homeHash) : nullptr;
+    if (state.hasHome && home == nullptr)
+        return false;
+    const int listedCount = std::clamp(state.linkCount, 0, kMaxLinks);
+    const LinkRecord* listed[kMaxLinks];
+    for (int i = 0; i < listedCount; ++i) {
+        listed[i] = slotOf(state.nameHashes[i]);
+        if (listed[i] == nullptr)
+            return false;
+    }
+    digest = DigestCatalogue(home, listed, listedCount);
+    return true;
 }
 
 int CLinkRecordStore::GetCount() const

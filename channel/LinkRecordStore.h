@@ -21,6 +21,10 @@ public:
     // Frees the slots of every name whose hash is not among `kept`; the
     // other records keep their order.
     void KeepOnly(const LinkNameHash* kept, int keptCount);
+    // The digest of the held records as `state` lists them, as the announcer
+    // computes it for that state; false when a listed record, or the home
+    // record the state says there is, is not held.
+    bool DigestListed(const ClassroomState& state, CatalogueDigest& digest) const;
     int GetCount() const override;
     bool GetRecord(int index, LinkRecord& record) const override;
 
