@@ -7,6 +7,7 @@
 #include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
+#include "publish/RoomSummary.h"
 #include "tools/ClassroomStateText.h"
 
 #include <charconv>
@@ -214,7 +215,8 @@ int CPublishServer::Authorise(const HttpRequest& request, Need need, CTeacherSes
         problem = "缺少或错误的安全令牌，请刷新页面";
         return 403;
     }
-    if (!m_sessions.Find(SessionCookie(request), session)) {
+    const auto touch = need == Need::TeacherLooking ? CTeacherSessions::Touch::Look : CTeacherSessions::Touch::Use;
+    if (!m_sessions.Find(SessionCookie(request), session, CTeacherSessions::Clock::now(), touch)) {
         problem = "登录已超时，请重新登录";
         return 401;
     }
@@ -308,6 +310,13 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         CTeacherSessions::Session session;
         const bool signedIn = m_sessions.Find(SessionCookie(request), session);
         SendJson(response, 200, State(signedIn ? &session : nullptr));
+    } else if (path == "/api/room") {
+        CTeacherSessions::Session session;
+        std::string problem;
+        if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
+            SendError(response, status, problem);
+        else
+            SendJson(response, 200, ReadRoomSummary(m_options.onAirFolder, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }

@@ -83,6 +83,7 @@ class Programs:
     def __init__(self, work, listen, interval="0.5"):
         self.work = work
         self.state = os.path.join(work, "state")
+        self.on_air = os.path.join(work, "on-air")
         self.state_file = os.path.join(self.state, "classroom-state.ini")
         self.users = os.path.join(work, "users")
         self.port = free_port()
@@ -96,7 +97,7 @@ class Programs:
         self.publish_log = self.start("publish", [PUBLISH, "--port", str(self.port), "--state", self.state,
                                                   "--users", self.users,
                                                   "--catalogue", os.path.join(work, "nothing-on-air.ini"),
-                                                  "--picture-url", self.picture_url])
+                                                  "--picture-url", self.picture_url, "--on-air", self.on_air])
         wait_for("the page listens", lambda: "publishing page on" in self.read(self.publish_log))
         os.makedirs(os.path.join(self.state, "pictures"), exist_ok=True)
         self.announce_log = self.start("announce", [
@@ -522,6 +523,61 @@ class PictureTest(PageCase):
         wait_for("the catalogue's picture", lambda: self.all("#preview .button:first-child canvas"))
         self.assertEqual(self.all("#preview .button")[1].find_element(By.CSS_SELECTOR, ".no-picture").text, "无图片")
         self.assertIn("「科学实验与探究」较长", self.text_of("#preview-hint"))
+
+
+class RoomViewTest(PageCase):
+    """The 教室 view: what the screens in the room report, as the
+    announcer's summary in its on-air folder says."""
+
+    def write_room(self, machines):
+        os.makedirs(self.programs.on_air, exist_ok=True)
+        applied = sum(1 for machine in machines if machine["applied"])
+        room = {"port": self.programs.channel, "onAir": "0123456789abcdef", "written": int(time.time()),
+                "version": "2.2", "counts": {"machines": len(machines), "applied": applied},
+                "machines": machines}
+        path = os.path.join(self.programs.on_air, "room.json")
+        with open(path + ".new", "w", encoding="utf-8") as f:
+            json.dump(room, f, ensure_ascii=False)
+        os.replace(path + ".new", path)
+
+    @staticmethod
+    def machine(address, name, applied, host, version="2.2"):
+        return {"address": address, "name": name, "login": "pupil", "applied": applied, "mode": "open",
+                "host": host, "heardAgo": 1, "offline": False, "version": version, "withheld": False,
+                "complete": applied}
+
+    def rows(self):
+        return [[cell.text for cell in row.find_elements(By.CSS_SELECTOR, "td")] for row in self.all("#room-machines tr")]
+
+    def open_room(self):
+        with open(os.path.join(self.work, "nothing-on-air.ini"), "w", encoding="utf-8") as f:
+            f.write("[home]\nurl = http://school.example/\n[link]\nname = 古诗\nurl = http://poems.example/gushi\n")
+        self.signed_in()
+        self.find(".view[data-view=room]").click()
+
+    def test_the_room_view_counts_the_screens_that_took_the_change_and_puts_the_stale_one_first(self):
+        self.open_room()
+        wait_for("no summary yet", lambda: "还没有教室的报告" in self.text_of("#room-why"))
+        self.write_room([self.machine("127.0.0.1", "pc01", True, "www.poems.example"),
+                         self.machine("127.0.0.2", "pc02", False, "games.example")])
+        wait_for("the count", lambda: self.text_of("#room-count") == "1/2 台已更新")
+        self.assertEqual(self.rows(), [["● 未更新", "pc02", "127.0.0.2", "pupil", "games.example\n不在本课网站", "开放"],
+                                       ["● 已更新", "pc01", "127.0.0.1", "pupil", "www.poems.example", "开放"]])
+        self.assertEqual(self.text_of("#room-tally"), "未更新 1 台　不在本课网站 1 台")
+        self.assertEqual(self.text_of(".view[data-view=room]"), "教室 1/2")
+        for width, height in ((1280, 800), (768, 1024)):
+            self.view_size(width, height)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return smallTargets()"), [], width)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return lowContrast()"), [], width)
+
+    def test_a_machine_name_holding_markup_shows_as_text(self):
+        name = '<img src=x onerror="window.injected=1">'
+        self.write_room([self.machine("127.0.0.3", name, True, "poems.example")])
+        self.open_room()
+        wait_for("the machine", lambda: self.rows())
+        self.assertEqual(self.rows()[0][1], name)
+        self.assertEqual(self.all("#room img"), [])
+        self.assertIsNone(self.browser.execute_script("return window.injected"))
 
 
 class LayoutAndKeyboardTest(PageCase):
