@@ -7,7 +7,7 @@
 #include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
-#include "publish/RoomSummary.h"
+#include "publish/RoomAnswer.h"
 #include "tools/ClassroomStateText.h"
 
 #include <charconv>
@@ -316,7 +316,7 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
             SendError(response, status, problem);
         else
-            SendJson(response, 200, ReadRoomSummary(m_options.onAirFolder, NowSeconds()));
+            SendJson(response, 200, RoomAnswer(m_options.onAirFolder, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }

@@ -32,7 +32,9 @@ async function askRoom(round) {
   if (round === roomRound) roomTimer = setTimeout(() => askRoom(round), 1000);
 }
 
+// The view starts at its top, the count in sight.
 function showView(view) {
+  if ($('room').hidden === (view === 'room')) scrollTo(0, 0);
   for (const button of document.querySelectorAll('.view')) {
     button.setAttribute('aria-pressed', String(button.dataset.view === view));
   }

@@ -1,6 +1,7 @@
 #include "base/WholeFile.h"
 #include "publish/JsonText.h"
 #include "publish/PublishServer.h"
+#include "publish/RoomAnswer.h"
 #include "publish/TlsCertificate.h"
 
 #include "tests/support/PublishAttacks.h"
@@ -39,6 +40,7 @@ protected:
         m_options.port = TestPort();
         m_options.hostName = m_options.address;
         m_options.pictureUrl = "http://pictures.school:8080/pictures/";
+        m_options.onAirFolder = m_state.Path();
         ASSERT_EQ(m_store.Open(), "");
         m_server = std::make_unique<CPublishServer>(m_options, m_store, m_accounts);
         std::string error;
@@ -242,6 +244,34 @@ TEST_F(PublishServerTest, ThePageShowsWhatIsOnTheAirAndWhyThePublishedFileWasRef
     EXPECT_EQ(state["refusal"], "line 3: no name");
 }
 
+// The room view's summary: a teacher's only, and a clear answer when there
+// is none to show; the look keeps no session alive.
+TEST_F(PublishServerTest, TheRoomIsForSignedInTeachersAndAMissingOrOversizedSummaryIsNamed)
+{
+    OpenPage();
+    const auto room = [this] { return m_client.Get("/api/room", Headers()); };
+    EXPECT_EQ(room()->status, 401);
+    ASSERT_EQ(SignIn(kPassword), 200);
+    EXPECT_EQ(m_client.Get("/api/room", Headers(false))->status, 403);
+    const std::string path = m_state.Path() + "/room.json";
+    const std::pair<std::string, const char*> summaries[] = {
+        {"", "还没有教室的报告"},
+        {std::string(kLargestRoomSummary + 1, ' '), "太大"},
+        {R"({"machines": {}})", "读不出来"},
+    };
+    for (const auto& [text, says] : summaries) {
+        if (!text.empty())
+            m_state.Write(path, text);
+        const json answer = json::parse(room()->body);
+        EXPECT_TRUE(answer["room"].is_null()) << says;
+        EXPECT_NE(answer["why"].get<std::string>().find(says), std::string::npos) << says;
+    }
+    m_state.Write(path, R"({"written": 1, "machines": [{"name": "<b>"}]})");
+    const httplib::Result read = room();
+    EXPECT_EQ(read->body.find("<b>"), std::string::npos);
+    EXPECT_EQ(json::parse(read->body)["room"]["machines"][0]["name"], "<b>");
+}
+
 // The history names each version's links and set and marks the one on the
 // air; a version can be looked at, a set deleted; names that are not there,
 // or not names, are refused.
@@ -417,6 +447,9 @@ TEST(TeacherSessions, ASessionEndsWhenIdleAndAfterTwelveHoursWhateverItsUse)
         ASSERT_TRUE(sessions.Find(used, session, now));
     EXPECT_FALSE(sessions.Find(used, session, start + CTeacherSessions::kLifetime + 1min));
     EXPECT_FALSE(sessions.Find(idle, session, start + 31min));
+    const std::string looked = sessions.SignIn("cai", session, start);
+    EXPECT_TRUE(sessions.Find(looked, session, start + 20min, CTeacherSessions::Touch::Look));
+    EXPECT_FALSE(sessions.Find(looked, session, start + 31min)) << "a look is no use";
 }
 
 TEST(TeacherSessions, APreSignInTokenIsGoodForTwelveHoursFromThisProcessOnly)

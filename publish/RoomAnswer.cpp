@@ -1,4 +1,4 @@
-#include "publish/RoomSummary.h"
+#include "publish/RoomAnswer.h"
 
 #include "base/WholeFile.h"
 #include "publish/JsonText.h"
@@ -19,7 +19,7 @@ nlohmann::json NoRoom(const std::string& why)
 
 } // namespace
 
-nlohmann::json ReadRoomSummary(const std::string& onAirFolder, std::int64_t nowSeconds)
+nlohmann::json RoomAnswer(const std::string& onAirFolder, std::int64_t nowSeconds)
 {
     if (onAirFolder.empty())
         return NoRoom("发布页面不知道广播程序的运行文件夹（--on-air），看不到教室，请告诉管理员");
