@@ -4,7 +4,8 @@
 // reports come from the pupils' machines: every text of theirs goes in
 // through textContent.
 const kReportModes = { open: 'open', lessonOnly: 'lesson', paused: 'paused' };
-// The announcer writes at least once a second while machines report.
+// The announcer writes at least once a second while it knows machines,
+// and without them only when something changes.
 const kOldSummary = 5;
 let roomRound = 0;
 let roomTimer = 0;
@@ -119,7 +120,7 @@ function showRoom(answer) {
   $('room-tally').textContent = [tally('离线', 'offline'), tally('未更新', 'stale'), tally('其他版本', 'otherVersion'),
     tally('不在本课网站', 'offSite')].filter(Boolean).join('　');
   $('room-why').textContent = !room ? answer.why || ''
-    : answer.age > kOldSummary ? '教室的报告已经 ' + agoText(answer.age) + '没有更新：广播程序可能已经停止' : '';
+    : machines.length && answer.age > kOldSummary ? '教室的报告已经 ' + agoText(answer.age) + '没有更新：广播程序可能已经停止' : '';
   $('room-machines').replaceChildren(...rows.map(machineRow));
 }
 
