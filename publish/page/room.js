@@ -26,8 +26,8 @@ async function askRoom(round) {
   try {
     if (!document.hidden) showRoom(await request('/api/room'));
   } catch (error) {
-    $('room-why').textContent = error.message;
     // A teacher who closed the sign-in box is not asked again each second.
+    $('room-why').textContent = error.signedOut ? '登录已超时，教室不再更新：请刷新页面后重新登录' : error.message;
     if (error.signedOut) return;
   }
   if (round === roomRound) roomTimer = setTimeout(() => askRoom(round), 1000);
