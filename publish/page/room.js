@@ -112,7 +112,7 @@ function showRoom(answer) {
   const applied = machines.filter((machine) => machine.applied === true).length;
   rows.sort((a, b) => a.rank - b.rank);
   const count = !room ? '' : machines.length ? applied + '/' + machines.length + ' 台已更新'
-    : '还没有学生机报告';
+    : '还没有学生机报告：学生机信任广播程序的公钥后才会报告';
   if ($('room-count').textContent !== count) $('room-count').textContent = count;
   $('room-count').classList.toggle('all', !!machines.length && applied === machines.length);
   $('room-badge').textContent = machines.length ? ' ' + applied + '/' + machines.length : '';
