@@ -111,8 +111,7 @@ function showRoom(answer) {
   const rows = machines.map((machine) => describe(machine, version, hosts, pressed ? pressed.dataset.mode : 'open'));
   const applied = machines.filter((machine) => machine.applied === true).length;
   rows.sort((a, b) => a.rank - b.rank);
-  const count = !room ? '' : machines.length ? applied + '/' + machines.length + ' 台已更新'
-    : '还没有学生机报告：学生机信任广播程序的公钥后才会报告';
+  const count = machines.length ? applied + '/' + machines.length + ' 台已更新' : '';
   if ($('room-count').textContent !== count) $('room-count').textContent = count;
   $('room-count').classList.toggle('all', !!machines.length && applied === machines.length);
   $('room-badge').textContent = machines.length ? ' ' + applied + '/' + machines.length : '';
@@ -120,7 +119,8 @@ function showRoom(answer) {
   $('room-tally').textContent = [tally('离线', 'offline'), tally('未更新', 'stale'), tally('其他版本', 'otherVersion'),
     tally('不在本课网站', 'offSite')].filter(Boolean).join('　');
   $('room-why').textContent = !room ? answer.why || ''
-    : machines.length && answer.age > kOldSummary ? '教室的报告已经 ' + agoText(answer.age) + '没有更新：广播程序可能已经停止' : '';
+    : !machines.length ? '还没有学生机报告：学生机信任广播程序的公钥后才会报告'
+      : answer.age > kOldSummary ? '教室的报告已经 ' + agoText(answer.age) + '没有更新：广播程序可能已经停止' : '';
   $('room-machines').replaceChildren(...rows.map(machineRow));
 }
 
