@@ -127,7 +127,10 @@ void CReportListener::Run()
         }
         if (watched[1].revents & POLLIN)
             ReadBatches(nowMs);
-        m_table.Tick(nowMs);
+        if (nowMs - m_tickedMs >= kTickEveryMs) {
+            m_table.Tick(nowMs);
+            m_tickedMs = nowMs;
+        }
         WriteSummary(nowMs);
     }
 }

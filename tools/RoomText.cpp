@@ -1,26 +1,19 @@
 #include "tools/RoomText.h"
 
+#include "tools/OneLine.h"
+
 #include <nlohmann/json.hpp>
 
 namespace kestrel {
 
 namespace {
 
-// Whatever the file holds, a terminal is given no control character.
-std::string Printable(std::string text)
-{
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
-    return text;
-}
-
 std::string Padded(const std::string& text, std::size_t width)
 {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
+// Whatever the file holds, the terminal is given no control character.
 std::string MachineLine(const nlohmann::json& machine)
 {
     const std::string state = machine.at("offline").get<bool>() ? "offline"
@@ -29,12 +22,12 @@ std::string MachineLine(const nlohmann::json& machine)
     const std::string heard = std::to_string(machine.at("heardAgo").get<long long>()) + " s";
     std::string line = Padded(machine.at("address").get<std::string>(), 16) + Padded(state, 13)
         + Padded(machine.at("mode").get<std::string>(), 11) + Padded(heard, 8)
-        + Padded(Printable(machine.at("version").get<std::string>()), 10)
-        + Printable(machine.at("name").get<std::string>());
+        + Padded(OneLine(machine.at("version").get<std::string>()), 10)
+        + OneLine(machine.at("name").get<std::string>());
     if (machine.at("withheld").get<bool>())
         return line + " (login and page withheld)";
     const std::string host = machine.at("host").get<std::string>();
-    return line + " " + Printable(machine.at("login").get<std::string>()) + " " + (host.empty() ? "-" : Printable(host));
+    return line + " " + OneLine(machine.at("login").get<std::string>()) + " " + (host.empty() ? "-" : OneLine(host));
 }
 
 } // namespace
@@ -51,9 +44,9 @@ bool RoomTableText(const std::string& summary, std::int64_t nowSeconds, std::str
         const std::string onAir = room.at("onAir").get<std::string>();
         table = "room on port " + count(room, "port") + ": " + count(counts, "applied") + "/" + count(counts, "machines")
             + " applied, " + count(counts, "stale") + " not applied, " + count(counts, "offline") + " offline, "
-            + count(counts, "otherVersion") + " of another version than " + Printable(room.at("version").get<std::string>())
+            + count(counts, "otherVersion") + " of another version than " + OneLine(room.at("version").get<std::string>())
             + " (written " + std::to_string(nowSeconds - room.at("written").get<long long>()) + " s ago; on the air: "
-            + (onAir.empty() ? "nothing" : Printable(onAir)) + ")\n";
+            + (onAir.empty() ? "nothing" : OneLine(onAir)) + ")\n";
         table += "dropped: " + count(dropped, "malformed") + " malformed, " + count(dropped, "tooOften") + " too often, "
             + count(dropped, "outside") + " from outside the subnets, " + count(dropped, "full") + " with the table full, "
             + count(dropped, "otherRoom") + " for another room\n";

@@ -177,8 +177,8 @@ int ShowRoom(const AnnounceOptions& options)
     std::string summary;
     std::string table;
     std::string error;
-    // Generously more than 4096 machines take.
-    constexpr std::size_t kLargestSummary = 4 << 20;
+    // 4096 machines whose every text is escaped to six times its length.
+    constexpr std::size_t kLargestSummary = 8 << 20;
     const WholeFileRead read = ReadWholeFile(path, kLargestSummary, summary);
     if (read.state != WholeFileRead::State::Loaded) {
         PrintLine("no room view in " + path + ": "
