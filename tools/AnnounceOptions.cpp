@@ -37,21 +37,21 @@ Options:
   --once               announce once and exit
   --published FILE     announce FILE instead of CATALOGUE whenever it exists
                        (the catalogue kestrel-publish writes)
-  --report-port N      the port every classroom state names for the screens'
-                       reports, listened on for the room view (default 9099;
-                       0: no reports); needs --on-air
-  --report-from CIDR   take reports from this subnet too, such as
-                       10.1.0.0/16, beside the subnets of this machine's cards
-                       (again, or several in one quoted value, for more)
-  --room               print the room view: every screen that reports, and
-                       whether it shows what is on the air (read from
-                       DIR/room.json of --on-air, default /run/kestrel)
   --published-state FILE  while FILE exists, send the classroom state it
                        holds instead of --mode, --allow and the pause options
                        (the state kestrel-publish writes; format below)
   --on-air DIR         write the catalogue on the air to DIR/on-air.ini, its
                        file to DIR/on-air.status and the room view to
                        DIR/room.json, for kestrel-publish
+  --report-port N      the port every classroom state names for the screens'
+                       reports, listened on for the room view (default 9099;
+                       0: no reports); needs --on-air
+  --report-from CIDR   take reports from this subnet too, such as
+                       10.1.0.0/16, beside the subnets of this machine's cards
+                       (again, or comma-separated, for more)
+  --room               print the room view: every screen that reports, and
+                       whether it shows what is on the air (read from
+                       DIR/room.json of --on-air, default /run/kestrel)
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)

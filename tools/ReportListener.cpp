@@ -75,7 +75,8 @@ bool CReportListener::Open(std::string& error)
             + "; no room view, and the screens are asked for no reports";
         return false;
     }
-    // Granted up to net.core.rmem_max, and counted twice by the system.
+    // Granted up to net.core.rmem_max; the system answers with twice what
+    // it granted, its own bookkeeping included.
     setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
     socklen_t size = sizeof m_grantedBuffer;
     getsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &m_grantedBuffer, &size);
