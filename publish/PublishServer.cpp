@@ -9,6 +9,7 @@
 #include "publish/PublishPage.h"
 #include "publish/RoomAnswer.h"
 #include "tools/ClassroomStateText.h"
+#include "tools/InertJson.h"
 
 #include <charconv>
 #include <chrono>
@@ -45,7 +46,7 @@ void SendJson(HttpResponse& response, int status, const nlohmann::json& value)
 {
     response.status = status;
     response.contentType = "application/json; charset=utf-8";
-    response.body = JsonAnswer(value);
+    response.body = InertJsonText(value);
 }
 
 void SendError(HttpResponse& response, int status, const std::string& text)
