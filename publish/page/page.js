@@ -65,7 +65,7 @@ async function request(path, body, again = true) {
     csrf = (await getState()).csrf;
     return request(path, body, false);
   }
-  if (!response.ok) throw Object.assign(new Error(data.error || '没有成功，请再试一次'), { place: data });
+  if (!response.ok) throw Object.assign(new Error(data.error || '没有成功，请再试一次'), { place: data, status: response.status });
   return data;
 }
 const post = request; // always with a body

@@ -9,26 +9,33 @@ const kReportModes = { open: 'open', lessonOnly: 'lesson', paused: 'paused' };
 const kOldSummary = 5;
 let roomRound = 0;
 let roomTimer = 0;
+let roomStopped = true;
 
 // With every state the page shows: asks at once, then every second; stops
 // when the teacher signs out.
 function watchRoom(state) {
   clearTimeout(roomTimer);
   const round = ++roomRound;
-  if (!state.user) {
-    showView('links');
-    return;
-  }
-  askRoom(round);
+  roomStopped = !state.user;
+  if (roomStopped) showView('links');
+  else askRoom(round);
 }
 
+// Only the view itself asks for the password when the sign-in has run out;
+// behind the links it stops quietly until the view is opened again, so a
+// page left open neither pops up the box nor asks every second in vain.
 async function askRoom(round) {
+  const inView = !$('room').hidden;
   try {
-    if (!document.hidden) showRoom(await request('/api/room'));
+    if (!document.hidden) showRoom(await request('/api/room', undefined, inView));
   } catch (error) {
-    // A teacher who closed the sign-in box is not asked again each second.
-    $('room-why').textContent = error.signedOut ? '登录已超时，教室不再更新：请刷新页面后重新登录' : error.message;
-    if (error.signedOut) return;
+    if (error.signedOut || error.status === 401) {
+      roomStopped = true;
+      $('room-badge').textContent = '';
+      $('room-why').textContent = '登录已超时：再打开“教室”时请重新登录';
+      return;
+    }
+    $('room-why').textContent = error.message;
   }
   if (round === roomRound) roomTimer = setTimeout(() => askRoom(round), 1000);
 }
@@ -41,6 +48,10 @@ function showView(view) {
   }
   $('room').hidden = view !== 'room';
   $('links-view').hidden = view === 'room';
+  if (view === 'room' && roomStopped && user) {
+    roomStopped = false;
+    askRoom(roomRound);
+  }
 }
 
 // The hosts the lesson opens: those of the home page, of the links and the
