@@ -45,13 +45,21 @@ CPupilSimulator::~CPupilSimulator() = default;
 
 bool CPupilSimulator::Start()
 {
-    const TrustedKeysRead read = ReadTrustedKeys(m_options.trustedKeysPath);
+    const bool deaf = m_options.reportPort != 0;
+    const TrustedKeysRead read = deaf ? TrustedKeysRead{} : ReadTrustedKeys(m_options.trustedKeysPath);
     for (const std::string& problem : read.lineProblems)
         PrintLine(problem);
-    if (!read.refusal.empty() || read.keys.empty()) {
+    if (!deaf && (!read.refusal.empty() || read.keys.empty())) {
         PrintLine(read.refusal.empty() ? m_options.trustedKeysPath + ": no key" : read.refusal);
         return false;
     }
+    // What a deaf pupil follows: reports, and a home record it never holds.
+    ClassroomState unheard;
+    unheard.hasHome = true;
+    unheard.validForSeconds = 10;
+    unheard.signedByTrustedKey = true;
+    unheard.reportAddress = m_options.reportAddress;
+    unheard.reportPort = m_options.reportPort;
     const int count = std::clamp(m_options.count, 1, kMaxPupils);
     const std::int64_t now = SteadyMilliseconds();
     m_pupils.clear();
@@ -65,8 +73,15 @@ bool CPupilSimulator::Start()
         pupil->receiver.RequireSignaturesOf(read.keys);
         pupil->receiver.TakeFramesBoundTo(m_options.port);
         pupil->stale = i < m_options.stale;
+        if (deaf) {
+            pupil->reporter.FollowState(unheard, m_options.port, now);
+            pupil->reporter.Show(ClassroomMode::Open, pupil->receiver.Store(), {}, now);
+            pupil->stateEndsMs = CScreenReporter::kNever;
+        }
         m_pupils.push_back(std::move(pupil));
     }
+    if (deaf)
+        return true;
     m_ear = std::make_unique<Ear>(*this);
     return m_ear->Open(m_options.bindAddress.c_str(), m_options.port, nullptr, m_options.group.c_str());
 }

@@ -30,6 +30,12 @@ struct PupilOptions {
     // Pupil i reports from this address plus i (host order): its own
     // loopback address, so the announcer's table holds each apart.
     std::uint32_t firstAddress = 0x7F640001; // 127.100.0.1
+    // With a port: the pupils hear nothing and report to this address
+    // (IPv4, network order) and port as machines that never took a state,
+    // every five seconds: for a room whose channel port a browser on the
+    // same machine holds. No keys are needed then.
+    std::uint32_t reportAddress = 0;
+    std::uint16_t reportPort = 0;
 };
 
 // A classroom in one process: every simulated pupil has the program's own

@@ -68,5 +68,25 @@ TEST(PupilSimulatorTest, FreshPupilsReportTheStatesDigestStaleOnesDoNotEachFromI
     EXPECT_EQ(sources.count(htonl(0x7F640014)), 1u) << "127.100.0.20";
 }
 
+TEST(PupilSimulatorTest, DeafPupilsReportHoldingNothing)
+{
+    test::LoopbackUdp announcer;
+    PupilOptions options;
+    options.count = 3;
+    options.reportAddress = htonl(INADDR_LOOPBACK);
+    options.reportPort = test::BoundPort(announcer.Socket());
+    CPupilSimulator room(options);
+    ASSERT_TRUE(room.Start());
+    ASSERT_TRUE(room.RunUntil(SteadyMilliseconds() + 1200));
+    unsigned char bytes[kReportFrameSize];
+    for (int i = 0; i < 3; ++i) {
+        ScreenReport report;
+        ASSERT_TRUE(test::WaitReadable(announcer.Socket(), 0));
+        ASSERT_EQ(ReadReportFrame(bytes, std::size_t(::recv(announcer.Socket(), bytes, sizeof bytes, 0)), report),
+                  ReportFault::None);
+        EXPECT_TRUE(report.flags == kReportSigned && report.stateCounter == 0 && report.channelPort == 9000);
+    }
+}
+
 } // namespace
 } // namespace kestrel
