@@ -38,6 +38,7 @@ bool ListCardAddresses(std::vector<CardAddress>& addresses)
         card.card = entry->ifa_name;
         card.cardIndex = IndexOfCardNamed(card.card);
         card.address = Ipv4Of(entry->ifa_addr);
+        card.netmask = Ipv4Of(entry->ifa_netmask);
         if ((entry->ifa_flags & IFF_BROADCAST) != 0)
             card.broadcast = Ipv4Of(entry->ifa_broadaddr);
         addresses.push_back(card);

@@ -7,12 +7,13 @@
 namespace kestrel {
 
 // One IPv4 address a network card holds now, with the card's name (eth0),
-// its interface index (what IP_PKTINFO reports for a datagram's arrival) and
-// the subnet's broadcast address, when it has one.
+// its interface index (what IP_PKTINFO reports for a datagram's arrival),
+// the subnet's mask and its broadcast address, when it has one.
 struct CardAddress {
     std::string card;
     unsigned cardIndex = 0;
     in_addr address{};
+    in_addr netmask{};
     in_addr broadcast{};
 };
 

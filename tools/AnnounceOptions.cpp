@@ -18,6 +18,7 @@ namespace kestrel {
 const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
        kestrel-announce --serve DIR [--serve-at /PATH/=DIR ...] [options] [CATALOGUE]
        kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP] [--trust FILE]
+       kestrel-announce --room [--on-air DIR]
        kestrel-announce --gen-key FILE
 
 Announces the links of CATALOGUE to the Kestrel browsers on the network,
@@ -39,8 +40,18 @@ Options:
   --published-state FILE  while FILE exists, send the classroom state it
                        holds instead of --mode, --allow and the pause options
                        (the state kestrel-publish writes; format below)
-  --on-air DIR         write the catalogue on the air to DIR/on-air.ini and
-                       its file to DIR/on-air.status, for kestrel-publish
+  --on-air DIR         write the catalogue on the air to DIR/on-air.ini, its
+                       file to DIR/on-air.status and the room view to
+                       DIR/room.json, for kestrel-publish
+  --report-port N      the port every classroom state names for the screens'
+                       reports, listened on for the room view (default 9099;
+                       0: no reports); needs --on-air
+  --report-from CIDR   take reports from this subnet too, such as
+                       10.1.0.0/16, beside the subnets of this machine's cards
+                       (again, or comma-separated, for more)
+  --room               print the room view: every screen that reports, and
+                       whether it shows what is on the air (read from
+                       DIR/room.json of --on-air, default /run/kestrel)
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
@@ -111,7 +122,7 @@ const std::vector<LongOption> kOptions = {
     {"--http-address", true}, {"--listen", false}, {"--group", true}, {"--trust", true}, {"--gen-key", true},
     {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false}, {"--mode", true},
     {"--allow", true}, {"--pause-message", true}, {"--pause-minutes", true}, {"--valid-for", true},
-    {"--published-state", true},
+    {"--published-state", true}, {"--report-port", true}, {"--report-from", true}, {"--room", false},
 };
 
 constexpr int kLongestPauseMinutes = 1440;
@@ -153,6 +164,35 @@ bool ApplyStateOption(std::string_view option, const std::string& value, Announc
             return false;
         }
         options.publishedStatePath = value;
+    }
+    return true;
+}
+
+// The room view's options.
+bool ApplyRoomOption(std::string_view option, const std::string& value, AnnounceOptions& options, std::string& error)
+{
+    long number = 0;
+    if (option == "--room") {
+        options.mode = AnnounceOptions::Mode::Room;
+    } else if (option == "--report-port") {
+        if (!ReadWholeNumber(value, 0, 65535, number)) {
+            error = "--report-port needs a port from 0 to 65535, not \"" + value + "\"";
+            return false;
+        }
+        options.reportPort = static_cast<int>(number);
+    } else {
+        // Several subnets in one value, as a service's options file gives them.
+        std::size_t start = 0;
+        while ((start = value.find_first_not_of(" ,", start)) != std::string::npos) {
+            const std::size_t end = std::min(value.find_first_of(" ,", start), value.size());
+            Subnet subnet;
+            if (!ReadSubnet(std::string_view(value).substr(start, end - start), subnet)) {
+                error = "--report-from needs subnets such as 10.1.0.0/16, not \"" + value.substr(start, end - start) + "\"";
+                return false;
+            }
+            options.reportFrom.push_back(subnet);
+            start = end;
+        }
     }
     return true;
 }
@@ -248,6 +288,8 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
             return false;
         }
         options.onAirFolder = value;
+    } else if (option == "--room" || option.substr(0, 9) == "--report-") {
+        return ApplyRoomOption(option, value, options, error);
     } else if (option == "--mode" || option == "--allow" || option.substr(0, 8) == "--pause-" || option == "--valid-for"
                || option == "--published-state") {
         return ApplyStateOption(option, value, options, error);
@@ -277,6 +319,13 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     if (!options.trustPath.empty() && options.mode != AnnounceOptions::Mode::Listen) {
         error = "--trust goes with --listen";
         return false;
+    }
+    if (options.mode == AnnounceOptions::Mode::Room) {
+        if (!options.cataloguePath.empty() || !options.servedFolders.empty() || !options.publishedPath.empty()) {
+            error = "--room only prints the room view: it takes --on-air alone";
+            return false;
+        }
+        return true;
     }
     if (!options.onAirFolder.empty()
         && (options.mode != AnnounceOptions::Mode::Announce

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/ClassroomState.h"
+#include "tools/ReportSubnets.h"
 #include "tools/ServedFolder.h"
 
 #include <string>
@@ -10,7 +11,7 @@ namespace kestrel {
 
 // What one run of the announcer is asked to do.
 struct AnnounceOptions {
-    enum class Mode { Announce, Listen, GenerateKey, Help, Version };
+    enum class Mode { Announce, Listen, Room, GenerateKey, Help, Version };
 
     Mode mode = Mode::Announce;
     std::string cataloguePath;
@@ -60,7 +61,16 @@ struct AnnounceOptions {
     // the interval.
     int validForSeconds = 0;
     std::string publishedStatePath;
+    // The room view: the port every state names for the screens' reports
+    // (0: none), and the subnets reports are taken from beside the cards'.
+    // It needs an on-air folder to write the room's summary into, which
+    // --room reads (default kDefaultOnAirFolder).
+    int reportPort = 9099;
+    std::vector<Subnet> reportFrom;
 };
+
+// The service's run-time folder.
+constexpr const char* kDefaultOnAirFolder = "/run/kestrel";
 
 extern const char* const kAnnounceUsage;
 

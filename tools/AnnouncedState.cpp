@@ -110,6 +110,8 @@ ClassroomState CAnnouncedState::Build(const AnnouncedRecords& catalogue, std::in
     ClassroomState state;
     state.mode = ModeAt(nowMs);
     state.validForSeconds = m_validFor;
+    // The address stays 0: the screens answer the state's sender.
+    state.reportPort = m_reportPort;
     const LinkRecord* home = nullptr;
     const LinkRecord* listed[kMaxLinks] = {};
     for (int i = 0; i < catalogue.count; ++i) {

@@ -27,6 +27,8 @@ public:
     bool Poll(std::int64_t nowMs);
     // The state to send with `catalogue` at nowMs.
     ClassroomState Build(const AnnouncedRecords& catalogue, std::int64_t nowMs) const;
+    // The port every state names for the screens' reports; 0 for none.
+    void ReportTo(std::uint16_t port) { m_reportPort = port; }
     // Milliseconds until the running pause ends; -1 when none ends.
     std::int64_t UntilPauseEnds(std::int64_t nowMs) const;
 
@@ -41,6 +43,7 @@ private:
     std::string Line(std::int64_t nowMs) const;
 
     std::uint32_t m_validFor;
+    std::uint16_t m_reportPort = 0;
     Settings m_options;
     std::string m_publishedPath;
     bool m_publishedRead = false;

@@ -1,6 +1,7 @@
 #include "tools/OnAirFolder.h"
 
 #include "base/WholeFile.h"
+#include "tools/OneLine.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -10,15 +11,6 @@ namespace {
 
 // A problem text is one line of the status file whatever bytes the refused
 // file held.
-std::string OneLine(std::string text)
-{
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = ' ';
-    }
-    return text;
-}
-
 std::string StatusText(const OnAir& onAir)
 {
     std::string status;

@@ -3,6 +3,7 @@
 // what is being announced.
 
 #include "base/ConsoleLine.h"
+#include "base/WholeFile.h"
 #include "channel/TrustedKeys.h"
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
@@ -11,6 +12,8 @@
 #include "tools/AnnouncementListener.h"
 #include "tools/FolderWatch.h"
 #include "tools/RecordBroadcaster.h"
+#include "tools/ReportListener.h"
+#include "tools/RoomText.h"
 #include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
@@ -19,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -66,6 +70,24 @@ bool WaitForRound(const AnnounceOptions& options, CAnnouncedFiles& files, CAnnou
     }
 }
 
+// The room view, when there is a folder to show it in and its port is
+// free; null otherwise, and the states name no report port. Several
+// announcers on one machine (a test, a second room) leave it to the first.
+std::unique_ptr<CReportListener> StartRoomView(const AnnounceOptions& options)
+{
+    if (options.reportPort == 0 || options.onAirFolder.empty() || options.once)
+        return nullptr;
+    auto room = std::make_unique<CReportListener>(options, KESTREL_VERSION);
+    std::string error;
+    if (!room->Open(error)) {
+        PrintLine(error);
+        return nullptr;
+    }
+    PrintLine(room->Describe());
+    room->Start();
+    return room;
+}
+
 // Announces the state and the catalogue at every interval, following the
 // files' edits, until stopped (or once). Nothing goes out before the file
 // is valid.
@@ -94,6 +116,8 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
     }
     CAnnouncedFiles files(options);
     CAnnouncedState state(options, WallClockMilliseconds());
+    const std::unique_ptr<CReportListener> room = StartRoomView(options);
+    state.ReportTo(room ? static_cast<std::uint16_t>(options.reportPort) : 0);
     CFolderWatch watch({options.publishedPath, options.publishedStatePath});
     std::string lastSendError;
     bool sent = false;
@@ -105,7 +129,10 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
             return kExitFailure;
         if (catalogue) {
             std::string sendError;
-            sent = broadcaster.Broadcast(state.Build(*catalogue, WallClockMilliseconds()), *catalogue, sendError);
+            const ClassroomState sending = state.Build(*catalogue, WallClockMilliseconds());
+            if (room)
+                room->SetOnAir(sending.digest);
+            sent = broadcaster.Broadcast(sending, *catalogue, sendError);
             // A network that is down would repeat its error at every interval.
             if (sendError != lastSendError)
                 PrintLine(sendError.empty() ? "sending again" : sendError);
@@ -139,6 +166,32 @@ int Listen(const AnnounceOptions& options, CStopSignals& stop)
         return kExitFailure;
     }
     listener.Run(stop);
+    return 0;
+}
+
+// Prints the room view the running announcer writes, for IT staff.
+int ShowRoom(const AnnounceOptions& options)
+{
+    const std::string path
+        = (options.onAirFolder.empty() ? kDefaultOnAirFolder : options.onAirFolder) + "/" + CReportListener::kSummaryName;
+    std::string summary;
+    std::string table;
+    std::string error;
+    // 4096 machines whose every text is escaped to six times its length.
+    constexpr std::size_t kLargestSummary = 8 << 20;
+    const WholeFileRead read = ReadWholeFile(path, kLargestSummary, summary);
+    if (read.state != WholeFileRead::State::Loaded) {
+        PrintLine("no room view in " + path + ": "
+            + (read.state == WholeFileRead::State::Missing ? "is the announcer running, with --on-air?"
+                    : read.error != 0                      ? std::strerror(read.error)
+                                                           : "not a file of a summary's size"));
+        return kExitFailure;
+    }
+    if (!RoomTableText(summary, WallClockMilliseconds() / 1000, table, error)) {
+        PrintLine(path + ": " + error);
+        return kExitFailure;
+    }
+    std::fputs(table.c_str(), stdout);
     return 0;
 }
 
@@ -181,6 +234,8 @@ int Run(int argc, char** argv)
 
     if (options.mode == AnnounceOptions::Mode::GenerateKey)
         return GenerateKey(options.newKeyPath);
+    if (options.mode == AnnounceOptions::Mode::Room)
+        return ShowRoom(options);
 
     // Before any thread exists, so that the stop signals reach only this one.
     CStopSignals stop;

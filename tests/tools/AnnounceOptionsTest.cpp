@@ -63,6 +63,21 @@ TEST_F(AnnounceOptionsTest, EveryOptionTakesItsValueInEitherForm)
     EXPECT_EQ(m_options.httpAddress, "127.0.0.1");
 }
 
+TEST_F(AnnounceOptionsTest, TheRoomViewHasItsPortAndTheSubnetsNamedBesideTheCards)
+{
+    ASSERT_TRUE(Parse({"c.ini"})) << m_error;
+    EXPECT_EQ(m_options.reportPort, 9099);
+    ASSERT_TRUE(Parse({"--report-port", "0", "--report-from", "10.1.7.9/16, 172.16.0.5", "--report-from=0.0.0.0/0", "c.ini"}))
+        << m_error;
+    EXPECT_EQ(m_options.reportPort, 0);
+    std::vector<std::string> subnets;
+    for (const Subnet& subnet : m_options.reportFrom)
+        subnets.push_back(SubnetText(subnet));
+    EXPECT_EQ(subnets, (std::vector<std::string>{"10.1.0.0/16", "172.16.0.5/32", "0.0.0.0/0"}));
+    ASSERT_TRUE(Parse({"--room", "--on-air", "/run/k"})) << m_error;
+    EXPECT_EQ(m_options.mode, AnnounceOptions::Mode::Room);
+}
+
 TEST_F(AnnounceOptionsTest, ServingAloneNeedsNoCatalogue)
 {
     EXPECT_TRUE(Parse({"--serve", "pages"})) << m_error;
@@ -166,6 +181,10 @@ TEST_F(AnnounceOptionsTest, NonsenseIsRefusedWithAReason)
         {{"--valid-for", "5", "--interval", "3", "c.ini"}, "--valid-for must be at least twice the interval"},
         {{"--pause-message", std::string(128, 'a'), "c.ini"}, "--pause-message needs UTF-8 text of at most 127"},
         {{"--published-state=", "c.ini"}, "--published-state needs a file name"},
+        {{"--report-port", "65536", "c.ini"}, "--report-port needs a port from 0 to 65535"},
+        {{"--report-from", "10.1.0.0/33", "c.ini"}, "--report-from needs subnets such as 10.1.0.0/16, not \"10.1.0.0/33\""},
+        {{"--report-from", "10.1.0.0/16,school", "c.ini"}, "not \"school\""},
+        {{"--room", "c.ini"}, "--room only prints the room view"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments));

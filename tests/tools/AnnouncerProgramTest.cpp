@@ -14,11 +14,13 @@
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/LinkReceiver.h"
+#include "channel/ReportFrame.h"
 #include "channel/SignedLinkRecordFrame.h"
 #include "tests/support/LinkRecordBuilder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <sys/stat.h>
 #include <vector>
 
@@ -296,6 +299,55 @@ TEST_F(AnnouncerProgramTest, TheJournalAndTheOnAirFolderSayWhichFileIsOnTheAir)
     const std::string& output = announcer.Output();
     EXPECT_EQ(output.find("announcing 2 links"), output.rfind("announcing 2 links")) << output;
     EXPECT_EQ(announcer.Stop(), 0);
+}
+
+TEST_F(AnnouncerProgramTest, AReportOverLoopbackShowsInTheRoomViewAndASecondAnnouncerLeavesItsPortAlone)
+{
+    m_folder.Write(m_cataloguePath, kCatalogue);
+    const std::string onAir = m_folder.Path() + "/on-air";
+    const std::string reportPort = std::to_string(test::FreePort(SOCK_DGRAM));
+    test::ChildProcess announcer(SendingToProbe({"--interval", "0.2", "--on-air", onAir, "--report-port", reportPort}));
+    ClassroomState state;
+    ASSERT_TRUE(ReceiveState(state, 5s)) << announcer.Output();
+    EXPECT_EQ(std::to_string(state.reportPort), reportPort);
+
+    ScreenReport report;
+    report.flags = kReportComplete;
+    report.channelPort = static_cast<std::uint16_t>(m_probe.Port());
+    report.digest = state.digest;
+    SetReportText(report.machine, "pc<01>");
+    unsigned char frame[kReportFrameSize];
+    EncodeReportFrame(report, frame);
+    ASSERT_TRUE(m_probe.SendTo(std::stoi(reportPort), frame, sizeof frame));
+    nlohmann::json room;
+    for (int i = 0; i < 50 && !(room.is_object() && room["counts"]["applied"] == 1); ++i) {
+        std::this_thread::sleep_for(100ms);
+        std::string text;
+        ReadWholeFile(onAir + "/room.json", 1 << 20, text);
+        room = nlohmann::json::parse(text, nullptr, false);
+    }
+    ASSERT_TRUE(room.is_object()) << announcer.Output();
+    ASSERT_EQ(room["machines"].size(), 1u) << room.dump();
+    EXPECT_EQ(room["machines"][0]["address"], "127.0.0.1");
+    EXPECT_EQ(room["machines"][0]["name"], "pc<01>");
+    EXPECT_EQ(room["machines"][0]["applied"], true);
+
+    test::ChildProcess table({KESTREL_ANNOUNCE_PATH, "--room", "--on-air", onAir});
+    EXPECT_EQ(table.WaitForExit(5s), 0);
+    EXPECT_NE(table.Output().find("1/1 applied"), std::string::npos) << table.Output();
+    EXPECT_NE(table.Output().find("127.0.0.1       applied"), std::string::npos) << table.Output();
+
+    // Its states name no report port: its screens report to nobody.
+    test::UdpProbe secondProbe;
+    test::ChildProcess second({KESTREL_ANNOUNCE_PATH, "--to", "127.0.0.1", "--port", std::to_string(secondProbe.Port()),
+        "--on-air", m_folder.Path() + "/second", "--report-port", reportPort, m_cataloguePath});
+    EXPECT_TRUE(second.WaitForOutput("report port " + reportPort + ": Address already in use", 5s)) << second.Output();
+    unsigned char datagram[kDatagramSize];
+    ASSERT_GT(secondProbe.Receive(datagram, sizeof datagram, 5s), 0);
+    ASSERT_EQ(ReadClassroomStateFrame(FrameView(datagram, sizeof datagram), state), StateFault::None);
+    EXPECT_EQ(state.reportPort, 0);
+    EXPECT_EQ(announcer.Stop(), 0);
+    EXPECT_EQ(second.Stop(), 0);
 }
 
 TEST_F(AnnouncerProgramTest, ListenPrintsWhatAnotherAnnouncerSends)

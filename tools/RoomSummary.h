@@ -1,0 +1,18 @@
+#pragma once
+
+#include "tools/RoomTable.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// The room's summary, room.json, as the publishing page and --room read it:
+// the room's port, the digest on the air, when it was written (unix
+// seconds), the announcer's version, the counts, the drops, and one entry
+// per machine, those with problems first (offline, not applied, another
+// version), each group by address. nowMs on the table's steady clock.
+std::string RoomSummaryText(const CRoomTable& table, std::int64_t nowMs, std::int64_t unixSeconds,
+    const std::string& version);
+
+} // namespace kestrel
