@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <poll.h>
+#include <thread>
 
 namespace kestrel {
 
@@ -37,6 +40,72 @@ protected:
 
 private:
     CPupilSimulator& m_room;
+};
+
+// Helper threads that feed their share of the pupils each frame heard, as
+// a real room checks its signatures on every machine at once; the caller
+// feeds the first share and returns when every share is fed.
+class CPupilSimulator::Crew {
+public:
+    Crew(CPupilSimulator& room, int helpers) : m_room(room), m_shares(helpers + 1)
+    {
+        for (int share = 1; share <= helpers; ++share)
+            m_threads.emplace_back([this, share] { Help(share); });
+    }
+    ~Crew()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_stop = true;
+        }
+        m_go.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+
+    void Feed(FrameView frame)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_frame = frame;
+            ++m_round;
+            m_busy = static_cast<int>(m_threads.size());
+        }
+        m_go.notify_all();
+        m_room.FeedShare(frame, 0, m_shares);
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_done.wait(guard, [this] { return m_busy == 0; });
+    }
+
+private:
+    void Help(int share)
+    {
+        std::uint64_t fed = 0;
+        for (;;) {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_go.wait(guard, [&] { return m_stop || m_round != fed; });
+            if (m_stop)
+                return;
+            fed = m_round;
+            const FrameView frame = m_frame;
+            guard.unlock();
+            m_room.FeedShare(frame, share, m_shares);
+            guard.lock();
+            if (--m_busy == 0)
+                m_done.notify_one();
+        }
+    }
+
+    CPupilSimulator& m_room;
+    const int m_shares;
+    std::vector<std::thread> m_threads;
+    std::mutex m_lock;
+    std::condition_variable m_go;
+    std::condition_variable m_done;
+    FrameView m_frame{nullptr, 0};
+    std::uint64_t m_round = 0;
+    int m_busy = 0;
+    bool m_stop = false;
 };
 
 CPupilSimulator::CPupilSimulator(const PupilOptions& options) : m_options(options) {}
@@ -82,6 +151,9 @@ bool CPupilSimulator::Start()
     }
     if (deaf)
         return true;
+    // One share for each core; small rooms need no help.
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    m_crew = std::make_unique<Crew>(*this, count < 64 ? 0 : std::clamp(cores - 1, 0, 3));
     m_ear = std::make_unique<Ear>(*this);
     return m_ear->Open(m_options.bindAddress.c_str(), m_options.port, nullptr, m_options.group.c_str());
 }
@@ -91,11 +163,19 @@ void CPupilSimulator::Hear(FrameView frame, std::uint32_t source)
     const bool record = frame.Type() != kClassroomStateFrameType;
     if (!record)
         m_stateSource = source;
-    for (const std::unique_ptr<Pupil>& pupil : m_pupils) {
-        if (record && pupil->stale)
+    m_crew->Feed(frame);
+}
+
+void CPupilSimulator::FeedShare(FrameView frame, int share, int shares)
+{
+    const bool record = frame.Type() != kClassroomStateFrameType;
+    const std::size_t count = m_pupils.size();
+    for (std::size_t i = count * share / shares; i < count * (share + 1) / shares; ++i) {
+        Pupil& pupil = *m_pupils[i];
+        if (record && pupil.stale)
             continue;
-        pupil->receiver.Feed(frame.Bytes(), frame.Size());
-        pupil->heard = true;
+        pupil.receiver.Feed(frame.Bytes(), frame.Size());
+        pupil.heard = true;
     }
 }
 

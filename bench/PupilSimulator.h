@@ -42,7 +42,10 @@ struct PupilOptions {
 // link receiver (fed each frame the one listening socket hears), its own
 // digest of the held records as the last state lists them, and its own
 // reporter with its own socket on its own address, following the same
-// rules as the window's. Nothing is allocated per datagram once started.
+// rules as the window's. Each frame is fed to the pupils by a thread per
+// core: a real room checks its signatures on every machine at once, and
+// the last pupil should not wait for all the others. Nothing is allocated
+// per datagram once started.
 class CPupilSimulator {
 public:
     static constexpr int kMaxPupils = 4096;
@@ -68,14 +71,18 @@ public:
 private:
     struct Pupil;
     class Ear;
+    class Crew;
 
     void Hear(FrameView frame, std::uint32_t source);
+    // Feeds the frame to share `share` of `shares` of the pupils.
+    void FeedShare(FrameView frame, int share, int shares);
     // Takes new states, looks at what changed, sends what is due; gives
     // the time the next report is due.
     std::int64_t Tend(std::int64_t nowMs);
 
     PupilOptions m_options;
     std::vector<std::unique_ptr<Pupil>> m_pupils;
+    std::unique_ptr<Crew> m_crew;
     std::unique_ptr<Ear> m_ear;
     // Scratch for each state taken, so that none is made per datagram.
     ClassroomState m_taken;

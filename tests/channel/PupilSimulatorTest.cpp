@@ -1,5 +1,6 @@
 // The pupil simulator of the room view's benchmark: its pupils hear a signed
-// announcer on 127.0.0.1 and report, each from its own address.
+// announcer on 127.0.0.1 (a hundred: fed by more than one thread) and report,
+// each from its own address.
 #include "base/SteadyClock.h"
 #include "bench/PupilSimulator.h"
 #include "channel/ClassroomStateFrame.h"
@@ -24,7 +25,7 @@ TEST(PupilSimulatorTest, FreshPupilsReportTheStatesDigestStaleOnesDoNotEachFromI
     std::ofstream(folder.Path() + "/trusted-keys") << TrustedKeyLine(key.publicKey, "") << "\n";
     PupilOptions options;
     options.port = test::FreeUdpPort();
-    options.count = 20;
+    options.count = 100;
     options.stale = 2;
     options.trustedKeysPath = folder.Path() + "/trusted-keys";
     CPupilSimulator room(options);
@@ -48,8 +49,8 @@ TEST(PupilSimulatorTest, FreshPupilsReportTheStatesDigestStaleOnesDoNotEachFromI
 
     // Every change is reported within a second.
     ASSERT_TRUE(room.RunUntil(SteadyMilliseconds() + 1500));
-    EXPECT_EQ(room.AppliedCount(), 18);
-    EXPECT_EQ(room.ReportsSent(), 20u);
+    EXPECT_EQ(room.AppliedCount(), 98);
+    EXPECT_EQ(room.ReportsSent(), 100u);
     std::set<std::uint32_t> sources;
     int applied = 0;
     unsigned char bytes[kReportFrameSize];
@@ -63,9 +64,9 @@ TEST(PupilSimulatorTest, FreshPupilsReportTheStatesDigestStaleOnesDoNotEachFromI
         EXPECT_TRUE(report.mode == ClassroomMode::LessonOnly && report.channelPort == options.port
                     && report.stateCounter == counter);
     }
-    EXPECT_EQ(applied, 18);
-    EXPECT_EQ(sources.size(), 20u);
-    EXPECT_EQ(sources.count(htonl(0x7F640014)), 1u) << "127.100.0.20";
+    EXPECT_EQ(applied, 98);
+    EXPECT_EQ(sources.size(), 100u);
+    EXPECT_EQ(sources.count(htonl(0x7F640064)), 1u) << "127.100.0.100";
 }
 
 TEST(PupilSimulatorTest, DeafPupilsReportHoldingNothing)
