@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace kestrel {
@@ -155,7 +156,14 @@ bool CPupilSimulator::Start()
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
     m_crew = std::make_unique<Crew>(*this, count < 64 ? 0 : std::clamp(cores - 1, 0, 3));
     m_ear = std::make_unique<Ear>(*this);
-    return m_ear->Open(m_options.bindAddress.c_str(), m_options.port, nullptr, m_options.group.c_str());
+    if (!m_ear->Open(m_options.bindAddress.c_str(), m_options.port, nullptr, m_options.group.c_str()))
+        return false;
+    // One socket hears for the whole room, and lags while the pupils check
+    // a burst: rounds wait rather than drop (as far as net.core.rmem_max
+    // allows).
+    const int buffer = 4 << 20;
+    setsockopt(m_ear->SocketHandle(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    return true;
 }
 
 void CPupilSimulator::Hear(FrameView frame, std::uint32_t source)
