@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kestrel {
@@ -59,6 +60,22 @@ TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
     ASSERT_TRUE(Parse({"--add-user", "anna", "--users", "u"})) << m_error;
     EXPECT_EQ(m_options.mode, PublishOptions::Mode::AddUser);
     EXPECT_EQ(m_options.userName, "anna");
+    EXPECT_EQ(m_options.teacherRooms, "");
+}
+
+// --rooms is the rooms file when serving, and the teacher's rooms with --add-user.
+TEST_F(PublishOptionsTest, RoomsAreTheFileOrTheTeachersRooms)
+{
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> cases = {
+        {{"--rooms", "/etc/kestrel/rooms.ini"}, "/etc/kestrel/rooms.ini", ""},
+        {{"--add-user", "bo", "--rooms", "r302,r303"}, "", "r302,r303"},
+        {{"--admin", "--add-user", "it"}, "", "*"},
+    };
+    for (const auto& [arguments, file, rooms] : cases) {
+        ASSERT_TRUE(Parse(arguments)) << m_error;
+        EXPECT_EQ(m_options.roomsPath, file);
+        EXPECT_EQ(m_options.teacherRooms, rooms);
+    }
 }
 
 TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
@@ -78,6 +95,9 @@ TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
         {{"links.ini"}, "\"links.ini\" is not an option"},
         {{"--loud=yes"}, "unknown option --loud"},
         {{"--port", "--help"}, "--port needs a port from 1 to 65535, not \"--help\""},
+        {{"--admin"}, "--admin goes with --add-user"},
+        {{"--add-user", "it", "--admin", "--rooms", "r302"}, "--admin and --rooms do not go together"},
+        {{"--add-user", "bo", "--rooms", "r302 r303"}, "--rooms with --add-user needs room ids"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments)) << words;

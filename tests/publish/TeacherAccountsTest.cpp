@@ -63,5 +63,35 @@ TEST_F(TeacherAccountsTest, RefusesNamesAndPasswordsThatCannotBeKeptSafely)
     EXPECT_EQ(m_accounts.SetPassword("anna", "12345678"), "");
 }
 
+// An admin's "*", a list of ids, and the line from before rooms, which
+// controls every room but is no admin's; the password and the rooms
+// change apart.
+TEST_F(TeacherAccountsTest, EachTeacherControlsTheRoomsTheirLineLists)
+{
+    ASSERT_EQ(m_accounts.SetPassword("anna", "correct horse"), "");
+    const struct {
+        const char* rooms;
+        bool admin;
+        bool r302;
+        bool r304;
+    } cases[] = {{nullptr, false, true, true}, {"*", true, true, true}, {"r302,r303", false, true, false}};
+    for (const auto& each : cases) {
+        if (each.rooms)
+            ASSERT_EQ(m_accounts.SetRooms("anna", each.rooms), "");
+        const TeacherRooms rooms = m_accounts.RoomsOf("anna");
+        EXPECT_EQ(rooms.admin, each.admin) << each.rooms;
+        EXPECT_EQ(rooms.Controls("r302"), each.r302) << each.rooms;
+        EXPECT_EQ(rooms.Controls("r304"), each.r304) << each.rooms;
+    }
+    ASSERT_EQ(m_accounts.SetPassword("anna", "new password"), "");
+    EXPECT_EQ(m_accounts.RoomsOf("anna").Text(), "r302,r303") << "a new password keeps the rooms";
+    EXPECT_TRUE(m_accounts.Verify("anna", "new password")) << "new rooms keep the password";
+    for (const char* wrong : {"", "R302", "r302,", ",r302", "r302 r303", "*,r302"})
+        EXPECT_NE(m_accounts.SetRooms("anna", wrong), "") << wrong;
+    EXPECT_NE(m_accounts.SetRooms("carl", "r302"), "");
+    EXPECT_FALSE(m_accounts.RoomsOf("carl").Controls("r302"));
+    EXPECT_EQ(m_accounts.RoomsOf("anna").Text(), "r302,r303");
+}
+
 } // namespace
 } // namespace kestrel
