@@ -69,6 +69,11 @@ void CRoomTable::Take(std::uint32_t address, const unsigned char* datagram, std:
         ++m_drops.otherRoom;
         return;
     }
+    TakeReport(address, report, nowMs);
+}
+
+void CRoomTable::TakeReport(std::uint32_t address, const ScreenReport& report, std::int64_t nowMs)
+{
     const int position = Find(address);
     if (position < Count() && Machine(position).address == address) {
         RoomMachine& machine = m_slots[m_order[position]];

@@ -56,6 +56,9 @@ public:
     void SetOnAir(const CatalogueDigest& digest);
     // One datagram from `address` (host order); nowMs on a steady clock.
     void Take(std::uint32_t address, const unsigned char* datagram, std::size_t size, std::int64_t nowMs);
+    // A report already read, from an address reports are taken from, that
+    // names this room's port: what a listener for several rooms hands on.
+    void TakeReport(std::uint32_t address, const ScreenReport& report, std::int64_t nowMs);
     // Takes the waiting reports whose second is up, marks the machines not
     // heard for three periods offline and forgets those not heard for an
     // hour.
