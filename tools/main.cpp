@@ -246,8 +246,12 @@ int ShowRoom(const AnnounceOptions& options)
 {
     const std::string onAir = options.onAirFolder.empty() ? kDefaultOnAirFolder : options.onAirFolder;
     const RoomsRead read = options.roomsPath.empty() ? RoomsRead() : ReadRoomsFile(options.roomsPath, options.reportPort);
-    if (!read.found)
-        return PrintRoomView(onAir) ? 0 : kExitFailure;
+    if (!read.found) {
+        if (PrintRoomView(onAir))
+            return 0;
+        PrintLine("an announcer with rooms shows them with --rooms /etc/kestrel/rooms.ini");
+        return kExitFailure;
+    }
     for (const std::string& problem : read.problems)
         PrintLine(problem);
     bool all = !read.rooms.empty();
