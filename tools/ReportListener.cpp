@@ -37,8 +37,11 @@ CReportListener::CReportListener(const AnnounceOptions& options, const std::vect
     , m_version(std::move(version))
     , m_subnets(options.reportFrom)
 {
-    for (const ReportedRoom& room : rooms)
-        m_rooms.push_back(std::make_unique<Room>(room, static_cast<std::uint32_t>(options.validForSeconds), m_subnets));
+    const int capacity = rooms.size() == 1 ? CRoomTable::kCapacity : CRoomTable::kCapacityOfOneOfSeveral;
+    for (const ReportedRoom& room : rooms) {
+        m_rooms.push_back(
+            std::make_unique<Room>(room, static_cast<std::uint32_t>(options.validForSeconds), m_subnets, capacity));
+    }
     for (int i = 0; i < kBatchSize; ++i) {
         m_parts[i] = {m_datagrams[i], kDatagramReadSize};
         m_messages[i].msg_hdr.msg_iov = &m_parts[i];

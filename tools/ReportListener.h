@@ -68,8 +68,8 @@ public:
 
 private:
     struct Room {
-        Room(const ReportedRoom& reported, std::uint32_t validForSeconds, CReportSubnets& subnets)
-            : summaryFolder(reported.summaryFolder), table(reported.port, validForSeconds, subnets)
+        Room(const ReportedRoom& reported, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity)
+            : summaryFolder(reported.summaryFolder), table(reported.port, validForSeconds, subnets, capacity)
         {
         }
         std::string summaryFolder;

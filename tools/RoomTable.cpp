@@ -23,15 +23,15 @@ bool SameOnScreen(const ScreenReport& a, const ScreenReport& b)
 
 } // namespace
 
-CRoomTable::CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets)
+CRoomTable::CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity)
     : m_port(port)
     , m_offlineAfterMs(static_cast<std::int64_t>(validForSeconds) * 1000 / 2 * kPeriodsToOffline)
     , m_subnets(subnets)
-    , m_slots(kCapacity)
+    , m_slots(static_cast<std::size_t>(capacity))
 {
-    m_order.reserve(kCapacity);
-    m_free.reserve(kCapacity);
-    for (int slot = kCapacity - 1; slot >= 0; --slot)
+    m_order.reserve(m_slots.size());
+    m_free.reserve(m_slots.size());
+    for (int slot = capacity - 1; slot >= 0; --slot)
         m_free.push_back(static_cast<std::uint16_t>(slot));
 }
 

@@ -44,13 +44,17 @@ struct RoomDrops {
 class CRoomTable {
 public:
     static constexpr int kCapacity = 4096;
+    // Each room's, when one announcer serves several: a room is a class or
+    // a lab, and thirty rooms of 4096 slots would hold 66 MB.
+    static constexpr int kCapacityOfOneOfSeveral = 1024;
     static constexpr std::int64_t kShortestGapMs = 1000;
     // A browser reports every half valid-for; three missed in a row is off.
     static constexpr int kPeriodsToOffline = 3;
     static constexpr std::int64_t kForgetAfterMs = 3600 * 1000;
 
-    // port: the room's channel port; validForSeconds: the announcer's.
-    CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets);
+    // port: the room's channel port; validForSeconds: the announcer's;
+    // capacity: the machines it holds, at most kCapacity.
+    CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity = kCapacity);
 
     // The digest of the state on the air, that applied screens show.
     void SetOnAir(const CatalogueDigest& digest);

@@ -73,20 +73,6 @@ both_rooms_on_air() { [ "$(grep -c "(the published catalogue): announcing 1 link
 wait_until 20 both_rooms_on_air || fail "the announcer did not start both rooms"
 
 echo "== two browsers, two copies of the program, each on its room's port and display"
-start_browser() {
-  local room=$1 port=$2 display=$3
-  mkdir -p "$work/$room/bin" "$work/$room/home" "$work/$room/runtime"
-  chmod 700 "$work/$room/runtime"
-  cp "$program" "$work/$room/bin/kestrel"
-  printf '[设置]\n主频道端口=%s\n[广播绑定IP地址]\nIP地址=127.0.0.1\n[广播签名]\n公钥文件=%s\n' "$port" \
-    "$work/trusted-keys" | iconv -f UTF-8 -t GBK >"$work/$room/bin/kestrel.INI"
-  (
-    cd "$work/$room/home"
-    exec env HOME="$work/$room/home" XDG_RUNTIME_DIR="$work/$room/runtime" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
-      QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage" \
-      setsid "$work/$room/bin/kestrel"
-  ) >"$work/$room/program.log" 2>&1 &
-}
 start_virtual_display || fail "no virtual display"
 display_a=$virtual_display
 xvfb_b= wm_b= marks_b=
@@ -96,10 +82,10 @@ start_virtual_display || fail "no second virtual display"
 display_b=$virtual_display xvfb_b=$virtual_display_xvfb_pid wm_b=$virtual_display_wm_pid marks_b=$virtual_display_marks
 virtual_display=${saved[0]} virtual_display_xvfb_pid=${saved[1]} virtual_display_wm_pid=${saved[2]}
 virtual_display_marks=${saved[3]}
-start_browser a "$port_a" "$display_a"
-program_pid=$!
-start_browser b "$port_b" "$display_b"
-program_b_pid=$!
+start_signed_browser "$work/a" "$program" "$port_a" "$work/trusted-keys" "$display_a"
+program_pid=$browser_pid
+start_signed_browser "$work/b" "$program" "$port_b" "$work/trusted-keys" "$display_b"
+program_b_pid=$browser_pid
 check "room a's home page is requested" 60 requested /a.html
 check "room b's home page is requested" 60 requested /b.html
 kill -0 "$program_b_pid" 2>/dev/null || fail "room b's browser ended"
