@@ -170,16 +170,9 @@ void CReportListener::ReadBatches(std::int64_t nowMs)
 void CReportListener::Dispatch(std::uint32_t address, const unsigned char* datagram, std::size_t size,
     std::int64_t nowMs)
 {
-    // A stranger's bytes are not even read.
-    if (!m_subnets.Holds(address, nowMs)) {
-        ++m_portDrops.outside;
-        return;
-    }
     ScreenReport report;
-    if (ReadReportFrame(datagram, size, report) != ReportFault::None) {
-        ++m_portDrops.malformed;
+    if (!ReadAdmittedReport(m_subnets, address, datagram, size, nowMs, report, m_portDrops))
         return;
-    }
     for (const std::unique_ptr<Room>& room : m_rooms) {
         if (room->table.Port() == report.channelPort)
             return room->table.TakeReport(address, report, nowMs);

@@ -23,6 +23,20 @@ bool SameOnScreen(const ScreenReport& a, const ScreenReport& b)
 
 } // namespace
 
+bool ReadAdmittedReport(CReportSubnets& subnets, std::uint32_t address, const unsigned char* datagram,
+    std::size_t size, std::int64_t nowMs, ScreenReport& report, RoomDrops& drops)
+{
+    if (!subnets.Holds(address, nowMs)) {
+        ++drops.outside;
+        return false;
+    }
+    if (ReadReportFrame(datagram, size, report) != ReportFault::None) {
+        ++drops.malformed;
+        return false;
+    }
+    return true;
+}
+
 CRoomTable::CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity)
     : m_port(port)
     , m_offlineAfterMs(static_cast<std::int64_t>(validForSeconds) * 1000 / 2 * kPeriodsToOffline)
@@ -55,16 +69,9 @@ int CRoomTable::Find(std::uint32_t address) const
 
 void CRoomTable::Take(std::uint32_t address, const unsigned char* datagram, std::size_t size, std::int64_t nowMs)
 {
-    // A stranger's bytes are not even read.
-    if (!m_subnets.Holds(address, nowMs)) {
-        ++m_drops.outside;
-        return;
-    }
     ScreenReport report;
-    if (ReadReportFrame(datagram, size, report) != ReportFault::None) {
-        ++m_drops.malformed;
+    if (!ReadAdmittedReport(m_subnets, address, datagram, size, nowMs, report, m_drops))
         return;
-    }
     if (report.channelPort != m_port) {
         ++m_drops.otherRoom;
         return;

@@ -37,6 +37,13 @@ struct RoomDrops {
     std::uint64_t otherRoom = 0; // a browser listening on another channel port
 };
 
+// Reads one datagram from `address` (host order) as a report, when the
+// address is in a subnet reports are taken from and the datagram is well
+// formed; otherwise counts it in `drops` (outside, malformed) and returns
+// false. A stranger's bytes are not even read.
+bool ReadAdmittedReport(CReportSubnets& subnets, std::uint32_t address, const unsigned char* datagram,
+    std::size_t size, std::int64_t nowMs, ScreenReport& report, RoomDrops& drops);
+
 // The machines of one room (one channel port), as many as a school may
 // have, in a table of fixed size made once: taking a report never
 // allocates. Reports are not authenticated, so what the table holds is
