@@ -11,6 +11,7 @@ macro(embed file path type)
 endmacro()
 embed(index.html / text/html)
 embed(page.js /page.js text/javascript)
+embed(room.js /room.js text/javascript)
 embed(page.css /page.css text/css)
 file(WRITE ${OUTPUT}.new "// Made by EmbedPage.cmake from publish/page; edit those files instead.
 #include \"publish/PublishPage.h\"

@@ -7,7 +7,9 @@
 #include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
+#include "publish/RoomAnswer.h"
 #include "tools/ClassroomStateText.h"
+#include "tools/InertJson.h"
 
 #include <charconv>
 #include <chrono>
@@ -44,7 +46,7 @@ void SendJson(HttpResponse& response, int status, const nlohmann::json& value)
 {
     response.status = status;
     response.contentType = "application/json; charset=utf-8";
-    response.body = JsonAnswer(value);
+    response.body = InertJsonText(value);
 }
 
 void SendError(HttpResponse& response, int status, const std::string& text)
@@ -214,7 +216,8 @@ int CPublishServer::Authorise(const HttpRequest& request, Need need, CTeacherSes
         problem = "缺少或错误的安全令牌，请刷新页面";
         return 403;
     }
-    if (!m_sessions.Find(SessionCookie(request), session)) {
+    const auto touch = need == Need::TeacherLooking ? CTeacherSessions::Touch::Look : CTeacherSessions::Touch::Use;
+    if (!m_sessions.Find(SessionCookie(request), session, CTeacherSessions::Clock::now(), touch)) {
         problem = "登录已超时，请重新登录";
         return 401;
     }
@@ -308,6 +311,13 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         CTeacherSessions::Session session;
         const bool signedIn = m_sessions.Find(SessionCookie(request), session);
         SendJson(response, 200, State(signedIn ? &session : nullptr));
+    } else if (path == "/api/room") {
+        CTeacherSessions::Session session;
+        std::string problem;
+        if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
+            SendError(response, status, problem);
+        else
+            SendJson(response, 200, RoomAnswer(m_options.onAirFolder, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }
