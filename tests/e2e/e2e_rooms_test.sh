@@ -23,16 +23,20 @@ mkdir -p "$work/site" "$work/state/rooms/a" "$work/state/rooms/b" "$work/a" "$wo
 : >"$requests"
 : >"$announcer_log"
 
-# Room b's browser and display; room a's are e2e-run's and the library's own.
+# Room b's browser, and its display's variables of the library (display,
+# Xvfb, window manager, marks); room a's are e2e-run's and the library's own.
 program_b_pid=
-display_b=
+display_b=()
 finish() {
   set +e
   stop_processes "$announcer_pid" "$server_pid"
   if [ -n "$program_b_pid" ]; then program_pid=$program_b_pid stop_processes; fi
   stop_virtual_display
-  if [ -n "$display_b" ]; then
-    virtual_display_xvfb_pid=$xvfb_b virtual_display_wm_pid=$wm_b virtual_display_marks=$marks_b stop_virtual_display
+  if [ -n "${display_b[0]:-}" ]; then
+    virtual_display_xvfb_pid=${display_b[1]}
+    virtual_display_wm_pid=${display_b[2]}
+    virtual_display_marks=${display_b[3]}
+    stop_virtual_display
   fi
   rm -rf "$work"
 }
@@ -74,17 +78,16 @@ wait_until 20 both_rooms_on_air || fail "the announcer did not start both rooms"
 
 echo "== two browsers, two copies of the program, each on its room's port and display"
 start_virtual_display || fail "no virtual display"
-display_a=$virtual_display
-xvfb_b= wm_b= marks_b=
-saved=("$virtual_display" "$virtual_display_xvfb_pid" "$virtual_display_wm_pid" "$virtual_display_marks")
-virtual_display= virtual_display_xvfb_pid= virtual_display_wm_pid= virtual_display_marks=
+display_b=("$virtual_display" "$virtual_display_xvfb_pid" "$virtual_display_wm_pid" "$virtual_display_marks")
+virtual_display=''
+virtual_display_xvfb_pid=''
+virtual_display_wm_pid=''
+virtual_display_marks=''
 start_virtual_display || fail "no second virtual display"
-display_b=$virtual_display xvfb_b=$virtual_display_xvfb_pid wm_b=$virtual_display_wm_pid marks_b=$virtual_display_marks
-virtual_display=${saved[0]} virtual_display_xvfb_pid=${saved[1]} virtual_display_wm_pid=${saved[2]}
-virtual_display_marks=${saved[3]}
+display_a=$virtual_display
 start_signed_browser "$work/a" "$program" "$port_a" "$work/trusted-keys" "$display_a"
 program_pid=$browser_pid
-start_signed_browser "$work/b" "$program" "$port_b" "$work/trusted-keys" "$display_b"
+start_signed_browser "$work/b" "$program" "$port_b" "$work/trusted-keys" "${display_b[0]}"
 program_b_pid=$browser_pid
 check "room a's home page is requested" 60 requested /a.html
 check "room b's home page is requested" 60 requested /b.html
@@ -106,7 +109,7 @@ publish_state() {
 }
 
 check "browser a shows room a's page" 30 shows "$display_a" "#C81E1E"
-check "browser b shows room b's page" 30 shows "$display_b" "#1E3CC8"
+check "browser b shows room b's page" 30 shows "${display_b[0]}" "#1E3CC8"
 
 echo "== 暂停 in room a"
 publish_state a paused
@@ -114,7 +117,7 @@ check "browser a prints that it is paused" 10 paused a
 check "browser a's screen is covered" 10 covered "$display_a"
 sleep 2 # two rounds on room b's channel
 ! paused b || fail "browser b was paused by room a's pause"
-shows "$display_b" "#1E3CC8" || fail "browser b's page is not shown while room a is paused"
+shows "${display_b[0]}" "#1E3CC8" || fail "browser b's page is not shown while room a is paused"
 echo "ok: browser b goes on showing room b's page"
 
 echo "== 开放 in room a"
