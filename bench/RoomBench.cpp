@@ -10,6 +10,12 @@
 // the announcer's room.json names the new catalogue (on_air_ms) and until
 // it shows every screen "applied" (applied_ms; medians, and the slowest). The announcer's own CPU time (from /proc) over the rounds
 // gives its share of one core and its time per report heard.
+//
+// The rooms case does the same with one announcer for 30 rooms of 40
+// screens (a rooms file, each room on its own port): each round publishes
+// in one room only, times its 40 screens until applied, and counts the
+// other rooms whose view still shows every screen applied to the catalogue
+// they had (others_unchanged, 29 when all are).
 //   build/bench/bench_room [--benchmark_filter=...]
 
 #include "bench/PupilSimulator.h"
@@ -24,6 +30,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -110,6 +117,28 @@ std::optional<std::string> WaitForAllApplied(const std::string& path, int count,
     return std::nullopt;
 }
 
+// The run's signing key in `folder`: announce.key, and trusted-keys for
+// the pupils; false when it could not be made.
+bool MakeKey(const std::string& folder, benchmark::State& state)
+{
+    SigningKey key;
+    std::string error;
+    if (!CreateSecretKeyFile(folder + "/announce.key", key, error)) {
+        state.SkipWithError(error.c_str());
+        return false;
+    }
+    std::ofstream(folder + "/trusted-keys") << TrustedKeyLine(key.publicKey, "room") << "\n";
+    return true;
+}
+
+// The announcer's options every case gives: the run's key and counter,
+// reports on a free port, the room view in `onAir`.
+std::vector<std::string> SigningAnnouncer(const std::string& folder, const std::string& onAir)
+{
+    return {KESTREL_ANNOUNCE_PATH, "--report-port", std::to_string(FreePort(SOCK_DGRAM)), "--key",
+        folder + "/announce.key", "--state", folder + "/counter", "--on-air", onAir};
+}
+
 void BM_PublishToEveryScreenApplied(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
@@ -117,24 +146,15 @@ void BM_PublishToEveryScreenApplied(benchmark::State& state)
     const std::string published = folder.Path() + "/catalogue.ini";
     const std::string onAir = folder.Path() + "/on-air";
     const std::string summary = onAir + "/room.json";
-    std::filesystem::create_directories(onAir);
-    SigningKey key;
-    std::string error;
-    const std::string keyPath = folder.Path() + "/announce.key";
     const std::string trusted = folder.Path() + "/trusted-keys";
-    if (!CreateSecretKeyFile(keyPath, key, error)) {
-        state.SkipWithError(error.c_str());
+    std::filesystem::create_directories(onAir);
+    if (!MakeKey(folder.Path(), state))
         return;
-    }
-    std::ofstream(trusted) << TrustedKeyLine(key.publicKey, "room") << "\n";
     Publish(published, 0);
     const int channelPort = FreePort(SOCK_DGRAM);
-    const int reportPort = FreePort(SOCK_DGRAM);
-    const pid_t announcer = StartInOwnGroup(
-        {KESTREL_ANNOUNCE_PATH, "--to", "127.0.0.1", "--port", std::to_string(channelPort), "--report-port",
-         std::to_string(reportPort), "--key", keyPath, "--state", folder.Path() + "/counter", "--published",
-         published, "--on-air", onAir},
-        ChildEnvironment(folder.Path()));
+    std::vector<std::string> arguments = SigningAnnouncer(folder.Path(), onAir);
+    arguments.insert(arguments.end(), {"--to", "127.0.0.1", "--port", std::to_string(channelPort), "--published", published});
+    const pid_t announcer = StartInOwnGroup(arguments, ChildEnvironment(folder.Path()));
 
     PupilOptions options;
     options.port = static_cast<std::uint16_t>(channelPort);
@@ -190,6 +210,113 @@ void BM_PublishToEveryScreenApplied(benchmark::State& state)
 }
 
 BENCHMARK(BM_PublishToEveryScreenApplied)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->Iterations(kRounds);
+
+// One room of the rooms case: its simulated pupils, hearing on its own
+// thread, and the files of its folders.
+struct SimulatedRoom {
+    std::string id;
+    std::string published;
+    std::string summary;
+    std::unique_ptr<CPupilSimulator> pupils;
+    std::thread hearing;
+    std::string onAir;
+};
+
+void BM_PublishInOneOfManyRooms(benchmark::State& state)
+{
+    const int roomCount = static_cast<int>(state.range(0));
+    const int count = static_cast<int>(state.range(1));
+    test::TemporaryFolder folder;
+    const std::string onAir = folder.Path() + "/on-air";
+    if (!MakeKey(folder.Path(), state))
+        return;
+    std::ofstream roomsFile(folder.Path() + "/rooms.ini");
+    std::vector<SimulatedRoom> rooms(static_cast<std::size_t>(roomCount));
+    for (int i = 0; i < roomCount; ++i) {
+        SimulatedRoom& room = rooms[static_cast<std::size_t>(i)];
+        room.id = "r" + std::to_string(i);
+        const std::string own = folder.Path() + "/state/rooms/" + room.id;
+        std::filesystem::create_directories(own);
+        room.published = own + "/catalogue.ini";
+        room.summary = onAir + "/rooms/" + room.id + "/room.json";
+        Publish(room.published, 0);
+        PupilOptions options;
+        options.port = static_cast<std::uint16_t>(FreePort(SOCK_DGRAM));
+        options.bindAddress = "127.0.0.1";
+        options.count = count;
+        options.trustedKeysPath = folder.Path() + "/trusted-keys";
+        options.firstAddress += static_cast<std::uint32_t>(i) << 8;
+        roomsFile << "[room]\nid = " << room.id << "\nport = " << options.port << "\nto = 127.0.0.1\n";
+        room.pupils = std::make_unique<CPupilSimulator>(options);
+    }
+    roomsFile.close();
+    std::vector<std::string> arguments = SigningAnnouncer(folder.Path(), onAir);
+    arguments.insert(arguments.end(), {"--rooms", folder.Path() + "/rooms.ini", "--published",
+        folder.Path() + "/state/catalogue.ini", "--published-state", folder.Path() + "/state/classroom-state.ini"});
+    const pid_t announcer = StartInOwnGroup(arguments, ChildEnvironment(folder.Path()));
+    const int stop = ::eventfd(0, EFD_CLOEXEC);
+    bool settled = announcer != 0;
+    for (SimulatedRoom& room : rooms) {
+        settled = settled && room.pupils->Start();
+        if (settled)
+            room.hearing = std::thread([&room, stop] { room.pupils->RunUntil(SteadyMs() + 3600 * 1000, stop); });
+    }
+    Clock::time_point onAirAt;
+    for (SimulatedRoom& room : rooms) {
+        const std::optional<std::string> shown
+            = settled ? WaitForAllApplied(room.summary, count, "", kSettleTimeout, onAirAt) : std::nullopt;
+        settled = shown.has_value();
+        room.onAir = shown.value_or("");
+    }
+    std::vector<double> samples;
+    std::vector<double> unchanged;
+    const double cpuBefore = announcer != 0 ? CpuSeconds(announcer) : 0;
+    const Clock::time_point measuredFrom = Clock::now();
+    int round = 0;
+    for (auto _ : state) {
+        if (!settled) {
+            state.SkipWithError("the room views never showed every screen of every room updated");
+            break;
+        }
+        SimulatedRoom& published = rooms[static_cast<std::size_t>(round % roomCount)];
+        const Clock::time_point publishedAt = Clock::now();
+        Publish(published.published, ++round);
+        const std::optional<std::string> shown
+            = WaitForAllApplied(published.summary, count, published.onAir, kRoundTimeout, onAirAt);
+        if (!shown)
+            continue;
+        published.onAir = *shown;
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - publishedAt).count();
+        samples.push_back(ms);
+        int others = 0;
+        for (const SimulatedRoom& room : rooms) {
+            const std::optional<RoomView> view = ReadRoomView(room.summary);
+            others += &room != &published && view && view->onAir == room.onAir && view->applied == count ? 1 : 0;
+        }
+        unchanged.push_back(others);
+        std::fprintf(stderr, "round %d: room %s's %d screens applied after %.0f ms; %d other rooms unchanged\n", round,
+            published.id.c_str(), count, ms, others);
+        state.SetIterationTime(ms / 1000);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - measuredFrom).count();
+    const double cpu = announcer != 0 ? CpuSeconds(announcer) - cpuBefore : 0;
+    const std::uint64_t one = 1;
+    ::write(stop, &one, sizeof one);
+    for (SimulatedRoom& room : rooms) {
+        if (room.hearing.joinable())
+            room.hearing.join();
+    }
+    ::close(stop);
+    if (announcer != 0)
+        StopGroup(announcer);
+    state.counters["applied_ms"] = Median(samples);
+    state.counters["slowest_ms"] = samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
+    state.counters["others_unchanged"] = unchanged.empty() ? 0 : *std::min_element(unchanged.begin(), unchanged.end());
+    state.counters["cpu_percent"] = seconds > 0 ? 100 * cpu / seconds : 0;
+}
+
+BENCHMARK(BM_PublishInOneOfManyRooms)->Args({30, 40})->UseManualTime()->Unit(benchmark::kMillisecond)
     ->Iterations(kRounds);
 
 } // namespace

@@ -18,7 +18,7 @@ namespace kestrel {
 const char* const kAnnounceUsage = R"(Usage: kestrel-announce [options] CATALOGUE
        kestrel-announce --serve DIR [--serve-at /PATH/=DIR ...] [options] [CATALOGUE]
        kestrel-announce --listen [--port N] [--from ADDR|IFACE] [--group GROUP] [--trust FILE]
-       kestrel-announce --room [--on-air DIR]
+       kestrel-announce --room [--on-air DIR] [--rooms FILE]
        kestrel-announce --gen-key FILE
 
 Announces the links of CATALOGUE to the Kestrel browsers on the network,
@@ -51,7 +51,14 @@ Options:
                        (again, or comma-separated, for more)
   --room               print the room view: every screen that reports, and
                        whether it shows what is on the air (read from
-                       DIR/room.json of --on-air, default /run/kestrel)
+                       DIR/room.json of --on-air, default /run/kestrel; with
+                       --rooms, every room's)
+  --rooms FILE         announce every room of FILE on its own channel (its
+                       port and destination), each room's published files
+                       under rooms/ID/ beside --published and --published-
+                       state and its on-air files under DIR/rooms/ID/; while
+                       FILE does not exist, one room as without it (format
+                       below)
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
@@ -106,6 +113,16 @@ Published state (UTF-8 text; # or ; starts a comment; every key optional):
                                         (UTC); none: until the mode changes
   after-pause = lesson                  open or lesson, after pause-until
 A pause without pause-until is not taken up again when the announcer starts.
+
+Rooms (UTF-8 text; # or ; starts a comment; one section per room):
+  [room]
+  id = r302                             a-z, 0-9, _ and -, at most 32
+  name = 三年二班                        shown on the publishing page
+  port = 9302                           the room's channel port, its own
+  to = 239.255.93.2                     its multicast group or broadcast address
+  from = eth0                           optional: the card it goes out of
+  ttl = 2                               optional: hop limit, 1 to 255
+A room with a mistake is left out with a line naming it; the others go out.
 )";
 
 namespace {
@@ -123,6 +140,7 @@ const std::vector<LongOption> kOptions = {
     {"--key", true}, {"--state", true}, {"--help", false}, {"--version", false}, {"--mode", true},
     {"--allow", true}, {"--pause-message", true}, {"--pause-minutes", true}, {"--valid-for", true},
     {"--published-state", true}, {"--report-port", true}, {"--report-from", true}, {"--room", false},
+    {"--rooms", true},
 };
 
 constexpr int kLongestPauseMinutes = 1440;
@@ -293,7 +311,8 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
     } else if (option == "--mode" || option == "--allow" || option.substr(0, 8) == "--pause-" || option == "--valid-for"
                || option == "--published-state") {
         return ApplyStateOption(option, value, options, error);
-    } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published") {
+    } else if (option == "--key" || option == "--state" || option == "--trust" || option == "--published"
+               || option == "--rooms") {
         if (value.empty()) {
             error = std::string(option) + " needs a file name";
             return false;
@@ -301,6 +320,7 @@ bool ApplyOption(std::string_view option, const std::string& value, AnnounceOpti
         (option == "--key"         ? options.keyPath
                 : option == "--state" ? options.statePath
                 : option == "--trust" ? options.trustPath
+                : option == "--rooms" ? options.roomsPath
                                       : options.publishedPath)
             = value;
     }
@@ -322,7 +342,7 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     }
     if (options.mode == AnnounceOptions::Mode::Room) {
         if (!options.cataloguePath.empty() || !options.servedFolders.empty() || !options.publishedPath.empty()) {
-            error = "--room only prints the room view: it takes --on-air alone";
+            error = "--room only prints the room view: it takes --on-air and --rooms alone";
             return false;
         }
         return true;
@@ -342,8 +362,8 @@ bool CheckCombination(const AnnounceOptions& options, std::string& error)
     }
     if (options.mode == AnnounceOptions::Mode::Listen) {
         if (!options.cataloguePath.empty() || !options.servedFolders.empty() || options.once
-            || !options.keyPath.empty() || !options.publishedPath.empty()) {
-            error = "--listen only listens: it takes no catalogue, --serve, --once, --key or --published";
+            || !options.keyPath.empty() || !options.publishedPath.empty() || !options.roomsPath.empty()) {
+            error = "--listen only listens: it takes no catalogue, --serve, --once, --key, --published or --rooms";
             return false;
         }
     } else if (!options.group.empty()) {

@@ -67,6 +67,9 @@ struct AnnounceOptions {
     // --room reads (default kDefaultOnAirFolder).
     int reportPort = 9099;
     std::vector<Subnet> reportFrom;
+    // IT staff's list of rooms (--rooms); while it does not exist, one room
+    // on the options' own port and destination.
+    std::string roomsPath;
 };
 
 // The service's run-time folder.

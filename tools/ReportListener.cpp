@@ -31,13 +31,17 @@ std::int64_t UnixSeconds()
 
 } // namespace
 
-CReportListener::CReportListener(const AnnounceOptions& options, std::string version)
+CReportListener::CReportListener(const AnnounceOptions& options, const std::vector<ReportedRoom>& rooms,
+    std::string version)
     : m_reportPort(static_cast<std::uint16_t>(options.reportPort))
-    , m_summaryFolder(options.onAirFolder)
     , m_version(std::move(version))
     , m_subnets(options.reportFrom)
-    , m_table(static_cast<std::uint16_t>(options.port), static_cast<std::uint32_t>(options.validForSeconds), m_subnets)
 {
+    const int capacity = rooms.size() == 1 ? CRoomTable::kCapacity : CRoomTable::kCapacityOfOneOfSeveral;
+    for (const ReportedRoom& room : rooms) {
+        m_rooms.push_back(
+            std::make_unique<Room>(room, static_cast<std::uint32_t>(options.validForSeconds), m_subnets, capacity));
+    }
     for (int i = 0; i < kBatchSize; ++i) {
         m_parts[i] = {m_datagrams[i], kDatagramReadSize};
         m_messages[i].msg_hdr.msg_iov = &m_parts[i];
@@ -89,7 +93,9 @@ std::string CReportListener::Describe() const
     std::string line = "room view: reports on port " + std::to_string(m_reportPort) + " from";
     for (const Subnet& subnet : m_subnets.Known())
         line += " " + SubnetText(subnet);
-    line += "; summary in " + m_summaryFolder + "/" + kSummaryName + "; receive buffer "
+    line += m_rooms.size() == 1 ? "; summary in " + m_rooms.front()->summaryFolder + "/" + kSummaryName
+                                : "; " + std::to_string(m_rooms.size()) + " rooms, each summary in its room's folder";
+    line += "; receive buffer "
         + std::to_string(m_grantedBuffer / 1024) + " KiB";
     if (m_grantedBuffer < kReceiveBufferBytes)
         line += " of " + std::to_string(kReceiveBufferBytes / 1024) + " KiB asked (raise net.core.rmem_max for a larger school)";
@@ -101,13 +107,13 @@ void CReportListener::Start()
     m_thread = std::thread([this] { Run(); });
 }
 
-void CReportListener::SetOnAir(const CatalogueDigest& digest)
+void CReportListener::SetOnAir(std::size_t room, const CatalogueDigest& digest)
 {
     {
         std::lock_guard<std::mutex> hold(m_onAirLock);
-        if (m_onAir == digest)
+        if (m_rooms[room]->onAir == digest)
             return;
-        m_onAir = digest;
+        m_rooms[room]->onAir = digest;
     }
     const std::uint64_t one = 1;
     (void)!write(m_wake, &one, sizeof one);
@@ -123,16 +129,20 @@ void CReportListener::Run()
             std::uint64_t count = 0;
             (void)!read(m_wake, &count, sizeof count);
             std::lock_guard<std::mutex> hold(m_onAirLock);
-            if (m_onAir)
-                m_table.SetOnAir(*m_onAir);
+            for (const std::unique_ptr<Room>& room : m_rooms) {
+                if (room->onAir)
+                    room->table.SetOnAir(*room->onAir);
+            }
         }
         if (watched[1].revents & POLLIN)
             ReadBatches(nowMs);
-        if (nowMs - m_tickedMs >= kTickEveryMs) {
-            m_table.Tick(nowMs);
-            m_tickedMs = nowMs;
+        const bool tick = nowMs - m_tickedMs >= kTickEveryMs;
+        for (const std::unique_ptr<Room>& room : m_rooms) {
+            if (tick)
+                room->table.Tick(nowMs);
+            WriteSummary(*room, nowMs);
         }
-        WriteSummary(nowMs);
+        m_tickedMs = tick ? nowMs : m_tickedMs;
     }
 }
 
@@ -150,34 +160,48 @@ void CReportListener::ReadBatches(std::int64_t nowMs)
             // A cut datagram is too long to be a report: its length is
             // refused as any other wrong length.
             const std::size_t size = (header.msg_flags & MSG_TRUNC) != 0 ? 0 : m_messages[i].msg_len;
-            m_table.Take(ntohl(m_senders[i].sin_addr.s_addr), m_datagrams[i], size, nowMs);
+            Dispatch(ntohl(m_senders[i].sin_addr.s_addr), m_datagrams[i], size, nowMs);
         }
         if (received < kBatchSize)
             return;
     }
 }
 
-void CReportListener::WriteSummary(std::int64_t nowMs)
+void CReportListener::Dispatch(std::uint32_t address, const unsigned char* datagram, std::size_t size,
+    std::int64_t nowMs)
 {
-    const std::int64_t since = nowMs - m_writtenMs;
-    if (m_written && since < kShortestWriteGapMs)
+    ScreenReport report;
+    if (!ReadAdmittedReport(m_subnets, address, datagram, size, nowMs, report, m_portDrops))
         return;
-    const bool changed = m_table.TakeChanged();
-    const bool due = m_table.Count() > 0 && since >= kLongestWriteGapMs;
-    if (m_written && !changed && !due)
+    for (const std::unique_ptr<Room>& room : m_rooms) {
+        if (room->table.Port() == report.channelPort)
+            return room->table.TakeReport(address, report, nowMs);
+    }
+    ++m_portDrops.otherRoom;
+}
+
+void CReportListener::WriteSummary(Room& room, std::int64_t nowMs)
+{
+    const std::int64_t since = nowMs - room.writtenMs;
+    if (room.written && since < kShortestWriteGapMs)
+        return;
+    const bool changed = room.table.TakeChanged();
+    const bool due = room.table.Count() > 0 && since >= kLongestWriteGapMs;
+    if (room.written && !changed && !due)
         return;
     // Run by hand the folder may not be there yet; the service's run-time
-    // folder is.
-    ::mkdir(m_summaryFolder.c_str(), 0755);
-    const int error = ReplaceWholeFile(m_summaryFolder + "/" + kSummaryName,
-        RoomSummaryText(m_table, nowMs, UnixSeconds(), m_version));
-    const std::string problem = error == 0 ? std::string() : "cannot write the room view: " + std::string(std::strerror(error));
+    // folder is, and each room's is made below it.
+    ::mkdir(room.summaryFolder.c_str(), 0755);
+    const int error = ReplaceWholeFile(room.summaryFolder + "/" + kSummaryName,
+        RoomSummaryText(room.table, m_portDrops, nowMs, UnixSeconds(), m_version));
+    const std::string problem = error == 0 ? std::string()
+        : "cannot write the room view into " + room.summaryFolder + ": " + std::strerror(error);
     // Said once, not four times a second.
-    if (problem != m_writeProblem)
-        PrintLine(problem.empty() ? "room view written again" : problem);
-    m_writeProblem = problem;
-    m_written = true;
-    m_writtenMs = nowMs;
+    if (problem != room.writeProblem)
+        PrintLine(problem.empty() ? "room view written again into " + room.summaryFolder : problem);
+    room.writeProblem = problem;
+    room.written = true;
+    room.writtenMs = nowMs;
 }
 
 } // namespace kestrel

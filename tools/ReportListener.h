@@ -19,11 +19,19 @@ namespace kestrel {
 
 struct AnnounceOptions;
 
+// A room whose screens report: its channel port, which each report names,
+// and the folder its summary goes into.
+struct ReportedRoom {
+    std::uint16_t port = 0;
+    std::string summaryFolder;
+};
+
 // The announcer's ear for the screens' reports: a thread reads them from the
-// report port in batches into the room's table and writes the room's
-// summary into the on-air folder whenever something changed, at most four
-// times a second (and once a second while machines are known, so that the
-// time since each was heard goes on).
+// one report port every room shares, in batches, into the table of the room
+// whose channel port they name, and writes each room's summary into its
+// folder whenever something changed, at most four times a second (and once
+// a second while machines are known, so that the time since each was heard
+// goes on).
 class CReportListener {
 public:
     static constexpr int kBatchSize = 64;
@@ -39,9 +47,9 @@ public:
     static constexpr std::int64_t kLongestWriteGapMs = 1000;
     static constexpr const char* kSummaryName = "room.json";
 
-    // The room on options.port, reports on options.reportPort, the summary
-    // in options.onAirFolder; `version` is the announcer's own.
-    CReportListener(const AnnounceOptions& options, std::string version);
+    // Reports on options.reportPort, from options.reportFrom beside the
+    // cards' subnets; `version` is the announcer's own.
+    CReportListener(const AnnounceOptions& options, const std::vector<ReportedRoom>& rooms, std::string version);
     ~CReportListener();
     CReportListener(const CReportListener&) = delete;
     CReportListener& operator=(const CReportListener&) = delete;
@@ -54,30 +62,44 @@ public:
     std::string Describe() const;
     // Starts the thread; the destructor ends it.
     void Start();
-    // The digest of the state now on the air (any thread).
-    void SetOnAir(const CatalogueDigest& digest);
+    // The digest of the state now on the air in the room-th room of the
+    // constructor's list (any thread).
+    void SetOnAir(std::size_t room, const CatalogueDigest& digest);
 
 private:
+    struct Room {
+        Room(const ReportedRoom& reported, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity)
+            : summaryFolder(reported.summaryFolder), table(reported.port, validForSeconds, subnets, capacity)
+        {
+        }
+        std::string summaryFolder;
+        CRoomTable table;
+        // Under m_onAirLock: set by the announcing thread, taken by this one.
+        std::optional<CatalogueDigest> onAir;
+        std::int64_t writtenMs = 0;
+        bool written = false;
+        std::string writeProblem;
+    };
+
     void Run();
     void ReadBatches(std::int64_t nowMs);
-    void WriteSummary(std::int64_t nowMs);
+    // Hands one datagram to its room's table, or counts why none takes it.
+    void Dispatch(std::uint32_t address, const unsigned char* datagram, std::size_t size, std::int64_t nowMs);
+    void WriteSummary(Room& room, std::int64_t nowMs);
 
     std::uint16_t m_reportPort;
-    std::string m_summaryFolder;
     std::string m_version;
     CReportSubnets m_subnets;
-    CRoomTable m_table;
+    std::vector<std::unique_ptr<Room>> m_rooms;
+    // What no room could be told about.
+    RoomDrops m_portDrops;
     int m_socket = -1;
     int m_wake = -1;
     int m_grantedBuffer = 0;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
     std::mutex m_onAirLock;
-    std::optional<CatalogueDigest> m_onAir;
     std::int64_t m_tickedMs = 0;
-    std::int64_t m_writtenMs = 0;
-    bool m_written = false;
-    std::string m_writeProblem;
     // One batch of datagrams, made once.
     mmsghdr m_messages[kBatchSize] = {};
     iovec m_parts[kBatchSize] = {};

@@ -1,7 +1,5 @@
 #include "tools/RoomFolders.h"
 
-#include "base/StateFolder.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,31 +14,31 @@ std::string RoomFolder(const std::string& stateFolder, const std::string& id)
 
 std::string RoomOnAirFolder(const std::string& onAirFolder, const std::string& id)
 {
-    return id.empty() || onAirFolder.empty() ? onAirFolder : onAirFolder + "/rooms/" + id;
+    return id.empty() ? onAirFolder : onAirFolder + "/rooms/" + id;
 }
 
-std::string MoveIntoFirstRoom(const std::string& stateFolder, const std::string& firstId)
+bool MoveIntoFirstRoom(const std::string& stateFolder, const std::string& firstId, std::string& error)
 {
     const std::string room = RoomFolder(stateFolder, firstId);
-    if (const int error = MakeFolders(stateFolder + "/rooms"))
-        return "cannot make " + stateFolder + "/rooms: " + std::strerror(error);
-    // Whoever makes the room's folder moves the files; the other finds it made.
-    if (::mkdir(room.c_str(), 0700) != 0)
-        return errno == EEXIST ? "" : "cannot make " + room + ": " + std::strerror(errno);
-    std::string moved;
-    std::string failed;
+    struct stat status {};
+    if (::stat(room.c_str(), &status) == 0)
+        return true;
+    ::mkdir((stateFolder + "/rooms").c_str(), 0755);
+    // The one that makes the folder moves the files; the other finds it made.
+    if (::mkdir(room.c_str(), 0755) != 0) {
+        if (errno == EEXIST)
+            return true;
+        error = "cannot make " + room + ": " + std::strerror(errno);
+        return false;
+    }
     for (const char* name : {"catalogue.ini", "classroom-state.ini", "sets", "history", "timetable.ini"}) {
         const std::string from = stateFolder + "/" + name;
-        if (std::rename(from.c_str(), (room + "/" + name).c_str()) == 0)
-            moved += std::string(moved.empty() ? "" : ", ") + name;
-        else if (errno != ENOENT)
-            failed += "; cannot move " + from + ": " + std::strerror(errno);
+        if (std::rename(from.c_str(), (room + "/" + name).c_str()) != 0 && errno != ENOENT) {
+            error = "cannot move " + from + " into " + room + ": " + std::strerror(errno);
+            return false;
+        }
     }
-    if (moved.empty() && failed.empty())
-        return "";
-    if (moved.empty())
-        return failed.substr(2);
-    return "moved " + moved + " into the first room, " + room + failed;
+    return true;
 }
 
 } // namespace kestrel

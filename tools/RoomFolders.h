@@ -4,21 +4,21 @@
 
 namespace kestrel {
 
-// Where a room keeps its files. Without rooms the id is "" and a room's
-// folders are the shared ones, exactly as before there were rooms.
-
-// The state folder's S/rooms/<id>, or S itself for "".
+// Where a room keeps its files. With no rooms file the id is "" and the
+// folders are the ones of a school with one room: S and O themselves.
+// stateFolder (S): the shared state folder, /var/lib/kestrel; a room's is
+// S/rooms/<id>.
 std::string RoomFolder(const std::string& stateFolder, const std::string& id);
-// The announcer's on-air folder's O/rooms/<id>, or O itself for "" (and
-// empty when O is: then no announcer tells).
+// onAirFolder (O): the announcer's run-time folder, /run/kestrel; a room's
+// is O/rooms/<id>.
 std::string RoomOnAirFolder(const std::string& onAirFolder, const std::string& id);
 
-// On the first start with rooms, today's published catalogue, classroom
-// state, lesson sets, history and timetable move into the first room, so
-// no teacher loses them. Only when that room's folder does not exist yet;
-// both programs may call it at once (the folder is made by one of them
-// only, and each rename is atomic). Returns a line for the journal: what
-// moved, or what could not; empty when there was nothing to do.
-std::string MoveIntoFirstRoom(const std::string& stateFolder, const std::string& firstId);
+// On the first start with rooms, what one room published before moves into
+// the first room: when S/rooms/<firstId> does not exist it is made, and
+// S's catalogue.ini, classroom-state.ini, sets, history and timetable.ini
+// are renamed into it, each only if present. Safe when the page and the
+// announcer run it at once. False, with `error` set, when the folder cannot
+// be made or a file not moved.
+bool MoveIntoFirstRoom(const std::string& stateFolder, const std::string& firstId, std::string& error);
 
 } // namespace kestrel

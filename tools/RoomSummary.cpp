@@ -38,8 +38,8 @@ std::string AddressText(std::uint32_t address)
 
 } // namespace
 
-std::string RoomSummaryText(const CRoomTable& table, std::int64_t nowMs, std::int64_t unixSeconds,
-    const std::string& version)
+std::string RoomSummaryText(const CRoomTable& table, const RoomDrops& portDrops, std::int64_t nowMs,
+    std::int64_t unixSeconds, const std::string& version)
 {
     const auto standing = [&](const RoomMachine& machine) {
         if (machine.offline)
@@ -70,7 +70,10 @@ std::string RoomSummaryText(const CRoomTable& table, std::int64_t nowMs, std::in
             {"version", report.version}, {"withheld", (report.flags & kReportWithheld) != 0},
             {"complete", (report.flags & kReportComplete) != 0}});
     }
-    const RoomDrops& drops = table.Drops();
+    RoomDrops drops = table.Drops();
+    drops.malformed += portDrops.malformed;
+    drops.outside += portDrops.outside;
+    drops.otherRoom += portDrops.otherRoom;
     const nlohmann::json summary = {
         {"port", table.Port()},
         {"onAir", table.OnAir() ? KeyIdText(*table.OnAir()) : std::string()},

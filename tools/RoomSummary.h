@@ -12,7 +12,10 @@ namespace kestrel {
 // seconds), the announcer's version, the counts, the drops, and one entry
 // per machine, those with problems first (offline, not applied, another
 // version), each group by address. nowMs on the table's steady clock.
-std::string RoomSummaryText(const CRoomTable& table, std::int64_t nowMs, std::int64_t unixSeconds,
-    const std::string& version);
+// portDrops: what the report port, shared by every room, dropped before a
+// room could be told (malformed, from outside, for no room's port), counted
+// beside the table's own.
+std::string RoomSummaryText(const CRoomTable& table, const RoomDrops& portDrops, std::int64_t nowMs,
+    std::int64_t unixSeconds, const std::string& version);
 
 } // namespace kestrel

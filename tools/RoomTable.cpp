@@ -23,15 +23,29 @@ bool SameOnScreen(const ScreenReport& a, const ScreenReport& b)
 
 } // namespace
 
-CRoomTable::CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets)
+bool ReadAdmittedReport(CReportSubnets& subnets, std::uint32_t address, const unsigned char* datagram,
+    std::size_t size, std::int64_t nowMs, ScreenReport& report, RoomDrops& drops)
+{
+    if (!subnets.Holds(address, nowMs)) {
+        ++drops.outside;
+        return false;
+    }
+    if (ReadReportFrame(datagram, size, report) != ReportFault::None) {
+        ++drops.malformed;
+        return false;
+    }
+    return true;
+}
+
+CRoomTable::CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity)
     : m_port(port)
     , m_offlineAfterMs(static_cast<std::int64_t>(validForSeconds) * 1000 / 2 * kPeriodsToOffline)
     , m_subnets(subnets)
-    , m_slots(kCapacity)
+    , m_slots(static_cast<std::size_t>(capacity))
 {
-    m_order.reserve(kCapacity);
-    m_free.reserve(kCapacity);
-    for (int slot = kCapacity - 1; slot >= 0; --slot)
+    m_order.reserve(m_slots.size());
+    m_free.reserve(m_slots.size());
+    for (int slot = capacity - 1; slot >= 0; --slot)
         m_free.push_back(static_cast<std::uint16_t>(slot));
 }
 
@@ -55,20 +69,18 @@ int CRoomTable::Find(std::uint32_t address) const
 
 void CRoomTable::Take(std::uint32_t address, const unsigned char* datagram, std::size_t size, std::int64_t nowMs)
 {
-    // A stranger's bytes are not even read.
-    if (!m_subnets.Holds(address, nowMs)) {
-        ++m_drops.outside;
-        return;
-    }
     ScreenReport report;
-    if (ReadReportFrame(datagram, size, report) != ReportFault::None) {
-        ++m_drops.malformed;
+    if (!ReadAdmittedReport(m_subnets, address, datagram, size, nowMs, report, m_drops))
         return;
-    }
     if (report.channelPort != m_port) {
         ++m_drops.otherRoom;
         return;
     }
+    TakeReport(address, report, nowMs);
+}
+
+void CRoomTable::TakeReport(std::uint32_t address, const ScreenReport& report, std::int64_t nowMs)
+{
     const int position = Find(address);
     if (position < Count() && Machine(position).address == address) {
         RoomMachine& machine = m_slots[m_order[position]];

@@ -37,6 +37,13 @@ struct RoomDrops {
     std::uint64_t otherRoom = 0; // a browser listening on another channel port
 };
 
+// Reads one datagram from `address` (host order) as a report, when the
+// address is in a subnet reports are taken from and the datagram is well
+// formed; otherwise counts it in `drops` (outside, malformed) and returns
+// false. A stranger's bytes are not even read.
+bool ReadAdmittedReport(CReportSubnets& subnets, std::uint32_t address, const unsigned char* datagram,
+    std::size_t size, std::int64_t nowMs, ScreenReport& report, RoomDrops& drops);
+
 // The machines of one room (one channel port), as many as a school may
 // have, in a table of fixed size made once: taking a report never
 // allocates. Reports are not authenticated, so what the table holds is
@@ -44,18 +51,25 @@ struct RoomDrops {
 class CRoomTable {
 public:
     static constexpr int kCapacity = 4096;
+    // Each room's, when one announcer serves several: a room is a class or
+    // a lab, and thirty rooms of 4096 slots would hold 66 MB.
+    static constexpr int kCapacityOfOneOfSeveral = 1024;
     static constexpr std::int64_t kShortestGapMs = 1000;
     // A browser reports every half valid-for; three missed in a row is off.
     static constexpr int kPeriodsToOffline = 3;
     static constexpr std::int64_t kForgetAfterMs = 3600 * 1000;
 
-    // port: the room's channel port; validForSeconds: the announcer's.
-    CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets);
+    // port: the room's channel port; validForSeconds: the announcer's;
+    // capacity: the machines it holds, at most kCapacity.
+    CRoomTable(std::uint16_t port, std::uint32_t validForSeconds, CReportSubnets& subnets, int capacity = kCapacity);
 
     // The digest of the state on the air, that applied screens show.
     void SetOnAir(const CatalogueDigest& digest);
     // One datagram from `address` (host order); nowMs on a steady clock.
     void Take(std::uint32_t address, const unsigned char* datagram, std::size_t size, std::int64_t nowMs);
+    // A report already read, from an address reports are taken from, that
+    // names this room's port: what a listener for several rooms hands on.
+    void TakeReport(std::uint32_t address, const ScreenReport& report, std::int64_t nowMs);
     // Takes the waiting reports whose second is up, marks the machines not
     // heard for three periods offline and forgets those not heard for an
     // hour.

@@ -66,6 +66,14 @@ public:
         m_read.problems.push_back(m_path + ":" + std::to_string(line) + ": " + problem);
     }
 
+    // A line that is not "key = value" belongs to the room it stands in.
+    void NoteMalformed(int line, const std::string& problem)
+    {
+        Note(line, problem);
+        if (m_open)
+            m_open->broken = true;
+    }
+
     // Keeps the open room when it is whole and clashes with none before it.
     void Close()
     {
@@ -161,7 +169,7 @@ RoomsRead ReadRoomsFile(const std::string& path, int reportPort)
     CRoomsReader reader(path, reportPort, read);
     ReadSectionedText(
         text, [&](const SectionedLine& line) { return reader.Take(line); },
-        [&](int line, const std::string& problem) { reader.Note(line, problem); });
+        [&](int line, const std::string& problem) { reader.NoteMalformed(line, problem); });
     reader.Close();
     return read;
 }

@@ -7,13 +7,14 @@
 #include "channel/TrustedKeys.h"
 #include "tools/AnnounceCounter.h"
 #include "tools/AnnounceOptions.h"
-#include "tools/AnnouncedFiles.h"
-#include "tools/AnnouncedState.h"
+#include "tools/AnnouncedRoom.h"
 #include "tools/AnnouncementListener.h"
 #include "tools/FolderWatch.h"
-#include "tools/RecordBroadcaster.h"
+#include "tools/OneLine.h"
 #include "tools/ReportListener.h"
+#include "tools/RoomFolders.h"
 #include "tools/RoomText.h"
+#include "tools/RoomsFile.h"
 #include "tools/SecretKeyFile.h"
 #include "tools/StaticFileServer.h"
 #include "tools/StopSignals.h"
@@ -24,7 +25,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -39,68 +42,95 @@ std::int64_t WallClockMilliseconds()
         .count();
 }
 
-bool SameRecords(const AnnouncedRecords& a, const AnnouncedRecords& b)
+// The rooms to announce, each with its own options: those of the rooms
+// file, or one room on the options themselves while there is none. The
+// file's mistakes go to the journal; the good rooms are kept.
+std::vector<AnnounceOptions> RoomsToAnnounce(const AnnounceOptions& options, std::vector<std::string>& ids)
 {
-    return a.count == b.count && std::memcmp(a.records, b.records, sizeof(LinkRecord) * a.count) == 0;
+    const RoomsRead read = options.roomsPath.empty() ? RoomsRead() : ReadRoomsFile(options.roomsPath, options.reportPort);
+    for (const std::string& problem : read.problems)
+        PrintLine(problem);
+    if (!read.found)
+        return {options};
+    if (read.rooms.empty())
+        PrintLine(options.roomsPath + ": no room to announce; fix the file and restart the announcer");
+    std::vector<AnnounceOptions> rooms;
+    for (const RoomSettings& room : read.rooms) {
+        rooms.push_back(RoomOptions(options, room));
+        ids.push_back(room.id);
+    }
+    return rooms;
 }
 
-// Waits for the next round, or less: until a published file changes what is
-// sent or the pause ends. False when stopped.
-bool WaitForRound(const AnnounceOptions& options, CAnnouncedFiles& files, CAnnouncedState& state,
-                  CFolderWatch& watch, CStopSignals& stop, const AnnouncedRecords* lastSent)
+// Before anything is read: the first room takes over what one room
+// published before rooms, and every room's folders are there to be watched.
+void MakeRoomFolders(const AnnounceOptions& options, const std::vector<std::string>& ids)
 {
-    const std::int64_t roundEnd = WallClockMilliseconds() + static_cast<std::int64_t>(options.intervalSeconds * 1000);
-    for (;;) {
-        const std::int64_t now = WallClockMilliseconds();
-        const std::int64_t pauseEnds = state.UntilPauseEnds(now);
-        const std::int64_t left = std::min(roundEnd - now, pauseEnds >= 0 ? pauseEnds : roundEnd - now);
-        switch (watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0)))) {
-        case CFolderWatch::Wake::Stopped:
-            return false;
-        case CFolderWatch::Wake::TimedOut:
-            return true;
-        case CFolderWatch::Wake::Changed:
-            break;
-        }
-        const AnnouncedRecords* catalogue = files.Poll();
-        const bool stateChanged = state.Poll(WallClockMilliseconds());
-        if (stateChanged || (catalogue == nullptr) != (lastSent == nullptr)
-            || (catalogue && !SameRecords(*catalogue, *lastSent)))
-            return true;
+    const std::string published = PublishedFolder(options);
+    std::string error;
+    if (ids.empty() || published.empty())
+        return;
+    if (!MoveIntoFirstRoom(published, ids.front(), error))
+        PrintLine(error);
+    for (const std::string& folder : {published, options.onAirFolder}) {
+        if (folder.empty())
+            continue;
+        ::mkdir(folder.c_str(), 0755);
+        ::mkdir((folder + "/rooms").c_str(), 0755);
+        for (const std::string& id : ids)
+            ::mkdir(RoomFolder(folder, id).c_str(), 0755);
     }
 }
 
-// The room view, when there is a folder to show it in and its port is
-// free; null otherwise, and the states name no report port. Several
-// announcers on one machine (a test, a second room) leave it to the first.
-std::unique_ptr<CReportListener> StartRoomView(const AnnounceOptions& options)
+// The room view of every room, when there is a folder to show it in and
+// the report port is free; null otherwise, and the states name no report
+// port. Several announcers on one machine (a test) leave it to the first.
+std::unique_ptr<CReportListener> StartRoomView(const AnnounceOptions& options,
+    const std::vector<std::unique_ptr<CAnnouncedRoom>>& rooms)
 {
-    if (options.reportPort == 0 || options.onAirFolder.empty() || options.once)
+    if (options.reportPort == 0 || options.onAirFolder.empty() || options.once || rooms.empty())
         return nullptr;
-    auto room = std::make_unique<CReportListener>(options, KESTREL_VERSION);
+    std::vector<ReportedRoom> reported;
+    for (const std::unique_ptr<CAnnouncedRoom>& room : rooms)
+        reported.push_back({static_cast<std::uint16_t>(room->Options().port), room->Options().onAirFolder});
+    auto listener = std::make_unique<CReportListener>(options, reported, KESTREL_VERSION);
     std::string error;
-    if (!room->Open(error)) {
+    if (!listener->Open(error)) {
         PrintLine(error);
         return nullptr;
     }
-    PrintLine(room->Describe());
-    room->Start();
-    return room;
+    PrintLine(listener->Describe());
+    listener->Start();
+    return listener;
 }
 
-// Announces the state and the catalogue at every interval, following the
-// files' edits, until stopped (or once). Nothing goes out before the file
-// is valid.
+// Waits until the next round, the end of a room's pause or a change of a
+// published file, whichever comes first. False when stopped.
+bool WaitForChange(const std::vector<std::unique_ptr<CAnnouncedRoom>>& rooms, CFolderWatch& watch,
+    CStopSignals& stop, std::int64_t roundDueMs)
+{
+    const std::int64_t now = WallClockMilliseconds();
+    std::int64_t left = roundDueMs - now;
+    for (const std::unique_ptr<CAnnouncedRoom>& room : rooms) {
+        const std::int64_t pauseEnds = room->UntilPauseEnds(now);
+        left = pauseEnds >= 0 ? std::min(left, pauseEnds) : left;
+    }
+    return watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0))) != CFolderWatch::Wake::Stopped;
+}
+
+// Announces every room's state and catalogue on its own channel at every
+// interval, and a room's at once when its files change what it sends,
+// until stopped (or once). Nothing goes out of a room before its file is
+// valid. One key and one counter sign every room: frames are bound to
+// their port.
 int Announce(const AnnounceOptions& options, CStopSignals& stop)
 {
-    CRecordBroadcaster broadcaster;
-    std::string error;
-    if (!broadcaster.Open(options.from, options.toAddress, options.port, options.ttl, error)) {
-        PrintLine(error);
-        return kExitFailure;
-    }
+    std::vector<std::string> ids;
+    const std::vector<AnnounceOptions> roomOptions = RoomsToAnnounce(options, ids);
+    MakeRoomFolders(options, ids);
     SigningKey key;
     CAnnounceCounter counter;
+    std::string error;
     if (!options.keyPath.empty()) {
         const std::string statePath = options.statePath.empty() ? DefaultAnnounceCounterPath() : options.statePath;
         if (statePath.empty()) {
@@ -111,40 +141,56 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
             PrintLine(error);
             return kExitFailure;
         }
-        broadcaster.SignWith(key, counter);
         PrintLine("signing with key " + KeyIdText(key.id) + "; counter kept in " + statePath);
     }
-    CAnnouncedFiles files(options);
-    CAnnouncedState state(options, WallClockMilliseconds());
-    const std::unique_ptr<CReportListener> room = StartRoomView(options);
-    state.ReportTo(room ? static_cast<std::uint16_t>(options.reportPort) : 0);
-    CFolderWatch watch({options.publishedPath, options.publishedStatePath});
-    std::string lastSendError;
-    bool sent = false;
-    AnnouncedRecords lastSent;
-    for (;;) {
-        const AnnouncedRecords* catalogue = files.Poll();
-        state.Poll(WallClockMilliseconds());
-        if (!catalogue && options.once)
-            return kExitFailure;
-        if (catalogue) {
-            std::string sendError;
-            const ClassroomState sending = state.Build(*catalogue, WallClockMilliseconds());
-            if (room)
-                room->SetOnAir(sending.digest);
-            sent = broadcaster.Broadcast(sending, *catalogue, sendError);
-            // A network that is down would repeat its error at every interval.
-            if (sendError != lastSendError)
-                PrintLine(sendError.empty() ? "sending again" : sendError);
-            lastSendError = sendError;
-            lastSent = *catalogue;
+    std::vector<std::string> watched;
+    for (const AnnounceOptions& own : roomOptions)
+        watched.insert(watched.end(), {own.publishedPath, own.publishedStatePath});
+    CFolderWatch watch(watched);
+    std::vector<std::unique_ptr<CAnnouncedRoom>> rooms;
+    for (std::size_t i = 0; i < roomOptions.size(); ++i) {
+        const AnnounceOptions& own = roomOptions[i];
+        const std::string name = ids.empty() ? std::string() : "room " + ids[i];
+        if (!name.empty())
+            PrintLine(name + ": port " + std::to_string(own.port) + " to " + own.toAddress);
+        auto room = std::make_unique<CAnnouncedRoom>(own, WallClockMilliseconds());
+        if (!room->Open(error)) {
+            // Without a rooms file this was the one room; with one, the
+            // others still go out.
+            PrintLine(name.empty() ? error : name + " left out: " + error);
+            if (name.empty())
+                return kExitFailure;
+            continue;
         }
+        if (!options.keyPath.empty())
+            room->SignWith(key, counter);
+        // Read now, so that what the journal says of its files follows its name.
+        room->Poll(WallClockMilliseconds());
+        rooms.push_back(std::move(room));
+    }
+    const std::unique_ptr<CReportListener> listener = StartRoomView(options, rooms);
+    for (const std::unique_ptr<CAnnouncedRoom>& room : rooms)
+        room->ReportTo(listener ? static_cast<std::uint16_t>(options.reportPort) : 0);
+    const std::int64_t intervalMs = static_cast<std::int64_t>(options.intervalSeconds * 1000);
+    std::int64_t roundDueMs = 0;
+    bool allSent = !rooms.empty();
+    for (;;) {
+        const std::int64_t now = WallClockMilliseconds();
+        const bool round = now >= roundDueMs;
+        for (std::size_t i = 0; i < rooms.size(); ++i) {
+            if (!rooms[i]->Poll(now) && !round)
+                continue;
+            allSent = rooms[i]->Send(now) && allSent;
+            if (listener && rooms[i]->OnAir())
+                listener->SetOnAir(i, *rooms[i]->OnAir());
+        }
+        roundDueMs = round ? now + intervalMs : roundDueMs;
         if (options.once)
             break;
-        if (!WaitForRound(options, files, state, watch, stop, catalogue ? &lastSent : nullptr))
+        if (!WaitForChange(rooms, watch, stop, roundDueMs))
             break;
     }
-    return sent || !options.once ? 0 : kExitFailure;
+    return allSent || !options.once ? 0 : kExitFailure;
 }
 
 int Listen(const AnnounceOptions& options, CStopSignals& stop)
@@ -169,11 +215,10 @@ int Listen(const AnnounceOptions& options, CStopSignals& stop)
     return 0;
 }
 
-// Prints the room view the running announcer writes, for IT staff.
-int ShowRoom(const AnnounceOptions& options)
+// Prints one room's view from its summary file; false when there is none.
+bool PrintRoomView(const std::string& folder)
 {
-    const std::string path
-        = (options.onAirFolder.empty() ? kDefaultOnAirFolder : options.onAirFolder) + "/" + CReportListener::kSummaryName;
+    const std::string path = folder + "/" + CReportListener::kSummaryName;
     std::string summary;
     std::string table;
     std::string error;
@@ -185,14 +230,36 @@ int ShowRoom(const AnnounceOptions& options)
             + (read.state == WholeFileRead::State::Missing ? "is the announcer running, with --on-air?"
                     : read.error != 0                      ? std::strerror(read.error)
                                                            : "not a file of a summary's size"));
-        return kExitFailure;
+        return false;
     }
     if (!RoomTableText(summary, WallClockMilliseconds() / 1000, table, error)) {
         PrintLine(path + ": " + error);
-        return kExitFailure;
+        return false;
     }
     std::fputs(table.c_str(), stdout);
-    return 0;
+    return true;
+}
+
+// Prints the room view the running announcer writes, for IT staff: every
+// room's, each under its id and name, when there is a rooms file.
+int ShowRoom(const AnnounceOptions& options)
+{
+    const std::string onAir = options.onAirFolder.empty() ? kDefaultOnAirFolder : options.onAirFolder;
+    const RoomsRead read = options.roomsPath.empty() ? RoomsRead() : ReadRoomsFile(options.roomsPath, options.reportPort);
+    if (!read.found) {
+        if (PrintRoomView(onAir))
+            return 0;
+        PrintLine("an announcer with rooms shows them with --rooms /etc/kestrel/rooms.ini");
+        return kExitFailure;
+    }
+    for (const std::string& problem : read.problems)
+        PrintLine(problem);
+    bool all = !read.rooms.empty();
+    for (const RoomSettings& room : read.rooms) {
+        std::fputs(("\n== " + room.id + " " + OneLine(room.name) + "\n").c_str(), stdout);
+        all = PrintRoomView(RoomOnAirFolder(onAir, room.id)) && all;
+    }
+    return all ? 0 : kExitFailure;
 }
 
 // Writes a new secret key and prints the line that trusts it, for the

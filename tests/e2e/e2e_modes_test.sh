@@ -73,16 +73,8 @@ wait_until 20 grep -q "announcing 1 link and the home page" "$announcer_log" || 
 
 echo "== the browser, trusting the announcer's key"
 start_virtual_display || fail "no virtual display"
-cp "$program" "$work/bin/kestrel"
-printf '[设置]\n主频道端口=%s\n[广播绑定IP地址]\nIP地址=127.0.0.1\n[广播签名]\n公钥文件=%s\n' "$channel_port" \
-  "$work/trusted-keys" | iconv -f UTF-8 -t GBK >"$work/bin/kestrel.INI"
-(
-  cd "$work/home"
-  exec env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$virtual_display" QT_QPA_PLATFORM=xcb \
-    QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage" \
-    setsid "$work/bin/kestrel"
-) >"$program_log" 2>&1 &
-program_pid=$!
+start_signed_browser "$work" "$program" "$channel_port" "$work/trusted-keys" "$virtual_display"
+program_pid=$browser_pid
 check "the home page is requested" 60 requested /home.html
 sleep 3 # the page is drawn and signed states are heard
 

@@ -68,13 +68,14 @@ protected:
         return options;
     }
 
-    // Receives up to `count` datagrams until `taken` takes one.
+    // Receives up to `count` datagrams until `taken` takes one (from
+    // `probe`, or m_probe when null).
     template <typename Taken>
-    bool ReceiveUntil(int count, std::chrono::milliseconds timeout, Taken taken)
+    bool ReceiveUntil(int count, std::chrono::milliseconds timeout, Taken taken, test::UdpProbe* probe = nullptr)
     {
         unsigned char datagram[kDatagramSize] = {};
         for (int i = 0; i < count; ++i) {
-            const long size = m_probe.Receive(datagram, sizeof datagram, timeout);
+            const long size = (probe ? *probe : m_probe).Receive(datagram, sizeof datagram, timeout);
             if (size <= 0)
                 return false;
             if (taken(FrameView(datagram, static_cast<std::size_t>(size))))
@@ -86,7 +87,7 @@ protected:
     // The next record from the probe, taken in by the browser's own
     // receiver past the state that starts each round; false when none came
     // or the receiver kept no record from it.
-    bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout)
+    bool ReceiveRecord(LinkRecord& record, std::chrono::milliseconds timeout, test::UdpProbe* probe = nullptr)
     {
         bool kept = false;
         const bool came = ReceiveUntil(2, timeout, [&](FrameView frame) {
@@ -96,7 +97,7 @@ protected:
             receiver.Feed(frame.Bytes(), frame.Size());
             kept = receiver.GetRecord(0, record);
             return true;
-        });
+        }, probe);
         return came && kept;
     }
 
@@ -108,11 +109,11 @@ protected:
     }
 
     // Receives until a record named `name` comes, at most 50 datagrams.
-    bool ReceiveUntilNamed(const std::string& name)
+    bool ReceiveUntilNamed(const std::string& name, test::UdpProbe* probe = nullptr)
     {
         LinkRecord record;
         for (int i = 0; i < 50; ++i) {
-            if (!ReceiveRecord(record, 2s))
+            if (!ReceiveRecord(record, 2s, probe))
                 return false;
             if (FieldText(record.name) == name)
                 return true;
@@ -348,6 +349,62 @@ TEST_F(AnnouncerProgramTest, AReportOverLoopbackShowsInTheRoomViewAndASecondAnno
     EXPECT_EQ(state.reportPort, 0);
     EXPECT_EQ(announcer.Stop(), 0);
     EXPECT_EQ(second.Stop(), 0);
+}
+
+// Two rooms of a rooms file, each on its own port with its own published
+// files and room view; a third that takes the second's port is named and
+// left out.
+TEST_F(AnnouncerProgramTest, EveryRoomGoesOutOnItsOwnPortAndItsReportsIntoItsOwnView)
+{
+    test::UdpProbe second;
+    const std::string ports[] = {std::to_string(m_probe.Port()), std::to_string(second.Port())};
+    const std::string roomsPath = m_folder.Path() + "/rooms.ini";
+    m_folder.Write(roomsPath, "[room]\nid = a\nport = " + ports[0] + "\nto = 127.0.0.1\n[room]\nid = b\nname = 三年二班\n"
+        "port = " + ports[1] + "\nto = 127.0.0.1\n[room]\nid = c\nport = " + ports[1] + "\nto = 127.0.0.1\n");
+    m_folder.Write(m_cataloguePath, "[link]\nname = staff\n");
+    // What the one room published before rooms moves into the first.
+    const std::string state = m_folder.Path() + "/state";
+    std::filesystem::create_directory(state);
+    m_folder.Write(state + "/catalogue.ini", "[link]\nname = before\n");
+    const std::string onAir = m_folder.Path() + "/on-air";
+    const int reportPort = test::FreePort(SOCK_DGRAM);
+    test::ChildProcess announcer({KESTREL_ANNOUNCE_PATH, "--rooms", roomsPath, "--interval", "0.2", "--published",
+        state + "/catalogue.ini", "--on-air", onAir, "--report-port", std::to_string(reportPort), m_cataloguePath});
+    ASSERT_TRUE(ReceiveUntilNamed("before")) << announcer.Output();
+    ASSERT_TRUE(ReceiveUntilNamed("staff", &second)) << announcer.Output();
+    EXPECT_TRUE(announcer.WaitForOutput(roomsPath + ":10: port " + ports[1] + " is room b's already", 5s))
+        << announcer.Output();
+
+    m_folder.Write(state + "/rooms/b/catalogue.ini", "[link]\nname = teacher\n");
+    ASSERT_TRUE(ReceiveUntilNamed("teacher", &second)) << announcer.Output();
+    LinkRecord record;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(ReceiveRecord(record, 2s));
+        EXPECT_EQ(FieldText(record.name), "before") << "a publish in one room leaves the other alone";
+    }
+
+    ScreenReport report;
+    report.channelPort = static_cast<std::uint16_t>(second.Port());
+    unsigned char frame[kReportFrameSize];
+    EncodeReportFrame(report, frame);
+    ASSERT_TRUE(m_probe.SendTo(reportPort, frame, sizeof frame));
+    const auto machines = [&](const char* room) {
+        std::string text;
+        ReadWholeFile(onAir + "/rooms/" + room + "/room.json", 1 << 20, text);
+        const nlohmann::json summary = nlohmann::json::parse(text, nullptr, false);
+        return summary.is_object() ? summary["counts"]["machines"].get<int>() : -1;
+    };
+    for (int i = 0; i < 50 && machines("b") != 1; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(machines("b"), 1) << announcer.Output();
+    EXPECT_EQ(machines("a"), 0);
+
+    test::ChildProcess table({KESTREL_ANNOUNCE_PATH, "--room", "--rooms", roomsPath, "--on-air", onAir});
+    EXPECT_EQ(table.WaitForExit(5s), 0) << table.Output();
+    EXPECT_NE(table.Output().find("== b 三年二班\nroom on port " + ports[1] + ": 0/1 applied"), std::string::npos)
+        << table.Output();
+    EXPECT_NE(table.Output().find("room on port " + ports[0] + ": 0/0 applied"), std::string::npos);
+    EXPECT_EQ(announcer.Stop(), 0);
 }
 
 TEST_F(AnnouncerProgramTest, ListenPrintsWhatAnotherAnnouncerSends)

@@ -162,7 +162,7 @@ TEST_F(RoomTableTest, TheSummaryListsProblemsFirstAndParsesBackWithEveryTextIner
     m_table->Tick(3000);
     Send(kStranger, Report("x"), 3000);
 
-    const std::string text = RoomSummaryText(*m_table, 3000, 1765000000, "1.0");
+    const std::string text = RoomSummaryText(*m_table, RoomDrops(), 3000, 1765000000, "1.0");
     EXPECT_EQ(text.find_first_of("<>&"), std::string::npos) << text;
     const nlohmann::json room = nlohmann::json::parse(text);
     EXPECT_EQ(room["port"], kRoomPort);

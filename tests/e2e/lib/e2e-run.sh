@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # What the end-to-end runs share: the failure report, bounded waits, the stop
-# of the program's process group and a page server that logs every request.
+# of the program's process group, a page server that logs every request and
+# the start of a browser copy that trusts a signing key.
 # Source this file after setting:
 #   e2e_name       the run's name, for its lines
 #   work           the run's temporary folder
@@ -93,4 +94,25 @@ start_page_server() {
     "$requests" >"$work/server.log" 2>&1 &
   server_pid=$!
   wait_until 20 test -s "$port_file" || { cat "$work/server.log"; fail "the page server did not start"; }
+}
+
+# Starts a copy of PROGRAM as FOLDER/bin/kestrel (the single-instance rule
+# keys on the program's path) on X display DISPLAY, hearing 127.0.0.1:PORT
+# and trusting the keys of the file KEYS, with its home and runtime folders
+# in FOLDER and its output in FOLDER/program.log; sets browser_pid, the
+# leader of its process group.
+start_signed_browser() {
+  local folder=$1 program=$2 port=$3 keys=$4 display=$5
+  mkdir -p "$folder/bin" "$folder/home" "$folder/runtime"
+  chmod 700 "$folder/runtime"
+  cp "$program" "$folder/bin/kestrel"
+  printf '[设置]\n主频道端口=%s\n[广播绑定IP地址]\nIP地址=127.0.0.1\n[广播签名]\n公钥文件=%s\n' "$port" "$keys" |
+    iconv -f UTF-8 -t GBK >"$folder/bin/kestrel.INI"
+  (
+    cd "$folder/home"
+    exec env HOME="$folder/home" XDG_RUNTIME_DIR="$folder/runtime" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+      QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage" \
+      setsid "$folder/bin/kestrel"
+  ) >"$folder/program.log" 2>&1 &
+  browser_pid=$!
 }
