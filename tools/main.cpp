@@ -44,26 +44,30 @@ bool SameRecords(const AnnouncedRecords& a, const AnnouncedRecords& b)
     return a.count == b.count && std::memcmp(a.records, b.records, sizeof(LinkRecord) * a.count) == 0;
 }
 
-// Waits for the next round, or less: until a published file changes what is
-// sent or the pause ends. False when stopped.
+// Waits for the next round, or less: until a published file or the
+// timetable changes what is sent, or the pause ends. The round is timed on
+// the steady clock; the wall clock is looked at every second, so that a
+// step of it is noticed. False when stopped.
 bool WaitForRound(const AnnounceOptions& options, CAnnouncedFiles& files, CAnnouncedState& state,
                   CFolderWatch& watch, CStopSignals& stop, const AnnouncedRecords* lastSent)
 {
-    const std::int64_t roundEnd = WallClockMilliseconds() + static_cast<std::int64_t>(options.intervalSeconds * 1000);
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point roundEnd
+        = Steady::now() + std::chrono::milliseconds(static_cast<std::int64_t>(options.intervalSeconds * 1000));
     for (;;) {
         const std::int64_t now = WallClockMilliseconds();
         const std::int64_t pauseEnds = state.UntilPauseEnds(now);
-        const std::int64_t left = std::min(roundEnd - now, pauseEnds >= 0 ? pauseEnds : roundEnd - now);
-        switch (watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0)))) {
-        case CFolderWatch::Wake::Stopped:
+        const std::int64_t roundLeft
+            = std::chrono::duration_cast<std::chrono::milliseconds>(roundEnd - Steady::now()).count();
+        const std::int64_t left = std::min({roundLeft, pauseEnds >= 0 ? pauseEnds : roundLeft,
+            files.UntilTimetableChanges(now)});
+        if (watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0))) == CFolderWatch::Wake::Stopped)
             return false;
-        case CFolderWatch::Wake::TimedOut:
+        if (Steady::now() >= roundEnd)
             return true;
-        case CFolderWatch::Wake::Changed:
-            break;
-        }
-        const AnnouncedRecords* catalogue = files.Poll();
-        const bool stateChanged = state.Poll(WallClockMilliseconds());
+        const std::int64_t polled = WallClockMilliseconds();
+        const AnnouncedRecords* catalogue = files.Poll(polled);
+        const bool stateChanged = state.Poll(polled, files.Lesson());
         if (stateChanged || (catalogue == nullptr) != (lastSent == nullptr)
             || (catalogue && !SameRecords(*catalogue, *lastSent)))
             return true;
@@ -123,8 +127,9 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
     bool sent = false;
     AnnouncedRecords lastSent;
     for (;;) {
-        const AnnouncedRecords* catalogue = files.Poll();
-        state.Poll(WallClockMilliseconds());
+        const std::int64_t now = WallClockMilliseconds();
+        const AnnouncedRecords* catalogue = files.Poll(now);
+        state.Poll(now, files.Lesson());
         if (!catalogue && options.once)
             return kExitFailure;
         if (catalogue) {
