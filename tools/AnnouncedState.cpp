@@ -94,7 +94,7 @@ void CAnnouncedState::Follow(const TimetableLesson& lesson)
 {
     m_lessonKey = lesson.key;
     if (!lesson.key.empty()) {
-        m_source = m_publishedValid && m_published.lesson == lesson.key ? Source::Published : Source::Lesson;
+        m_source = m_publishedValid && StateHolds(m_published, lesson.key, 0) ? Source::Published : Source::Lesson;
         m_lesson.mode = lesson.mode;
         if (lesson.hosts != m_lessonHosts) {
             std::vector<std::string> skipped;
@@ -104,8 +104,7 @@ void CAnnouncedState::Follow(const TimetableLesson& lesson)
             m_lessonHosts = lesson.hosts;
         }
     } else if (m_publishedValid) {
-        const bool current = m_published.lesson.empty() && m_published.setAtSeconds >= lesson.lastEndSeconds;
-        m_source = current ? Source::Published : Source::LessonEnded;
+        m_source = StateHolds(m_published, "", lesson.lastEndSeconds) ? Source::Published : Source::LessonEnded;
     } else {
         m_source = Source::Options;
     }

@@ -25,6 +25,11 @@ bool IsLessonText(const std::string& text, const std::string& key)
     return !key.empty() && text.compare(0, line.size(), line) == 0;
 }
 
+bool StateHolds(const PublishedState& state, const std::string& lessonKey, std::int64_t lastEndSeconds)
+{
+    return lessonKey.empty() ? state.lesson.empty() && state.setAtSeconds >= lastEndSeconds : state.lesson == lessonKey;
+}
+
 void CTimetableFile::Poll()
 {
     if (m_path.empty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/PublishedState.h"
 #include "tools/Timetable.h"
 
 #include <cstdint>
@@ -17,6 +18,11 @@ constexpr const char* kSavedHostsLead = "# hosts: ";
 std::string SavedHosts(const std::string& text);
 // Whether `text` is lesson.ini written during the occurrence `key`.
 bool IsLessonText(const std::string& text, const std::string& key);
+
+// Whether the published state still holds: during the occurrence
+// `lessonKey` only when written for it; outside occurrences ("" key) when
+// written for none and not before lastEndSeconds, the last one's end.
+bool StateHolds(const PublishedState& state, const std::string& lessonKey, std::int64_t lastEndSeconds);
 
 // What the timetable asks of a room at an instant.
 struct TimetableLesson {
