@@ -249,11 +249,15 @@ std::string CPublishStore::ChangeTimetable(const std::function<std::string(Timet
     return "";
 }
 
-std::string CPublishStore::SaveSlot(TimetableSlot slot)
+std::string CPublishStore::SaveSlot(TimetableSlot slot, std::string* field)
 {
+    std::string ignored;
+    std::string& place = field ? *field : ignored;
     CatalogueEdit set;
+    place = "set";
     if (!IsSetName(slot.set) || !ReadCatalogueEdit(ReadInFolder(SetPath(slot.set)), set))
         return "没有这个课程";
+    place = "";
     slot.setFile = SetFile(slot.set);
     return ChangeTimetable([&](Timetable& timetable) -> std::string {
         const bool added = slot.id == 0;
@@ -266,8 +270,10 @@ std::string CPublishStore::SaveSlot(TimetableSlot slot)
             return "课表中没有这节课";
         if (!added)
             slot.offWeek = same->offWeek;
-        if (std::string problem = TimetableOverlap(timetable, slot); !problem.empty())
+        if (std::string problem = TimetableOverlap(timetable, slot); !problem.empty()) {
+            place = slot.days == 0 ? "days" : "start";
             return problem;
+        }
         if (same == timetable.slots.end())
             timetable.slots.push_back(slot);
         else

@@ -95,8 +95,9 @@ public:
     Timetable ReadTimetable() const;
     std::optional<SlotOccurrence> RunningLesson(std::int64_t nowSeconds) const;
     // Adds the slot (id 0: a new one) or replaces the one with its id; its
-    // set is named, its file found here. "" or what is wrong, in Chinese.
-    std::string SaveSlot(TimetableSlot slot);
+    // set is named, its file found here. "" or what is wrong, in Chinese,
+    // with the page's field it lies in ("set", "days", "start" or none).
+    std::string SaveSlot(TimetableSlot slot, std::string* field = nullptr);
     std::string DeleteSlot(int id);
     // Switches the slot off for the week of nowSeconds, or on again.
     std::string SwitchOffThisWeek(int id, bool off, std::int64_t nowSeconds);
