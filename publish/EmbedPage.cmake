@@ -12,6 +12,8 @@ endmacro()
 embed(index.html / text/html)
 embed(page.js /page.js text/javascript)
 embed(page.css /page.css text/css)
+embed(timetable.js /timetable.js text/javascript)
+embed(timetable.css /timetable.css text/css)
 file(WRITE ${OUTPUT}.new "// Made by EmbedPage.cmake from publish/page; edit those files instead.
 #include \"publish/PublishPage.h\"
 
