@@ -1,7 +1,7 @@
 'use strict';
 // The room's timetable: a week of slots, each putting a lesson set on the
 // air at its start; and the running slot, which 仅本课 and 暂停 may last
-// until. Uses page.js's $, post, sets, button, textSpan, failed and notify.
+// until. Uses page.js's $, post, getState, showMode, sets, button, textSpan and notify.
 const kDayNames = ['周一', '周二', '周三', '周四', '周五', '周六', '周日'];
 const kSlotFields = ['days', 'start', 'end', 'set'];
 let timetable = { slots: [], running: null, week: '' };
@@ -15,7 +15,13 @@ function loadTimetable() {
   getTimetable().then(showTimetable, () => {});
 }
 
+const runningKey = (data) => (data.running ? data.running.key : '');
+
 function showTimetable(data) {
+  // A lesson that began or ended changed the mode on the air.
+  if (runningKey(data) !== runningKey(timetable)) {
+    getState().then((state) => { if (state.user) showMode(state.classroom); });
+  }
   timetable = data;
   const week = $('week');
   week.replaceChildren();
