@@ -1,8 +1,8 @@
 #pragma once
 
 // Built programs as a pupil's or the announcing machine runs them, each
-// started by a benchmark in a process group of its own on 127.0.0.1. The
-// including file defines KESTREL_PROGRAM_PATH, the built kestrel.
+// started by a benchmark in a process group of its own on 127.0.0.1. A
+// benchmark of the browser defines KESTREL_PROGRAM_PATH, the built kestrel.
 
 #include "config/ProfileString.h"
 #include "config/SettingsKeys.h"
@@ -83,6 +83,7 @@ inline std::vector<std::string> ChildEnvironment(const std::string& folder)
     return environment;
 }
 
+#ifdef KESTREL_PROGRAM_PATH
 // A copy of the program with a settings file beside it, as a pupil machine
 // holds it; KESTREL_PROGRAM in the environment names another build.
 inline std::string ProgramCopy(const std::string& folder, int channelPort)
@@ -96,6 +97,7 @@ inline std::string ProgramCopy(const std::string& folder, int channelPort)
     WriteProfileString(settings, kBroadcastBindSection, kBindAddressKey, "127.0.0.1");
     return program;
 }
+#endif
 
 inline std::vector<char*> Pointers(std::vector<std::string>& texts)
 {

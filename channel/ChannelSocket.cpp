@@ -202,6 +202,15 @@ void CChannelSocket::Close()
     m_socket = -1;
 }
 
+std::uint16_t CChannelSocket::ListeningPort() const
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (m_socket < 0 || ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
 void CChannelSocket::OnSocketNotify(std::uintptr_t socketParam, std::uint32_t eventParam)
 {
     if (m_socket < 0 || socketParam != static_cast<std::uintptr_t>(m_socket))

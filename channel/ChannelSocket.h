@@ -53,6 +53,9 @@ public:
     void Close();
     // The open socket, or -1.
     int SocketHandle() const { return m_socket; }
+    // The port the open socket is bound to (the system's choice for port
+    // 0); 0 without a socket.
+    std::uint16_t ListeningPort() const;
 
     // True while the card of the bind address or the group's join is still
     // awaited.

@@ -2,27 +2,16 @@
 
 #include "base/ConsoleLine.h"
 #include "base/StateFolder.h"
+#include "base/SteadyClock.h"
 #include "channel/ClassroomStateFrame.h"
 #include "channel/HighestCounters.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/TrustedKeys.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 namespace kestrel {
-
-namespace {
-
-std::int64_t SteadyMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 CLinkReceiver::~CLinkReceiver()
 {
@@ -31,17 +20,14 @@ CLinkReceiver::~CLinkReceiver()
 
 void CLinkReceiver::RequireSignatures(const std::string& trustedKeysPath, const std::string& stateFolder)
 {
-    m_signaturesRequired = !trustedKeysPath.empty();
-    // The check budget and the summary of drops go by sender.
-    KeepDatagramSources(m_signaturesRequired);
-    if (!m_signaturesRequired) {
+    if (trustedKeysPath.empty()) {
         PrintLine("Announcements are not signed: any computer on the network can change the links");
         return;
     }
     const TrustedKeysRead read = ReadTrustedKeys(trustedKeysPath);
     for (const std::string& problem : read.lineProblems)
         PrintLine(problem);
-    m_verifier.Trust(read.keys);
+    RequireSignaturesOf(read.keys);
     if (!read.refusal.empty()) {
         PrintLine(read.refusal);
         return;
@@ -58,6 +44,14 @@ void CLinkReceiver::RequireSignatures(const std::string& trustedKeysPath, const 
     LoadHighestCounters(m_countersPath, m_verifier);
     for (int key = 0; key < m_verifier.KeyCount(); ++key)
         m_savedHighest[key] = m_verifier.HighestAt(key);
+}
+
+void CLinkReceiver::RequireSignaturesOf(const std::vector<TrustedKey>& keys)
+{
+    m_signaturesRequired = true;
+    // The check budget, the summary of drops and the reports go by sender.
+    KeepDatagramSources(true);
+    m_verifier.Trust(keys);
 }
 
 void CLinkReceiver::OnFrame(FrameView frame)
@@ -99,6 +93,8 @@ void CLinkReceiver::OnStateFrame(FrameView frame)
             return;
         }
         m_heardState.signedByTrustedKey = true;
+        if (m_heardState.reportAddress == 0)
+            m_heardState.reportAddress = DatagramSource();
         // While paused each state's counter is kept at once (one small write
         // a round): after a restart no recorded pause frame passes it.
         SaveCounters(m_heardState.mode != ClassroomMode::Paused);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -35,15 +36,21 @@ public:
     // counter of each key is kept in a file in stateFolder (none when
     // empty). Problems with the file are printed, naming it.
     void RequireSignatures(const std::string& trustedKeysPath, const std::string& stateFolder);
+    // The same with keys already read, quietly and without kept counters:
+    // for receivers fed by another listener (the pupil simulator).
+    void RequireSignaturesOf(const std::vector<TrustedKey>& keys);
     bool SignaturesRequired() const { return m_signaturesRequired; }
 
     // Opens the socket on the bind address, port and multicast group the
     // settings name, for the owner; what Open gives.
     bool Start(const std::string& bindAddress, long port, CSocketOwner* owner, const std::string& multicastGroup = {})
     {
-        m_verifier.SetChannelPort(static_cast<std::uint16_t>(port & 0xFFFF));
+        TakeFramesBoundTo(static_cast<std::uint16_t>(port & 0xFFFF));
         return Open(bindAddress.c_str(), port, owner, multicastGroup.c_str());
     }
+    // The channel port signed frames may be bound to, besides none; Start
+    // sets it, a receiver fed by another listener is told.
+    void TakeFramesBoundTo(std::uint16_t port) { m_verifier.SetChannelPort(port); }
 
     // Prints the dropped-frame summary when one is due; the window calls it
     // with every merge pass, so that the last drops are not kept back.
@@ -53,7 +60,9 @@ public:
     // false, `state` untouched, when none was. Every accepted frame counts,
     // including repeats of the same state, so that the window can restart
     // its "valid for" wait and countdown. Without keys the state's mode is
-    // always open and its report port 0.
+    // always open and its report port 0. A signed state whose report
+    // address is 0 gets its datagram's source there, so that a report goes
+    // only to the sender of a state this machine trusts.
     bool TakeState(ClassroomState& state);
 
     // Keeps in the store only the records the state lists (and the home

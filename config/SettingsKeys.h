@@ -28,6 +28,11 @@ inline constexpr std::string_view kDownloadsKey = "\xCF\xC2\xD4\xD8";
 inline constexpr std::string_view kDownloadsOn = "\xBF\xAA";
 inline constexpr std::string_view kDownloadsOff = "\xB9\xD8";
 
+// Section "设置", key "报告网页": "开" (the default) lets the screen's reports
+// name the pupil's login and the page's host, "关" keeps both back. Values
+// as for "下载".
+inline constexpr std::string_view kReportPageKey = "\xB1\xA8\xB8\xE6\xCD\xF8\xD2\xB3";
+
 // Section "广播绑定IP地址", key "IP地址": the local IPv4 address the channel
 // binds to, in dotted decimal text; empty means any local address.
 inline constexpr std::string_view kBroadcastBindSection = "\xB9\xE3\xB2\xA5\xB0\xF3\xB6\xA8" "IP" "\xB5\xD8\xD6\xB7";

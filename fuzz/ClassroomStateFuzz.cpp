@@ -3,6 +3,9 @@
 // its bounds, and then writing it again gives the input's payload back, the
 // bytes after each text's NUL as zeros. The state then reaches a receiver
 // holding records: what stays in its store is exactly what the list names.
+// The payload's first 256 bytes are also read as a screen's report: one is
+// read only with its magic and a known mode, and written again it reads
+// back to the same bytes.
 // Input: one byte choosing the payload length (1024, 1114 or any other), one
 // for the marker, then the payload, zeros past the input's end.
 #include "base/ClassroomState.h"
@@ -10,6 +13,7 @@
 #include "channel/FrameWriter.h"
 #include "channel/LinkReceiver.h"
 #include "channel/LinkRecordFrame.h"
+#include "channel/ReportFrame.h"
 #include "fuzz/FuzzInput.h"
 
 #include <algorithm>
@@ -66,6 +70,25 @@ void Canonical(unsigned char* p)
 // Records of names the lists may hold, for the receiver to keep or drop.
 constexpr const char* kNames[] = {"home", "maths", "MUSIC", "art", "history"};
 
+void CheckReport(const unsigned char* payload, unsigned char marker)
+{
+    static unsigned char frame[kestrel::kReportFrameSize];
+    std::memcpy(frame + kestrel::kFrameHeaderSize, payload, kestrel::kReportSize);
+    kestrel::SealFrame(kestrel::kReportFrameType, marker, kestrel::kReportSize, frame);
+    kestrel::ScreenReport report;
+    if (kestrel::ReadReportFrame(frame, sizeof frame, report) != kestrel::ReportFault::None)
+        return;
+    Require(marker == 0 && std::memcmp(payload, "KRP1", 4) == 0 && payload[4] <= 2, "a report has its magic and mode");
+    unsigned char again[kestrel::kReportFrameSize];
+    kestrel::EncodeReportFrame(report, again);
+    kestrel::ScreenReport reread;
+    Require(kestrel::ReadReportFrame(again, sizeof again, reread) == kestrel::ReportFault::None,
+            "a report read is written readable");
+    unsigned char third[kestrel::kReportFrameSize];
+    kestrel::EncodeReportFrame(reread, third);
+    Require(std::memcmp(again, third, sizeof third) == 0, "written again, a report reads back to the same bytes");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -83,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrel::SealFrame(kestrel::kClassroomStateFrameType, marker, length, frame);
     const kestrel::FrameView view(frame, kestrel::kFrameHeaderSize + std::min<std::uint32_t>(length, 2048));
 
+    CheckReport(payload, marker);
     ClassroomState state;
     const bool read = kestrel::ReadClassroomStateFrame(view, state) == kestrel::StateFault::None;
     Require(read == (length <= 2048 && WellFormed(payload, length, marker)), "a state is read exactly when well-formed");

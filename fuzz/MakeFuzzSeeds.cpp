@@ -8,6 +8,7 @@
 #include "base/ClassroomState.h"
 #include "base/LinkRecord.h"
 #include "channel/ClassroomStateFrame.h"
+#include "channel/ReportFrame.h"
 #include "channel/FrameWriter.h"
 #include "channel/LinkRecordFrame.h"
 #include "channel/TrustedKeys.h"
@@ -344,6 +345,17 @@ void WriteClassroomStateSeeds()
     paused.pauseId = 7;
     std::strcpy(paused.pauseMessage, "look at the board");
     seed("paused-a-day-nothing-listed", paused);
+    // A screen's report in the payload's first 256 bytes.
+    kestrel::ScreenReport report;
+    report.flags = kestrel::kReportComplete | kestrel::kReportSigned;
+    report.channelPort = 9000;
+    kestrel::SetReportText(report.machine, "pc-03");
+    kestrel::SetReportText(report.pageHost, "example.org");
+    unsigned char frame[kestrel::kReportFrameSize];
+    kestrel::EncodeReportFrame(report, frame);
+    Bytes bytes{0, 0};
+    bytes.insert(bytes.end(), frame + kestrel::kFrameHeaderSize, frame + sizeof frame);
+    WriteSeed(target, "report-complete", bytes);
 }
 
 } // namespace

@@ -12,25 +12,6 @@ constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
 
 } // namespace
 
-std::string JsonAnswer(const nlohmann::json& value)
-{
-    const std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    // Outside strings JSON never holds these, so every one is in a string.
-    std::string inert;
-    inert.reserve(text.size());
-    for (const char c : text) {
-        if (c == '<')
-            inert += "\\u003c";
-        else if (c == '>')
-            inert += "\\u003e";
-        else if (c == '&')
-            inert += "\\u0026";
-        else
-            inert += c;
-    }
-    return inert;
-}
-
 bool ReadJsonObject(const std::string& body, int deepest, nlohmann::json& object)
 {
     bool tooDeep = false;

@@ -7,12 +7,8 @@
 
 namespace kestrel {
 
-// The page's requests and answers in JSON.
-
-// The text of an answer. "<", ">" and "&" are escaped too, so the text
-// stays inert wherever a page puts it; bytes that are not UTF-8 become
-// U+FFFD.
-std::string JsonAnswer(const nlohmann::json& value);
+// The page's requests and answers in JSON; an answer's text is
+// InertJsonText (tools/InertJson.h), as the announcer's room summary.
 
 // How deep an edit nests: the object, its links, a link, and the link's
 // texts inside that.

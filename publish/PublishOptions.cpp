@@ -32,8 +32,8 @@ Options:
                        it makes, which the announcer must never serve
                        (default /var/lib/kestrel-publish)
   --on-air DIR         the announcer's --on-air folder, to show what it
-                       announces (default: none; then the published file,
-                       else the --catalogue)
+                       announces and the room's reports (default: none; then
+                       the published file, else the --catalogue)
   --users FILE         the teachers' accounts (default /etc/kestrel/publish-users)
   --catalogue FILE     the catalogue on the air before the first publish, which
                        the page starts from (default /etc/kestrel/catalogue.ini)

@@ -7,8 +7,10 @@
 #include "publish/UploadedPicture.h"
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
+#include "publish/RoomAnswer.h"
 #include "publish/TimetableRequests.h"
 #include "tools/ClassroomStateText.h"
+#include "tools/InertJson.h"
 
 #include <charconv>
 #include <chrono>
@@ -45,7 +47,7 @@ void SendJson(HttpResponse& response, int status, const nlohmann::json& value)
 {
     response.status = status;
     response.contentType = "application/json; charset=utf-8";
-    response.body = JsonAnswer(value);
+    response.body = InertJsonText(value);
 }
 
 void SendError(HttpResponse& response, int status, const std::string& text)
@@ -215,7 +217,8 @@ int CPublishServer::Authorise(const HttpRequest& request, Need need, CTeacherSes
         problem = "缺少或错误的安全令牌，请刷新页面";
         return 403;
     }
-    if (!m_sessions.Find(SessionCookie(request), session)) {
+    const auto touch = need == Need::TeacherLooking ? CTeacherSessions::Touch::Look : CTeacherSessions::Touch::Use;
+    if (!m_sessions.Find(SessionCookie(request), session, CTeacherSessions::Clock::now(), touch)) {
         problem = "登录已超时，请重新登录";
         return 401;
     }
@@ -310,12 +313,15 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         CTeacherSessions::Session session;
         const bool signedIn = m_sessions.Find(SessionCookie(request), session);
         SendJson(response, 200, State(signedIn ? &session : nullptr));
-    } else if (path == "/api/timetable") {
+    } else if (path == "/api/room" || path == "/api/timetable") {
         CTeacherSessions::Session session;
-        if (m_sessions.Find(SessionCookie(request), session))
-            SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
+        std::string problem;
+        if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
+            SendError(response, status, problem);
+        else if (path == "/api/room")
+            SendJson(response, 200, RoomAnswer(m_options.onAirFolder, NowSeconds()));
         else
-            SendError(response, 401, "登录已超时，请重新登录");
+            SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }

@@ -34,7 +34,8 @@ public:
     void Stop();
 
 private:
-    enum class Need { PreSignInToken, Teacher };
+    // A teacher's look that the page repeats by itself keeps no session alive.
+    enum class Need { PreSignInToken, Teacher, TeacherLooking };
     // A POST: what it needs before its body is read, and its body.
     struct PostRoute {
         const char* path;

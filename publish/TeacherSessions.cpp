@@ -89,7 +89,7 @@ std::string CTeacherSessions::SignIn(const std::string& user, Session& session, 
     return id;
 }
 
-bool CTeacherSessions::Find(const std::string& id, Session& session, Clock::time_point now)
+bool CTeacherSessions::Find(const std::string& id, Session& session, Clock::time_point now, Touch touch)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_sessions.find(id);
@@ -99,7 +99,8 @@ bool CTeacherSessions::Find(const std::string& id, Session& session, Clock::time
         m_sessions.erase(it);
         return false;
     }
-    it->second.lastUse = now;
+    if (touch == Touch::Use)
+        it->second.lastUse = now;
     session = it->second.session;
     return true;
 }

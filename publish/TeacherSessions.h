@@ -33,8 +33,12 @@ public:
 
     // A new session of `user`; returns its id.
     std::string SignIn(const std::string& user, Session& session, Clock::time_point now = Clock::now());
-    // The live session of `id`, which counts as its use.
-    bool Find(const std::string& id, Session& session, Clock::time_point now = Clock::now());
+    // Whether a request keeps its session from ending when idle: a look
+    // the page repeats by itself (the room view, every second) does not, or
+    // a page left open would never sign its teacher out.
+    enum class Touch { Use, Look };
+    // The live session of `id`.
+    bool Find(const std::string& id, Session& session, Clock::time_point now = Clock::now(), Touch touch = Touch::Use);
     void End(const std::string& id);
 
 private:

@@ -10,7 +10,7 @@ folder=${1:-$(mktemp -d /tmp/kestrel-page-screenshots.XXXXXX)}
 build=${2:-$top/build}
 mkdir -p "$folder"
 exec /usr/bin/python3 - "$build/publish/kestrel-publish" "$folder" <<'PYTHON'
-import os, shutil, socket, struct, subprocess, sys, tempfile, time
+import json, os, shutil, socket, struct, subprocess, sys, tempfile, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -42,6 +42,22 @@ users = os.path.join(work, "users")
 subprocess.run([publish, "--add-user", "wang.li", "--users", users], input="correct horse\n", text=True,
                check=True, stdout=subprocess.DEVNULL)
 
+def write_room():
+    """A room of 28 screens as the announcer sums it up: one switched off,
+    one still on the old links and version, one pupil off the lesson's sites."""
+    machine = lambda n, **changes: dict({"address": "192.168.1.%d" % (100 + n), "name": "pc%02d" % n,
+        "login": "xs%02d" % n, "applied": True, "mode": "open", "host": "yuwen.example", "heardAgo": 1,
+        "offline": False, "version": "2.2", "withheld": False, "complete": True}, **changes)
+    machines = [machine(7, applied=False, offline=True, heardAgo=41),
+                machine(12, applied=False, version="2.1", host="shuxue.example"),
+                machine(3, host="www.bilibili.com")] + [machine(n) for n in range(1, 29) if n not in (3, 7, 12)]
+    with open(os.path.join(on_air, "room.json"), "w", encoding="utf-8") as f:
+        json.dump({"port": 9000, "onAir": "0123456789abcdef", "written": int(time.time()), "version": "2.2",
+                   "machines": machines}, f, ensure_ascii=False)
+
+on_air = os.path.join(work, "on-air")
+os.makedirs(on_air)
+
 def start_server(size):
     """The page with a state folder of its own for each size."""
     folder = os.path.join(state, size)
@@ -49,7 +65,8 @@ def start_server(size):
     os.symlink(os.path.join(state, "pictures"), os.path.join(folder, "pictures"))
     return subprocess.Popen([publish, "--port", str(port), "--state", folder, "--users", users,
                              "--catalogue", catalogue, "--picture-url", "http://127.0.0.1:8080/pictures/",
-                             "--school-name", "实验小学"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                             "--school-name", "实验小学", "--on-air", on_air],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 server = None
 options = webdriver.ChromeOptions()
@@ -111,6 +128,10 @@ try:
         shoot(size, "8-signed-out-box")
         find("#again-password").send_keys("correct horse\n")
         time.sleep(0.5)
+        write_room()
+        find(".view[data-view=room]").click()
+        time.sleep(1.2)  # the next look reads the summary just written
+        shoot(size, "9-room")
         script("localStorage.clear()")
 finally:
     browser.quit()

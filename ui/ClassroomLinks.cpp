@@ -86,6 +86,7 @@ void CClassroomLinks::ApplyState(const ClassroomState& state)
     if (pauses)
         emit PauseCountdownSet(static_cast<int>(state.pauseCountdownSeconds));
     UpdateLessonHosts();
+    emit StateApplied(state);
 }
 
 bool CClassroomLinks::TakePause(const ClassroomState& state)
@@ -141,6 +142,7 @@ void CClassroomLinks::OnStateExpired()
     m_extraHosts.clear();
     SetMode(ClassroomMode::Open);
     UpdateLessonHosts();
+    emit StateLapsed();
 }
 
 void CClassroomLinks::UpdateLessonHosts()

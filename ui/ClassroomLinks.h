@@ -82,6 +82,10 @@ signals:
     void LessonHostsChanged();
     // A state while paused set the countdown, in seconds; 0 for none.
     void PauseCountdownSet(int seconds);
+    // An accepted state was applied; it holds until StateLapsed or the next.
+    void StateApplied(const ClassroomState& state);
+    // No state came within the last one's "valid for".
+    void StateLapsed();
 
 private:
     void ApplyCatalogueEffects(const CatalogueEffects& effects);

@@ -9,6 +9,7 @@
 #include "ui/ClassroomModeView.h"
 #include "ui/FindBar.h"
 #include "ui/PagePrinter.h"
+#include "ui/RoomReports.h"
 #include "ui/SchemeGate.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
@@ -72,6 +73,7 @@ CMainDlg::CMainDlg(const std::string& settingsPath, const BrowserSettings& brows
         new CWaitingNotice(m_browser, m_channelPort, this);
     ConnectClassroomLinks();
     m_modeView = new CClassroomModeView(*this, *m_browser, *m_wndStatusBar, *m_links);
+    new CRoomReports(receiver, *m_links, *m_browser, browserSettings.reportPage, this);
     m_wndStatusBar->StartClock();
 }
 

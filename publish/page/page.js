@@ -40,16 +40,18 @@ let pauseTimer = 0;
 
 const getState = () => fetch('/api/state', { credentials: 'same-origin' }).then((response) => response.json());
 
-// Sends `body` as JSON, or a picture file as it is. A session that ran out
-// opens the sign-in box, and the request is sent again after it.
-async function post(path, body, again = true) {
+// Sends `body` as JSON, or a picture file as it is; without a body, asks.
+// A session that ran out opens the sign-in box, and the request is sent
+// again after it.
+async function request(path, body, again = true) {
   const picture = body instanceof Blob;
   const type = !picture ? 'application/json' : body.type.startsWith('image/') ? body.type : 'image/x-unknown';
+  const init = body === undefined ? { method: 'GET', headers: { 'X-CSRF-Token': csrf } }
+    : { method: 'POST', headers: { 'X-CSRF-Token': csrf, 'Content-Type': type },
+      body: picture ? body : JSON.stringify(body) };
   let response;
   try {
-    response = await fetch(path, {
-      method: 'POST', headers: { 'X-CSRF-Token': csrf, 'Content-Type': type },
-      body: picture ? body : JSON.stringify(body), credentials: 'same-origin' });
+    response = await fetch(path, Object.assign(init, { credentials: 'same-origin' }));
   } catch (e) {
     throw new Error('连不上发布服务器，请检查网络后再试');
   }
@@ -57,15 +59,16 @@ async function post(path, body, again = true) {
   try { data = await response.json(); } catch (e) { data = { error: '服务器出了问题（' + response.status + '），请稍后再试' }; }
   if (again && user && response.status === 401) {
     await signInAgain();
-    return post(path, body, false);
+    return request(path, body, false);
   }
   if (again && user && response.status === 403) {
     csrf = (await getState()).csrf;
-    return post(path, body, false);
+    return request(path, body, false);
   }
-  if (!response.ok) throw Object.assign(new Error(data.error || '没有成功，请再试一次'), { place: data });
+  if (!response.ok) throw Object.assign(new Error(data.error || '没有成功，请再试一次'), { place: data, status: response.status });
   return data;
 }
+const post = request; // always with a body
 
 function signInAgain() {
   signingIn = signingIn || new Promise((resolve, reject) => {
@@ -86,7 +89,7 @@ function signInAgain() {
     };
     dialog.onclose = () => {
       signingIn = null;
-      reject(new Error('还没有重新登录，您的修改仍保留在这台电脑上'));
+      reject(Object.assign(new Error('还没有重新登录，您的修改仍保留在这台电脑上'), { signedOut: true }));
     };
     dialog.showModal();
   });
@@ -101,6 +104,7 @@ function show(state) {
   $('editor').hidden = !user;
   $('signout').hidden = !user;
   $('who').textContent = user ? '已登录：' + user : '';
+  watchRoom(state);
   if (!user) return;
   pictureUrl = state.pictureUrl;
   const current = state.history.find((entry) => entry.onAir);
@@ -543,6 +547,7 @@ function focusFirstProblem() {
   showProblems();
   const first = document.querySelector('#edit-form .field.bad');
   if (!first) return false;
+  showView('links');
   const menu = first.closest('details');
   if (menu) menu.open = true;
   first.scrollIntoView({ block: 'center' });

@@ -1,18 +1,16 @@
 'use strict';
 // The room's timetable: a week of slots, each putting a lesson set on the
 // air at its start; and the running slot, which 仅本课 and 暂停 may last
-// until. Uses page.js's $, post, getState, showMode, sets, button, textSpan and notify.
+// until. Uses page.js's $, request, post, getState, showMode, sets, button, textSpan and notify.
 const kDayNames = ['周一', '周二', '周三', '周四', '周五', '周六', '周日'];
 const kSlotFields = ['days', 'start', 'end', 'set'];
 let timetable = { slots: [], running: null, week: '' };
 let editedSlot = 0; // the slot in the form; 0 for a new one
 let lessonTimer = 0;
 
-const getTimetable = () => fetch('/api/timetable', { credentials: 'same-origin' })
-  .then((response) => (response.ok ? response.json() : Promise.reject(new Error('课表读不到'))));
-
+// A look the page repeats by itself: a session that ran out is left to the next click.
 function loadTimetable() {
-  getTimetable().then(showTimetable, () => {});
+  request('/api/timetable', undefined, false).then(showTimetable, () => {});
 }
 
 const runningKey = (data) => (data.running ? data.running.key : '');

@@ -12,7 +12,6 @@ namespace {
 const std::string kSection(kSettingsSection);
 const std::string kFolderKey(kLocalFolderKey);
 const std::string kWindowKey(kNewWindowKey);
-const std::string kDownloadKey(kDownloadsKey);
 
 class BrowserSettingsTest : public SettingsTestDir {};
 
@@ -23,6 +22,7 @@ TEST_F(BrowserSettingsTest, WithoutFileOrKeysNoFolderAndWindowsOutside)
         EXPECT_EQ(settings.localFolder, "");
         EXPECT_FALSE(settings.newWindowsInside);
         EXPECT_TRUE(settings.downloadsOn);
+        EXPECT_TRUE(settings.reportPage);
     }
 }
 
@@ -47,24 +47,29 @@ INSTANTIATE_TEST_SUITE_P(Values, NewWindowValueTest,
                                            NewWindowCase{"", false},
                                            NewWindowCase{"inside", false}));
 
-struct DownloadsCase {
+struct OnOffCase {
     std::string value; // GBK
     bool on;
 };
 
-class DownloadsValueTest : public SettingsTestDir, public ::testing::WithParamInterface<DownloadsCase> {};
+class OnOffValueTest : public SettingsTestDir, public ::testing::WithParamInterface<OnOffCase> {};
 
-TEST_P(DownloadsValueTest, OnlyOffTurnsDownloadsOff)
+TEST_P(OnOffValueTest, OnlyOffTurnsDownloadsOrPageReportsOff)
 {
-    PutBytes(PathOf("kestrel.INI"), "[" + kSection + "]\r\n" + kDownloadKey + "=" + GetParam().value + "\r\n");
-    EXPECT_EQ(ReadBrowserSettings(PathOf("kestrel.INI")).downloadsOn, GetParam().on);
+    const std::pair<std::string_view, bool BrowserSettings::*> keys[] = {{kDownloadsKey, &BrowserSettings::downloadsOn},
+                                                                          {kReportPageKey, &BrowserSettings::reportPage}};
+    for (const auto& [key, setting] : keys) {
+        PutBytes(PathOf("kestrel.INI"), "[" + kSection + "]\r\n" + std::string(key) + "=" + GetParam().value + "\r\n");
+        const BrowserSettings settings = ReadBrowserSettings(PathOf("kestrel.INI"));
+        EXPECT_EQ(settings.*setting, GetParam().on) << key;
+        EXPECT_TRUE(settings.downloadsOn || settings.reportPage) << "the other key keeps its default";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, DownloadsValueTest,
-                         ::testing::Values(DownloadsCase{std::string(kDownloadsOff), false},
-                                           DownloadsCase{std::string(kDownloadsOn), true},
-                                           DownloadsCase{"", true},
-                                           DownloadsCase{"off", true}));
+INSTANTIATE_TEST_SUITE_P(Values, OnOffValueTest,
+                         ::testing::Values(OnOffCase{std::string(kDownloadsOff), false},
+                                           OnOffCase{std::string(kDownloadsOn), true}, OnOffCase{"", true},
+                                           OnOffCase{"off", true}));
 
 TEST_F(BrowserSettingsTest, GbkFolderComesBackAsUtf8AndIsNeverWritten)
 {

@@ -1,6 +1,7 @@
 #include "base/WholeFile.h"
 #include "publish/JsonText.h"
 #include "publish/PublishServer.h"
+#include "publish/RoomAnswer.h"
 #include "publish/TlsCertificate.h"
 
 #include "tests/support/PublishAttacks.h"
@@ -40,6 +41,7 @@ protected:
         m_options.port = TestPort();
         m_options.hostName = m_options.address;
         m_options.pictureUrl = "http://pictures.school:8080/pictures/";
+        m_options.onAirFolder = m_state.Path();
         ASSERT_EQ(m_store.Open(), "");
         m_server = std::make_unique<CPublishServer>(m_options, m_store, m_accounts);
         std::string error;
@@ -241,6 +243,23 @@ TEST_F(PublishServerTest, ThePageShowsWhatIsOnTheAirAndWhyThePublishedFileWasRef
     const json state = json::parse(m_client.Get("/api/state", Headers())->body);
     EXPECT_EQ(state["published"]["links"][0]["name"], "语文");
     EXPECT_EQ(state["refusal"], "line 3: no name");
+}
+
+// The room view's summary: a signed-in teacher's only, with its age, and
+// a clear answer when there is none.
+TEST_F(PublishServerTest, TheRoomIsForSignedInTeachersAndAMissingOrOversizedSummaryIsNamed)
+{
+    OpenPage();
+    const auto room = [this] { return json::parse(m_client.Get("/api/room", Headers())->body); };
+    EXPECT_EQ(m_client.Get("/api/room", Headers())->status, 401);
+    ASSERT_EQ(SignIn(kPassword), 200);
+    EXPECT_NE(room()["why"].get<std::string>().find("还没有教室的报告"), std::string::npos);
+    m_state.Write(m_state.Path() + "/room.json", std::string(kLargestRoomSummary + 1, ' '));
+    EXPECT_NE(room()["why"].get<std::string>().find("太大"), std::string::npos);
+    m_state.Write(m_state.Path() + "/room.json", R"({"written": 1, "machines": [{"name": "pc01"}]})");
+    const json read = room();
+    EXPECT_EQ(read["room"]["machines"][0]["name"], "pc01");
+    EXPECT_GT(read["age"], 1000000000) << "written in 1970";
 }
 
 // The history names each version's links and set and marks the one on the
@@ -484,6 +503,9 @@ TEST(TeacherSessions, ASessionEndsWhenIdleAndAfterTwelveHoursWhateverItsUse)
         ASSERT_TRUE(sessions.Find(used, session, now));
     EXPECT_FALSE(sessions.Find(used, session, start + CTeacherSessions::kLifetime + 1min));
     EXPECT_FALSE(sessions.Find(idle, session, start + 31min));
+    const std::string looked = sessions.SignIn("cai", session, start);
+    EXPECT_TRUE(sessions.Find(looked, session, start + 20min, CTeacherSessions::Touch::Look));
+    EXPECT_FALSE(sessions.Find(looked, session, start + 31min)) << "a look is no use";
 }
 
 TEST(TeacherSessions, APreSignInTokenIsGoodForTwelveHoursFromThisProcessOnly)

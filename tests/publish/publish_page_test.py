@@ -5,13 +5,16 @@ it; every address is 127.0.0.1.
 
   publish_page_test.py PUBLISH ANNOUNCER [BROWSER [TEST...]]
 
-With BROWSER (the built kestrel), the end-to-end case runs too: a publish
-from the page puts the new button on the browser's toolbar, on a private X
-display, within 5 seconds.
+With BROWSER (the built kestrel), the end-to-end cases run too, on a
+private X display: a publish from the page puts the new button on the
+browser's toolbar within 5 seconds, and the room view counts the browser
+that took it beside a pupil machine that did not.
 """
+import binascii
 import http.client
 import json
 import os
+import pwd
 import re
 import shutil
 import socket
@@ -38,6 +41,7 @@ except ImportError:
 PUBLISH, ANNOUNCER = sys.argv[1], sys.argv[2]
 BROWSER = sys.argv[3] if len(sys.argv) > 3 else ""
 PASSWORD = "correct horse"
+VERSION = subprocess.run([ANNOUNCER, "--version"], capture_output=True, text=True).stdout.split()[-1]
 WAIT = 20  # seconds: the longest any step may take
 
 for proxy in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"):
@@ -80,9 +84,10 @@ class Programs:
     """The publishing page, the announcer announcing its folder and serving
     its pictures, and a listener printing what is on the air."""
 
-    def __init__(self, work, listen, interval="0.5"):
+    def __init__(self, work, listen, interval="0.5", room=False):
         self.work = work
         self.state = os.path.join(work, "state")
+        self.on_air = os.path.join(work, "on-air")
         self.state_file = os.path.join(self.state, "classroom-state.ini")
         self.users = os.path.join(work, "users")
         self.port = free_port()
@@ -96,14 +101,23 @@ class Programs:
         self.publish_log = self.start("publish", [PUBLISH, "--port", str(self.port), "--state", self.state,
                                                   "--users", self.users,
                                                   "--catalogue", os.path.join(work, "nothing-on-air.ini"),
-                                                  "--picture-url", self.picture_url])
+                                                  "--picture-url", self.picture_url, "--on-air", self.on_air])
         wait_for("the page listens", lambda: "publishing page on" in self.read(self.publish_log))
         os.makedirs(os.path.join(self.state, "pictures"), exist_ok=True)
+        # The room view: states signed with a key the browsers trust, and
+        # the screens' reports from any 127.x address summed up in the on-air folder.
+        self.report_port = free_port(socket.SOCK_DGRAM)
+        self.trusted_keys = os.path.join(work, "trusted-keys")
+        room_options = ["--key", os.path.join(work, "key"), "--state", os.path.join(work, "counter"), "--on-air",
+                        self.on_air, "--report-port", str(self.report_port), "--report-from", "127.0.0.0/8"]
+        if room:
+            with open(self.trusted_keys, "w") as f:
+                subprocess.run([ANNOUNCER, "--gen-key", os.path.join(work, "key")], stdout=f, stderr=subprocess.DEVNULL)
         self.announce_log = self.start("announce", [
             ANNOUNCER, "--to", "127.0.0.1", "--port", str(self.channel), "--interval", interval,
             "--serve-at", "/pictures/=" + os.path.join(self.state, "pictures"), "--http-address", "127.0.0.1",
             "--http-port", str(self.picture_port), "--published", os.path.join(self.state, "catalogue.ini"),
-            "--published-state", self.state_file])
+            "--published-state", self.state_file] + (room_options if room else []))
         # The channel port is the listener's or the browser's, not both.
         if listen:
             self.listen_log = self.start("listen", [ANNOUNCER, "--listen", "--from", "127.0.0.1",
@@ -148,12 +162,13 @@ def start_chromium():
 
 class PageCase(unittest.TestCase):
     listens = True
+    room = False
 
     def setUp(self):
         if not shutil.which("chromedriver") or not os.path.exists("/usr/bin/chromium"):
             self.skipTest("chromium and chromium-driver are not installed")
         self.work = tempfile.mkdtemp(prefix="kestrel-publish-page-")
-        self.programs = Programs(self.work, self.listens)
+        self.programs = Programs(self.work, self.listens, room=self.room)
         self.browser = start_chromium()
         self.browser.get(self.programs.origin + "/")
 
@@ -236,6 +251,34 @@ class PageCase(unittest.TestCase):
     def published_names(self):
         with open(os.path.join(self.programs.state, "catalogue.ini"), encoding="utf-8") as f:
             return re.findall(r"^name = (.*)$", f.read(), re.M)
+
+    def start_browser(self):
+        """The built browser on a private X display, hearing the channel
+        (and trusting the announcer's key when it signs); stopped with the
+        test. Returns the display."""
+        for tool in ("Xvfb", "import"):
+            if not shutil.which(tool):
+                self.fail(tool + " is missing (scripts/setup.sh installs it)")
+        display, xvfb = x_display()
+        self.addCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        folder = os.path.join(self.work, "browser")
+        os.makedirs(os.path.join(folder, "home"))
+        os.makedirs(os.path.join(folder, "runtime"), mode=0o700)
+        shutil.copy(BROWSER, os.path.join(folder, "kestrel"))
+        settings = "[设置]\n主频道端口=%d\n[广播绑定IP地址]\nIP地址=127.0.0.1\n" % self.programs.channel
+        if self.room:
+            settings += "[广播签名]\n公钥文件=%s\n" % self.programs.trusted_keys
+        with open(os.path.join(folder, "kestrel.INI"), "wb") as f:
+            f.write(settings.encode("gbk"))
+        environment = dict(os.environ, HOME=os.path.join(folder, "home"), DISPLAY=display,
+                           XDG_RUNTIME_DIR=os.path.join(folder, "runtime"), QT_QPA_PLATFORM="xcb",
+                           QTWEBENGINE_DISABLE_SANDBOX="1",
+                           QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage")
+        with open(os.path.join(self.work, "browser.log"), "w") as log:
+            program = subprocess.Popen([os.path.join(folder, "kestrel")], cwd=os.path.join(folder, "home"),
+                                       env=environment, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        self.addCleanup(lambda: (os.killpg(program.pid, 15), program.wait(timeout=20)))
+        return display
 
     def fetch_status(self, script_body):
         """Runs a fetch() in the page and returns its status."""
@@ -568,6 +611,62 @@ class PictureTest(PageCase):
         self.assertIn("「科学实验与探究」较长", self.text_of("#preview-hint"))
 
 
+class RoomViewTest(PageCase):
+    """The 教室 view: what the screens in the room report to the signing
+    announcer, as its summary in the on-air folder says."""
+    room = True
+    listens = False
+
+    def report(self, source, name, host=""):
+        """A pupil machine at `source` that never took the links reports: a
+        frame of type 0xCA, its 256-byte payload, CRC-16/CCITT-FALSE."""
+        field = lambda text, size: text.encode("utf-8").ljust(size, b"\0")
+        payload = (b"KRP1\0\2" + struct.pack("<H", self.programs.channel) + bytes(24) + field(name, 64)
+                   + field("pupil", 32) + field(host, 96) + field(VERSION, 32))
+        checked = b"\xca" + bytes(7) + struct.pack("<I", len(payload)) + payload
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind((source, 0))
+            s.sendto(b"\xfe" * 4 + struct.pack("<H", binascii.crc_hqx(checked, 0xFFFF)) + checked,
+                     ("127.0.0.1", self.programs.report_port))
+
+    def rows(self):
+        """The machines' rows, read in one step, as they are drawn anew every second."""
+        return self.browser.execute_script(
+            "return [...document.querySelectorAll('#room-machines tr')].map((r) => [...r.cells].map((c) => c.innerText))")
+
+    @unittest.skipUnless(BROWSER, "no browser program given")
+    def test_a_real_browser_that_took_the_change_and_a_stale_machine_show_as_1_of_2_the_stale_one_first(self):
+        self.signed_in()
+        self.add_link("古诗", url="http://127.0.0.1/gushi")
+        self.find("#home").send_keys("http://127.0.0.1:%d/" % self.programs.picture_port)
+        self.publish()
+        self.start_browser()
+        self.find(".view[data-view=room]").click()
+        rows = [["● 未更新", "pc-stale", "127.0.0.2", "pupil", "games.example\n不在本课网站", "开放"],
+                ["● 已更新", socket.gethostname(), "127.0.0.1", pwd.getpwuid(os.geteuid()).pw_name, "127.0.0.1", "开放"]]
+        def stale_reports_until_shown():
+            self.report("127.0.0.2", "pc-stale", "games.example")
+            time.sleep(1.1)  # one report a second from each address is taken
+            return self.text_of("#room-count") == "1/2 台已更新" and self.rows() == rows
+        wait_for("1/2 in the room view, the browser on its home page", stale_reports_until_shown, 60)
+        self.assertEqual(self.text_of(".view[data-view=room]"), "教室 1/2")
+        for width, height in ((1280, 800), (768, 1024)):
+            self.view_size(width, height)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return smallTargets()"), [], width)
+            self.assertEqual(self.browser.execute_script(LAYOUT_SCRIPT + "return lowContrast()"), [], width)
+
+    def test_before_any_report_the_view_says_so_and_a_machine_name_holding_markup_shows_as_text(self):
+        self.signed_in()
+        self.find(".view[data-view=room]").click()
+        wait_for("no report yet", lambda: "还没有" in self.text_of("#room-why") + self.text_of("#room-count"))
+        name = '<img src=x onerror="window.injected=1">'
+        self.report("127.0.0.3", name)
+        wait_for("the machine", lambda: self.rows())
+        self.assertEqual(self.rows()[0][1], name)
+        self.assertEqual(self.all("#room img"), [])
+        self.assertIsNone(self.browser.execute_script("return window.injected"))
+
+
 class LayoutAndKeyboardTest(PageCase):
     def test_publish_is_on_screen_targets_are_44_pixels_and_texts_have_contrast(self):
         self.signed_in()
@@ -666,57 +765,29 @@ class BrowserShowsPublishTest(PageCase):
     listens = False
 
     def test_a_publish_shows_the_new_button_within_5_seconds(self):
-        for tool in ("Xvfb", "import", "iconv"):
-            if not shutil.which(tool):
-                self.fail(tool + " is missing (scripts/setup.sh installs it)")
         self.signed_in()
         self.add_link("首页前")
         self.find("#home").send_keys("http://127.0.0.1:%d/" % self.programs.picture_port)
         self.publish()
-        display, xvfb = x_display()
-        program = None
+        display = self.start_browser()
+        time.sleep(8)  # the window is up and has its first catalogue
+        row = self.add_link("新课", "", "http://127.0.0.1/new")
+        self.upload(row, png(24, 24, (0x1E, 0x46, 0xC8, 255)))
+        self.assertEqual(colour_pixels(display, "#1E46C8"), 0)
+        self.find("#publish").click()
+        started = time.monotonic()
+        self.answer()
         try:
-            program = self.start_browser(display)
-            time.sleep(8)  # the window is up and has its first catalogue
-            row = self.add_link("新课", "", "http://127.0.0.1/new")
-            self.upload(row, png(24, 24, (0x1E, 0x46, 0xC8, 255)))
-            self.assertEqual(colour_pixels(display, "#1E46C8"), 0)
-            self.find("#publish").click()
-            started = time.monotonic()
-            self.answer()
-            try:
-                wait_for("the new button on the toolbar", lambda: colour_pixels(display, "#1E46C8") >= 128, 5)
-            except AssertionError:
-                subprocess.run(["import", "-display", display, "-window", "root",
-                                os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png")], timeout=WAIT)
-                raise AssertionError("the new button was not on the toolbar 5 s after 发布 (screenshot "
-                                     + os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png") + "); browser:\n"
-                                     + Programs.read(os.path.join(self.work, "browser.log"))[-3000:]
-                                     + "\nannouncer:\n" + Programs.read(self.programs.announce_log)[-2000:])
-            elapsed = time.monotonic() - started
-            print("publish_page: the new button showed %.2f s after 发布 was clicked" % elapsed)
-        finally:
-            if program:
-                os.killpg(program.pid, 15)
-                program.wait(timeout=20)
-            xvfb.kill()
-            xvfb.wait()
-
-    def start_browser(self, display):
-        folder = os.path.join(self.work, "browser")
-        os.makedirs(os.path.join(folder, "home"))
-        os.makedirs(os.path.join(folder, "runtime"), mode=0o700)
-        shutil.copy(BROWSER, os.path.join(folder, "kestrel"))
-        settings = "[设置]\n主频道端口=%d\n[广播绑定IP地址]\nIP地址=127.0.0.1\n" % self.programs.channel
-        with open(os.path.join(folder, "kestrel.INI"), "wb") as f:
-            f.write(settings.encode("gbk"))
-        environment = dict(os.environ, HOME=os.path.join(folder, "home"), DISPLAY=display,
-                           XDG_RUNTIME_DIR=os.path.join(folder, "runtime"), QT_QPA_PLATFORM="xcb",
-                           QTWEBENGINE_DISABLE_SANDBOX="1",
-                           QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-dev-shm-usage")
-        with open(os.path.join(self.work, "browser.log"), "w") as log:
-            return subprocess.Popen([os.path.join(folder, "kestrel")], cwd=os.path.join(folder, "home"),
-                                    env=environment, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+            wait_for("the new button on the toolbar", lambda: colour_pixels(display, "#1E46C8") >= 128, 5)
+        except AssertionError:
+            subprocess.run(["import", "-display", display, "-window", "root",
+                            os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png")], timeout=WAIT)
+            raise AssertionError("the new button was not on the toolbar 5 s after 发布 (screenshot "
+                                 + os.path.join(tempfile.gettempdir(), "publish-page-toolbar.png") + "); browser:\n"
+                                 + Programs.read(os.path.join(self.work, "browser.log"))[-3000:]
+                                 + "\nannouncer:\n" + Programs.read(self.programs.announce_log)[-2000:])
+        elapsed = time.monotonic() - started
+        print("publish_page: the new button showed %.2f s after 发布 was clicked" % elapsed)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,9 @@
 #include "catalogue/HomeUrl.h"
 #include "channel/ClassroomStateFrame.h"
 #include "channel/LinkRecordFrame.h"
+#include "channel/ReportFrame.h"
+#include "config/ProfileString.h"
+#include "config/SettingsKeys.h"
 #include "tests/support/LinkRecordBuilder.h"
 #include "tests/support/ListedState.h"
 #include "tests/support/SignedFrames.h"
@@ -85,6 +88,8 @@ private slots:
     void lessonOnlyReplacesAPageThatIsNotAllowed();
     void pausedCoversTheWindowUntilItsCountdownEnds();
     void expiryReturnsToOpen();
+    void reportsFollowATrustedStateAndThePage_data();
+    void reportsFollowATrustedStateAndThePage();
 
 private:
     void Announce(const LinkRecord& record) { m_program->Receiver().AddRecord(record); }
@@ -527,6 +532,76 @@ void CatalogueWindowTest::expiryReturnsToOpen()
     QVERIFY(StatusBarOf(*m_dlg)->ModeShown().isEmpty());
     QCOMPARE(printed.Count(QStringLiteral("the mode is open, the list lapsed")), 1);
     QTRY_COMPARE_WITH_TIMEOUT(ButtonNames(), (QStringList{"maths", "music"}), kMergeTimeout);
+}
+
+void CatalogueWindowTest::reportsFollowATrustedStateAndThePage_data()
+{
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<bool>("reportPage");
+    QTest::newRow("with a key") << true << true;
+    QTest::newRow("without a key") << false << true;
+    QTest::newRow("报告网页=关") << true << false;
+}
+
+void CatalogueWindowTest::reportsFollowATrustedStateAndThePage()
+{
+    QFETCH(bool, trusted);
+    QFETCH(bool, reportPage);
+    const SigningKey key = test::FixedKey(7);
+    m_dlg.reset();
+    if (trusted)
+        m_program->TrustKey(key.publicKey);
+    if (!reportPage)
+        WriteProfileString(m_program->SettingsPath(), kSettingsSection, kReportPageKey, kDownloadsOff);
+    m_dlg = std::make_unique<CMainDlg>(m_program->SettingsPath(), m_program->Receiver());
+    QUdpSocket announcer;
+    QVERIFY(announcer.bind(QHostAddress::LocalHost, 0));
+    ScreenReport last;
+    int reports = 0;
+    const auto heard = [&] {
+        while (announcer.hasPendingDatagrams()) {
+            unsigned char bytes[kReportFrameSize + 1];
+            const qint64 size = announcer.readDatagram(reinterpret_cast<char*>(bytes), sizeof bytes);
+            QCOMPARE(ReadReportFrame(bytes, std::size_t(size), last), ReportFault::None);
+            ++reports;
+        }
+    };
+
+    // The announcer: the home page and one link, then a state naming its
+    // report port but no address.
+    std::uint64_t counter = 1796640000000;
+    const LinkRecord home = test::LinkRecordBuilder("home").Url(m_server->Url(QStringLiteral("/home.html")));
+    const LinkRecord maths = m_server->Lesson(QStringLiteral("maths"));
+    for (const LinkRecord& record : {home, maths}) {
+        test::SignedFrame frame = test::SignedRecordFrame(record, ++counter, key);
+        SendDatagram(frame.bytes, sizeof frame.bytes);
+    }
+    ClassroomState state = test::ListedState({"maths"});
+    state.reportPort = announcer.localPort();
+    unsigned char frame[kClassroomStateFrameSize];
+    SendDatagram(frame, EncodeClassroomStateFrame(state, 0, &key, ++counter, frame));
+    if (!trusted) {
+        QTest::qWait(kTwoPasses);
+        heard();
+        QCOMPARE(reports, 0);
+        return;
+    }
+    const LinkRecord* listed[] = {&maths};
+    const CatalogueDigest digest = DigestCatalogue(&home, listed, 1);
+    const QString pageHost = reportPage ? QStringLiteral("127.0.0.1") : QString();
+    QTRY_VERIFY_WITH_TIMEOUT((heard(), reports > 0 && last.digest == digest && QLatin1String(last.pageHost) == pageHost),
+                             kLoadTimeout);
+    QCOMPARE(last.flags, kReportComplete | kReportSigned | (reportPage ? 0 : kReportWithheld));
+    QCOMPARE(last.stateCounter, counter);
+    QCOMPARE(last.channelPort, m_program->ChannelPort());
+    QVERIFY(last.machine[0] != '\0');
+    QCOMPARE(last.login[0] != '\0', reportPage);
+
+    // A navigation is a change on the screen (a withheld host is none).
+    if (!reportPage)
+        return;
+    LoadAndWait(OtherHostUrl(QStringLiteral("/other.html")));
+    QTRY_COMPARE_WITH_TIMEOUT((heard(), QLatin1String(last.pageHost)), QLatin1String("localhost"), 5000);
 }
 
 } // namespace kestrel

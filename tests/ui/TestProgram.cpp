@@ -7,9 +7,6 @@
 
 #include <QFile>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 namespace kestrel {
 
 TestProgram::TestProgram()
@@ -45,12 +42,7 @@ void TestProgram::TrustKey(const PublicKey& publicKey)
 
 quint16 TestProgram::ChannelPort() const
 {
-    sockaddr_in address = {};
-    socklen_t size = sizeof address;
-    if (m_receiver->SocketHandle() < 0
-        || getsockname(m_receiver->SocketHandle(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+    return m_receiver->ListeningPort();
 }
 
 } // namespace kestrel
