@@ -13,6 +13,8 @@ embed(index.html / text/html)
 embed(page.js /page.js text/javascript)
 embed(room.js /room.js text/javascript)
 embed(page.css /page.css text/css)
+embed(timetable.js /timetable.js text/javascript)
+embed(timetable.css /timetable.css text/css)
 file(WRITE ${OUTPUT}.new "// Made by EmbedPage.cmake from publish/page; edit those files instead.
 #include \"publish/PublishPage.h\"
 

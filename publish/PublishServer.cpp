@@ -8,6 +8,7 @@
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
 #include "publish/RoomAnswer.h"
+#include "publish/TimetableRequests.h"
 #include "tools/ClassroomStateText.h"
 #include "tools/InertJson.h"
 
@@ -242,6 +243,7 @@ const CPublishServer::PostRoute* CPublishServer::FindPostRoute(const std::string
         {"/api/delete-set", Need::Teacher, false, kLargestSmallRequest},
         {"/api/version", Need::Teacher, false, kLargestSmallRequest},
         {"/api/mode", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/timetable", Need::Teacher, false, kLargestSmallRequest},
     };
     for (const PostRoute& route : routes) {
         if (path == route.path)
@@ -311,13 +313,15 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         CTeacherSessions::Session session;
         const bool signedIn = m_sessions.Find(SessionCookie(request), session);
         SendJson(response, 200, State(signedIn ? &session : nullptr));
-    } else if (path == "/api/room") {
+    } else if (path == "/api/room" || path == "/api/timetable") {
         CTeacherSessions::Session session;
         std::string problem;
         if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
             SendError(response, status, problem);
-        else
+        else if (path == "/api/room")
             SendJson(response, 200, RoomAnswer(m_options.onAirFolder, NowSeconds()));
+        else
+            SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }
@@ -340,6 +344,8 @@ void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& reque
         SendJson(response, 200, State(nullptr));
     } else if (path == "/api/mode") {
         SetMode(session, request, response);
+    } else if (path == "/api/timetable") {
+        ChangeTimetable(session, request, response);
     } else if (route.picture) {
         std::string bmp;
         std::string fileName;
@@ -430,6 +436,22 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     SendJson(response, 200, State(&session));
 }
 
+void CPublishServer::ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request,
+    HttpResponse& response)
+{
+    nlohmann::json form;
+    std::string field;
+    bool badRequest = !ReadJsonObject(request.Body(), kFlatJsonDepth, form);
+    const std::string problem
+        = badRequest ? "" : ChangeTimetableByForm(m_store, form, NowSeconds(), field, badRequest);
+    if (badRequest || !problem.empty()) {
+        SendJson(response, 400, {{"error", badRequest ? kBadRequest : problem}, {"field", field}});
+        return;
+    }
+    PrintLine("publish: " + session.user + " changed the timetable from " + request.RemoteAddress());
+    SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
+}
+
 // A mode button: the state file changes at once, the catalogue stays.
 void CPublishServer::SetMode(const CTeacherSessions::Session& session, const HttpRequest& request,
     HttpResponse& response)
@@ -444,7 +466,11 @@ void CPublishServer::SetMode(const CTeacherSessions::Session& session, const Htt
         SendError(response, 400, kBadRequest);
         return;
     }
-    if (const std::string problem = m_store.SetMode(mode, message, minutes, NowSeconds()); !problem.empty()) {
+    // "Until the end of this lesson" instead of minutes.
+    const auto until = form.find("untilLessonEnd");
+    const bool untilLessonEnd = until != form.end() && *until == true;
+    if (const std::string problem = m_store.SetMode(mode, message, minutes, NowSeconds(), untilLessonEnd);
+        !problem.empty()) {
         SendError(response, 400, problem);
         return;
     }

@@ -56,6 +56,7 @@ private:
     void Change(const std::string& action, const CTeacherSessions::Session& session, const HttpRequest& request,
         HttpResponse& response);
     void SetMode(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
+    void ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
     nlohmann::json State(const CTeacherSessions::Session* session) const;
     std::string CookieFor(const std::string& id) const;
     void AddPageHeaders(HttpResponse& response) const;

@@ -116,6 +116,7 @@ function show(state) {
   showSets();
   showHistory(state.history);
   showMode(state.classroom);
+  loadTimetable();
 }
 
 // The mode on the air, and while a pause counts down, the time it has left;
@@ -160,6 +161,7 @@ function pressMode(mode) {
     body.message = $('pause-message').value.trim();
     if (minutes) body.minutes = Number(minutes);
   }
+  if (mode !== 'open' && $('until-lesson-end').checked && !$('lesson-end-field').hidden) body.untilLessonEnd = true;
   post('/api/mode', body).then((state) => {
     show(state);
     announce('学生的屏幕已切换为' + kModeNames[state.classroom.mode]);
@@ -709,6 +711,7 @@ function start() {
     button.addEventListener('click', () => pressMode(button.dataset.mode));
   }
   $('end-pause').addEventListener('click', () => pressMode($('end-pause').dataset.after));
+  startTimetable();
   $('edit-form').addEventListener('focusout', (event) => {
     if (!event.target.classList.contains('field')) return;
     completeField(event.target);

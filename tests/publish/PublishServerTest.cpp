@@ -5,6 +5,7 @@
 #include "publish/TlsCertificate.h"
 
 #include "tests/support/PublishAttacks.h"
+#include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gd.h>
@@ -322,6 +323,72 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
         EXPECT_NE(json::parse(result->body)["error"].get<std::string>().find(says), std::string::npos) << body;
     }
     EXPECT_TRUE(m_store.History().empty());
+}
+
+// A zone whose clock shows about noon now, so that a slot of the whole day
+// runs for the rest of the test.
+std::string NoonZone()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+    gmtime_r(&now, &utc);
+    return "NOON" + std::to_string(utc.tm_hour - 12);
+}
+
+// The timetable's requests: slots saved, overlaps refused under their
+// field, a week switched off; a publish and a pause during a slot hold for
+// that slot only.
+TEST_F(PublishServerTest, TheTimetableIsEditedOnThePageAndWhatIsDoneDuringASlotHoldsForItOnly)
+{
+    const test::ScopedTimeZone noon(NoonZone().c_str());
+    OpenPage();
+    EXPECT_EQ(m_client.Get("/api/timetable", Headers())->status, 401);
+    ASSERT_EQ(SignIn(kPassword), 200);
+    ASSERT_EQ(Post("/api/save-set", {{"set", "语文"}, {"links", {{{"name", "古诗"}}}}, {"hosts", "a.org"}})->status, 200);
+    const json day = {{"action", "save"}, {"id", 0}, {"days", "1 2 3 4 5 6 7"}, {"start", "00:00"}, {"end", "23:59"},
+        {"set", "语文"}, {"mode", "lesson"}};
+    json timetable = json::parse(Post("/api/timetable", day)->body);
+    ASSERT_EQ(timetable["slots"].size(), 1u);
+    EXPECT_EQ(timetable["slots"][0]["days"].size(), 7u);
+    EXPECT_EQ(timetable["running"]["set"], "语文");
+    EXPECT_EQ(m_store.Classroom().mode, ClassroomMode::LessonOnly);
+    EXPECT_EQ(m_store.Classroom().hosts, "a.org");
+
+    const std::pair<json, const char*> refused[] = {
+        {{{"days", "3"}, {"start", "10:00"}, {"end", "11:00"}}, "start"},
+        {{{"set", "数学"}}, "set"},
+        {{{"start", "8点"}}, "start"},
+        {{{"days", ""}}, "days"},
+        {{{"id", 9}}, ""},
+        {{{"id", "x"}}, ""},
+        {{{"action", "stop"}}, ""},
+    };
+    for (const auto& [change, field] : refused) {
+        json form = day;
+        form.update(change);
+        const httplib::Result result = Post("/api/timetable", form);
+        EXPECT_EQ(result->status, 400) << change;
+        EXPECT_EQ(json::parse(result->body)["field"], field) << change;
+    }
+
+    const json edit = {{"home", "http://school/"}, {"links", {{{"name", "实验"}}}}};
+    ASSERT_EQ(Post("/api/publish", edit)->status, 200);
+    std::string lesson;
+    EXPECT_EQ(ReadWholeFile(m_state.Path() + "/lesson.ini", 1 << 14, lesson).state, WholeFileRead::State::Loaded);
+    EXPECT_EQ(lesson.rfind("# lesson: " + timetable["running"]["key"].get<std::string>() + "\n", 0), 0u);
+    EXPECT_NE(ReadWholeFile(m_state.Path() + "/catalogue.ini", 1 << 14, lesson).state, WholeFileRead::State::Loaded)
+        << "the standing catalogue stays";
+    const json paused = Remember(Post("/api/mode", {{"mode", "paused"}, {"message", ""}, {"untilLessonEnd", true}}));
+    EXPECT_NEAR(paused["classroom"]["secondsLeft"].get<int>(), timetable["running"]["secondsLeft"].get<int>(), 1);
+    EXPECT_EQ(m_store.Classroom().lesson, timetable["running"]["key"]);
+
+    timetable = json::parse(Post("/api/timetable", {{"action", "off"}, {"id", 1}})->body);
+    EXPECT_TRUE(timetable["running"].is_null());
+    EXPECT_TRUE(timetable["slots"][0]["offThisWeek"]);
+    EXPECT_EQ(m_store.Classroom().mode, ClassroomMode::Open) << "the slot's pause ended with it";
+    EXPECT_EQ(Post("/api/mode", {{"mode", "paused"}, {"message", ""}, {"untilLessonEnd", true}})->status, 400);
+    timetable = json::parse(Post("/api/timetable", {{"action", "delete"}, {"id", 1}})->body);
+    EXPECT_TRUE(timetable["slots"].empty());
 }
 
 // The mode buttons' request: a teacher's press writes the state file at
