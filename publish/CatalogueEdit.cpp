@@ -5,6 +5,7 @@
 #include "base/GbkText.h"
 #include "tools/CatalogueParser.h"
 #include "tools/CatalogueProblem.h"
+#include "tools/TimetableFile.h"
 
 #include <algorithm>
 
@@ -24,8 +25,9 @@ bool HoldsLineBreak(const std::string& text)
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// The line that carries the hosts in saved edits.
-constexpr const char* kHostsLine = "# hosts: ";
+// The line that carries the hosts in saved edits; the announcer reads it
+// from a lesson set the timetable puts on the air.
+constexpr const char* kHostsLine = kSavedHostsLead;
 
 // The first entry of `hosts` that may not stand there, in a teacher's words.
 std::string HostsProblem(const std::string& hosts)

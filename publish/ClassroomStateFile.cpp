@@ -12,7 +12,9 @@ std::string PublishedStateText(const PublishedState& state)
     return "# the classroom state, written by kestrel-publish\nmode = " + std::string(ClassroomModeWord(state.mode))
         + "\nhosts = " + state.hosts + "\nmessage = " + GbkToUtf8(state.message) + "\npause-id = "
         + std::to_string(state.pauseId) + "\npause-until = " + std::to_string(state.pauseUntilSeconds)
-        + "\nafter-pause = " + ClassroomModeWord(state.afterPause) + "\n";
+        + "\nafter-pause = " + ClassroomModeWord(state.afterPause) + "\n"
+        + (state.lesson.empty() ? "" : "lesson = " + state.lesson + "\n") + "set-at = " + std::to_string(state.setAtSeconds)
+        + "\n";
 }
 
 ClassroomMode ModeOnTheAir(const PublishedState& state, std::int64_t nowSeconds)

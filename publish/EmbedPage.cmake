@@ -14,6 +14,8 @@ embed(page.js /page.js text/javascript)
 embed(room.js /room.js text/javascript)
 embed(rooms.js /rooms.js text/javascript)
 embed(page.css /page.css text/css)
+embed(timetable.js /timetable.js text/javascript)
+embed(timetable.css /timetable.css text/css)
 file(WRITE ${OUTPUT}.new "// Made by EmbedPage.cmake from publish/page; edit those files instead.
 #include \"publish/PublishPage.h\"
 

@@ -8,6 +8,7 @@
 #include "publish/JsonText.h"
 #include "publish/PublishPage.h"
 #include "publish/RoomAnswer.h"
+#include "publish/TimetableRequests.h"
 #include "tools/ClassroomStateText.h"
 #include "tools/InertJson.h"
 
@@ -251,6 +252,7 @@ const CPublishServer::PostRoute* CPublishServer::FindPostRoute(const std::string
         {"/api/delete-set", Need::Teacher, false, kLargestSmallRequest},
         {"/api/version", Need::Teacher, false, kLargestSmallRequest},
         {"/api/mode", Need::Teacher, false, kLargestSmallRequest},
+        {"/api/timetable", Need::Teacher, false, kLargestSmallRequest},
     };
     for (const PostRoute& route : routes) {
         if (path == route.path)
@@ -328,7 +330,7 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
             SendJson(response, 200, State(&session, FirstRoom(session.user)));
         else if (const PublishRoom* room = RoomFor(session.user, id, response))
             SendJson(response, 200, State(&session, room));
-    } else if (path == "/api/room" || path == "/api/rooms") {
+    } else if (path == "/api/room" || path == "/api/rooms" || path == "/api/timetable") {
         CTeacherSessions::Session session;
         std::string problem;
         if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
@@ -336,7 +338,8 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         else if (path == "/api/rooms")
             SendJson(response, 200, Rooms(session.user));
         else if (const PublishRoom* room = RoomFor(session.user, std::string(request.Query("room")), response))
-            SendJson(response, 200, RoomAnswer(room->onAirFolder, NowSeconds()));
+            SendJson(response, 200, path == "/api/room" ? RoomAnswer(room->onAirFolder, NowSeconds())
+                                                        : TimetableJson(*room->store, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }
@@ -359,6 +362,8 @@ void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& reque
         SendJson(response, 200, State(nullptr));
     } else if (path == "/api/mode") {
         SetMode(session, request, response);
+    } else if (path == "/api/timetable") {
+        ChangeTimetable(session, request, response);
     } else if (route.picture) {
         std::string bmp;
         std::string fileName;
@@ -502,6 +507,27 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     SendJson(response, 200, State(&session, room));
 }
 
+void CPublishServer::ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request,
+    HttpResponse& response)
+{
+    nlohmann::json form;
+    std::string field;
+    std::string id;
+    bool badRequest = !ReadJsonObject(request.Body(), kFlatJsonDepth, form) || !ReadJsonText(form, "room", id);
+    const PublishRoom* room = badRequest ? nullptr : RoomFor(session.user, id, response);
+    if (!badRequest && !room)
+        return;
+    const std::string problem
+        = badRequest ? "" : ChangeTimetableByForm(*room->store, form, NowSeconds(), field, badRequest);
+    if (badRequest || !problem.empty()) {
+        SendJson(response, 400, {{"error", badRequest ? kBadRequest : problem}, {"field", field}});
+        return;
+    }
+    PrintLine("publish: " + session.user + " changed the timetable" + RoomWords(*room) + " from "
+        + request.RemoteAddress());
+    SendJson(response, 200, TimetableJson(*room->store, NowSeconds()));
+}
+
 // A mode button: the state file changes at once, the catalogue stays.
 void CPublishServer::SetMode(const CTeacherSessions::Session& session, const HttpRequest& request,
     HttpResponse& response)
@@ -521,7 +547,11 @@ void CPublishServer::SetMode(const CTeacherSessions::Session& session, const Htt
     const PublishRoom* room = RoomFor(session.user, id, response);
     if (!room)
         return;
-    if (const std::string problem = room->store->SetMode(mode, message, minutes, NowSeconds()); !problem.empty()) {
+    // "Until the end of this lesson" instead of minutes.
+    const auto until = form.find("untilLessonEnd");
+    const bool untilLessonEnd = until != form.end() && *until == true;
+    if (const std::string problem = room->store->SetMode(mode, message, minutes, NowSeconds(), untilLessonEnd);
+        !problem.empty()) {
         SendError(response, 400, problem);
         return;
     }

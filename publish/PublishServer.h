@@ -66,6 +66,7 @@ private:
     void Change(const std::string& action, const CTeacherSessions::Session& session, const HttpRequest& request,
         HttpResponse& response);
     void SetMode(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
+    void ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
     // Without a session, or without a room the teacher controls, only who
     // is signed in.
     nlohmann::json State(const CTeacherSessions::Session* session, const PublishRoom* room = nullptr) const;

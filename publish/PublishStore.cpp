@@ -4,6 +4,7 @@
 #include "base/StateFolder.h"
 #include "base/WholeFile.h"
 #include "publish/ClassroomStateFile.h"
+#include "tools/TimetableFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -97,6 +98,18 @@ std::string SetNameOf(const std::string& historyText)
     return historyText.substr(lead, historyText.find('\n') - lead);
 }
 
+std::int64_t NowSeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The set's file relative to the folder, as the timetable names it.
+std::string SetFile(const std::string& name)
+{
+    return "sets/" + Hex(name) + ".ini";
+}
+
 std::string WriteProblem(int error)
 {
     return std::string("无法写入状态文件夹：") + std::strerror(error);
@@ -144,31 +157,154 @@ std::string CPublishStore::PublishEdit(const CatalogueEdit& edit, const std::str
         return problem;
     const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
+    const std::optional<SlotOccurrence> lesson = RunningLesson(now / 1000);
     std::lock_guard<std::mutex> lock(m_mutex);
     // The history first: a publish that is announced is always in it.
     const std::string named = IsSetName(set) ? kSetLine + set + "\n" : "";
     if (const int error = ReplaceWholeFile(HistoryPath(std::to_string(now) + "-" + user), named + SavedEditText(edit)))
         return WriteProblem(error);
-    if (const int error = ReplaceWholeFile(m_cataloguePath, CatalogueEditText(edit)))
+    // During a slot the standing catalogue stays for the slot's end.
+    const int error = lesson ? ReplaceWholeFile(LessonPath(), kLessonLead + lesson->key + "\n" + SavedEditText(edit))
+                             : ReplaceWholeFile(m_cataloguePath, CatalogueEditText(edit));
+    if (error != 0)
         return WriteProblem(error);
     // The state after the catalogue it goes with.
-    PublishedState state = m_classroom;
+    PublishedState state = StateOnTheAir(now / 1000);
     state.hosts = edit.hosts;
+    state.lesson = lesson ? lesson->key : "";
+    state.setAtSeconds = now / 1000;
     return WriteState(state);
 }
 
-std::string CPublishStore::SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds)
+std::string CPublishStore::SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds,
+    bool untilLessonEnd)
 {
+    const std::optional<SlotOccurrence> lesson = RunningLesson(nowSeconds);
+    if (untilLessonEnd && (!lesson || mode == ClassroomMode::Open))
+        return lesson ? "“到本节课结束”只用于仅本课和暂停" : "现在没有课，请选择分钟数";
     std::lock_guard<std::mutex> lock(m_mutex);
-    PublishedState state = m_classroom;
-    const std::string problem = PressModeButton(state, mode, message, minutes, nowSeconds);
-    return problem.empty() ? WriteState(state) : problem;
+    PublishedState state = StateOnTheAir(nowSeconds);
+    if (const std::string problem = PressModeButton(state, mode, message, untilLessonEnd ? 0 : minutes, nowSeconds);
+        !problem.empty())
+        return problem;
+    if (untilLessonEnd && mode == ClassroomMode::Paused)
+        state.pauseUntilSeconds = lesson->endSeconds;
+    state.lesson = lesson ? lesson->key : "";
+    state.setAtSeconds = nowSeconds;
+    return WriteState(state);
 }
 
 PublishedState CPublishStore::Classroom() const
 {
+    return ClassroomAt(NowSeconds());
+}
+
+PublishedState CPublishStore::ClassroomAt(std::int64_t nowSeconds) const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_classroom;
+    return StateOnTheAir(nowSeconds);
+}
+
+// As the announcer chooses it (CAnnouncedState).
+PublishedState CPublishStore::StateOnTheAir(std::int64_t nowSeconds) const
+{
+    const Timetable timetable = ReadTimetable();
+    const std::optional<SlotOccurrence> lesson = SlotAt(timetable, nowSeconds);
+    if (StateHolds(m_classroom, lesson ? lesson->key : "", lesson ? 0 : LastSlotEnd(timetable, nowSeconds)))
+        return m_classroom;
+    PublishedState state;
+    // Pause numbers only grow.
+    state.pauseId = m_classroom.pauseId;
+    for (const TimetableSlot& slot : timetable.slots) {
+        CatalogueEdit set;
+        if (lesson && slot.id == lesson->slotId && ReadCatalogueEdit(ReadInFolder(m_folder + "/" + slot.setFile), set)) {
+            state.mode = slot.mode;
+            state.hosts = set.hosts;
+        }
+    }
+    return state;
+}
+
+Timetable CPublishStore::ReadTimetable() const
+{
+    Timetable timetable;
+    std::vector<std::string> problems;
+    ParseTimetable(ReadInFolder(TimetablePath()), timetable, problems);
+    return timetable;
+}
+
+std::optional<SlotOccurrence> CPublishStore::RunningLesson(std::int64_t nowSeconds) const
+{
+    return SlotAt(ReadTimetable(), nowSeconds);
+}
+
+std::string CPublishStore::ChangeTimetable(const std::function<std::string(Timetable&)>& change)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Timetable timetable = ReadTimetable();
+    if (std::string problem = change(timetable); !problem.empty())
+        return problem;
+    if (const int error = ReplaceWholeFile(TimetablePath(), TimetableText(timetable)))
+        return WriteProblem(error);
+    return "";
+}
+
+std::string CPublishStore::SaveSlot(TimetableSlot slot, std::string* field)
+{
+    std::string ignored;
+    std::string& place = field ? *field : ignored;
+    CatalogueEdit set;
+    place = "set";
+    if (!IsSetName(slot.set) || !ReadCatalogueEdit(ReadInFolder(SetPath(slot.set)), set))
+        return "没有这个课程";
+    place = "";
+    slot.setFile = SetFile(slot.set);
+    return ChangeTimetable([&](Timetable& timetable) -> std::string {
+        const bool added = slot.id == 0;
+        for (const TimetableSlot& kept : timetable.slots)
+            slot.id = added ? std::max(slot.id, kept.id) : slot.id;
+        slot.id += added ? 1 : 0;
+        const auto same = std::find_if(timetable.slots.begin(), timetable.slots.end(),
+            [&](const TimetableSlot& kept) { return kept.id == slot.id; });
+        if (!added && same == timetable.slots.end())
+            return "课表中没有这节课";
+        if (!added)
+            slot.offWeek = same->offWeek;
+        if (std::string problem = TimetableOverlap(timetable, slot); !problem.empty()) {
+            place = slot.days == 0 ? "days" : "start";
+            return problem;
+        }
+        if (same == timetable.slots.end())
+            timetable.slots.push_back(slot);
+        else
+            *same = slot;
+        return "";
+    });
+}
+
+std::string CPublishStore::DeleteSlot(int id)
+{
+    return ChangeTimetable([&](Timetable& timetable) -> std::string {
+        const auto kept = std::remove_if(timetable.slots.begin(), timetable.slots.end(),
+            [&](const TimetableSlot& slot) { return slot.id == id; });
+        if (kept == timetable.slots.end())
+            return "课表中没有这节课";
+        timetable.slots.erase(kept, timetable.slots.end());
+        return "";
+    });
+}
+
+std::string CPublishStore::SwitchOffThisWeek(int id, bool off, std::int64_t nowSeconds)
+{
+    return ChangeTimetable([&](Timetable& timetable) -> std::string {
+        for (TimetableSlot& slot : timetable.slots) {
+            if (slot.id == id) {
+                slot.offWeek = off ? IsoWeekAt(nowSeconds) : "";
+                return "";
+            }
+        }
+        return "课表中没有这节课";
+    });
 }
 
 std::string CPublishStore::Version(const std::string& id, CatalogueEdit& edit) const
@@ -192,7 +328,7 @@ bool CPublishStore::IsSetName(const std::string& name)
 
 std::string CPublishStore::SetPath(const std::string& name) const
 {
-    return m_folder + "/sets/" + Hex(name) + ".ini";
+    return m_folder + "/" + SetFile(name);
 }
 
 std::string CPublishStore::SaveSet(const std::string& name, const CatalogueEdit& edit)
@@ -248,12 +384,23 @@ CPublishStore::OnAir CPublishStore::WhatIsOnAir() const
             return onAir;
         }
     }
-    onAir.source = m_cataloguePath;
-    if (!ReadCatalogueEdit(ReadInFolder(m_cataloguePath), onAir.edit)) {
-        onAir.source = m_firstCataloguePath;
-        ReadCatalogueEdit(ReadInFolder(m_firstCataloguePath), onAir.edit);
+    // Without the announcer's word: the running lesson's, as it chooses it.
+    std::vector<std::string> sources;
+    const std::int64_t now = NowSeconds();
+    const Timetable timetable = ReadTimetable();
+    if (const std::optional<SlotOccurrence> lesson = SlotAt(timetable, now)) {
+        const auto slot = std::find_if(timetable.slots.begin(), timetable.slots.end(),
+            [&](const TimetableSlot& each) { return each.id == lesson->slotId; });
+        sources.push_back(IsLessonText(ReadInFolder(LessonPath()), lesson->key) ? LessonPath()
+                                                                                : m_folder + "/" + slot->setFile);
     }
-    onAir.edit.hosts = Classroom().hosts;
+    sources.insert(sources.end(), {m_cataloguePath, m_firstCataloguePath});
+    for (const std::string& source : sources) {
+        onAir.source = source;
+        if (ReadCatalogueEdit(ReadInFolder(source), onAir.edit))
+            break;
+    }
+    onAir.edit.hosts = ClassroomAt(now).hosts;
     return onAir;
 }
 

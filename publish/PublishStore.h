@@ -2,8 +2,11 @@
 
 #include "publish/CatalogueEdit.h"
 #include "tools/PublishedState.h"
+#include "tools/Timetable.h"
 
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,8 @@ namespace kestrel {
 //   pictures/       the re-encoded button pictures, served by the announcer
 //   history/        every publish, named by its time and teacher
 //   sets/           the teachers' saved lesson sets
+//   timetable.ini   the slots at which the announcer puts a set on the air
+//   lesson.ini      what was published while a slot ran, for its rest only
 // Every file is replaced whole, so the announcer never reads half a publish.
 // What the announcer really announces it says in its own --on-air folder:
 //   on-air.ini      the catalogue's text
@@ -61,7 +66,8 @@ public:
     const std::string& StatePath() const { return m_statePath; }
 
     // Checks and publishes the edit, keeping it in the history under `user`
-    // with the name of the lesson set it came from, if any.
+    // with the name of the lesson set it came from, if any. While a slot
+    // runs it goes to lesson.ini, for the rest of that slot only.
     // Returns "" or what is wrong, in Chinese.
     std::string PublishEdit(const CatalogueEdit& edit, const std::string& user, const std::string& set = "");
     std::string Republish(const std::string& id, const std::string& user);
@@ -76,10 +82,25 @@ public:
     std::string SavePicture(const std::string& bmp, std::string& fileName);
 
     // A mode button pressed at nowSeconds (PressModeButton); the state file
-    // is written at once. Returns "" or what is wrong, in Chinese.
-    std::string SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds);
-    // The classroom state as written last.
+    // is written at once. While a slot runs the state holds for that slot
+    // only; `untilLessonEnd` ends a pause with the slot. Returns "" or what
+    // is wrong, in Chinese.
+    std::string SetMode(ClassroomMode mode, const std::string& message, int minutes, std::int64_t nowSeconds,
+        bool untilLessonEnd = false);
+    // The classroom state as the announcer sends it: the state written
+    // last while it holds, else the running slot's mode, else open.
     PublishedState Classroom() const;
+    PublishedState ClassroomAt(std::int64_t nowSeconds) const;
+
+    Timetable ReadTimetable() const;
+    std::optional<SlotOccurrence> RunningLesson(std::int64_t nowSeconds) const;
+    // Adds the slot (id 0: a new one) or replaces the one with its id; its
+    // set is named, its file found here. "" or what is wrong, in Chinese,
+    // with the page's field it lies in ("set", "days", "start" or none).
+    std::string SaveSlot(TimetableSlot slot, std::string* field = nullptr);
+    std::string DeleteSlot(int id);
+    // Switches the slot off for the week of nowSeconds, or on again.
+    std::string SwitchOffThisWeek(int id, bool off, std::int64_t nowSeconds);
 
     // What is on the air: what the announcer says it announces, else the
     // last publish, else the catalogue before it.
@@ -96,6 +117,12 @@ private:
     std::string ReadInFolder(const std::string& path) const;
     // The state file with the hosts; the caller holds m_mutex.
     std::string WriteState(const PublishedState& state);
+    // ClassroomAt; the caller holds m_mutex.
+    PublishedState StateOnTheAir(std::int64_t nowSeconds) const;
+    // The timetable written anew by `change`, which returns "" or its refusal.
+    std::string ChangeTimetable(const std::function<std::string(Timetable&)>& change);
+    std::string LessonPath() const { return m_folder + "/lesson.ini"; }
+    std::string TimetablePath() const { return m_folder + "/timetable.ini"; }
     std::string SetPath(const std::string& name) const;
     std::string HistoryPath(const std::string& id) const { return m_folder + "/history/" + id + ".ini"; }
 

@@ -3,6 +3,7 @@
 #include "base/ConsoleLine.h"
 #include "tools/RoomFolders.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrel {
@@ -57,10 +58,17 @@ bool CAnnouncedRoom::Open(std::string& error)
     return m_broadcaster.Open(m_options.from, m_options.toAddress, m_options.port, m_options.ttl, error);
 }
 
+std::int64_t CAnnouncedRoom::UntilStateChanges(std::int64_t nowMs) const
+{
+    const std::int64_t pauseEnds = m_state.UntilPauseEnds(nowMs);
+    const std::int64_t slotChanges = m_files.UntilTimetableChanges(nowMs);
+    return pauseEnds >= 0 ? std::min(pauseEnds, slotChanges) : slotChanges;
+}
+
 bool CAnnouncedRoom::Poll(std::int64_t nowMs)
 {
-    m_catalogue = m_files.Poll();
-    const bool stateChanged = m_state.Poll(nowMs);
+    m_catalogue = m_files.Poll(nowMs);
+    const bool stateChanged = m_state.Poll(nowMs, m_files.Lesson());
     return stateChanged || (m_catalogue != nullptr) != m_sent || (m_catalogue && !SameRecords(*m_catalogue, m_lastSent));
 }
 

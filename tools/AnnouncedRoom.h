@@ -39,8 +39,10 @@ public:
     bool Send(std::int64_t nowMs);
     // The digest of the state sent last; null before the first.
     const CatalogueDigest* OnAir() const { return m_sent ? &m_onAir : nullptr; }
-    // Milliseconds until the room's pause ends; -1 when none ends.
-    std::int64_t UntilPauseEnds(std::int64_t nowMs) const { return m_state.UntilPauseEnds(nowMs); }
+    // Milliseconds until what the room sends may change by itself: its
+    // pause ends, or a slot of its timetable starts or ends; a second at
+    // most, so that a step of the clock is noticed.
+    std::int64_t UntilStateChanges(std::int64_t nowMs) const;
     const AnnounceOptions& Options() const { return m_options; }
 
 private:

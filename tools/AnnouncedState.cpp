@@ -41,10 +41,11 @@ CAnnouncedState::CAnnouncedState(const AnnounceOptions& options, std::int64_t no
     m_options.pauseId = static_cast<std::uint32_t>(nowMs / 1000);
 }
 
-bool CAnnouncedState::Poll(std::int64_t nowMs)
+bool CAnnouncedState::Poll(std::int64_t nowMs, const TimetableLesson& lesson)
 {
     if (!m_publishedPath.empty())
         ReadPublished();
+    Follow(lesson);
     const std::string line = Line(nowMs);
     if (line == m_reportedLine)
         return false;
@@ -87,6 +88,41 @@ void CAnnouncedState::ReadPublished()
         PrintLine(m_publishedPath + ": a pause without an end is not taken up again after a start");
     }
     m_publishedValid = true;
+}
+
+void CAnnouncedState::Follow(const TimetableLesson& lesson)
+{
+    m_lessonKey = lesson.key;
+    if (!lesson.key.empty()) {
+        m_source = m_publishedValid && StateHolds(m_published, lesson.key, 0) ? Source::Published : Source::Lesson;
+        m_lesson.mode = lesson.mode;
+        if (lesson.hosts != m_lessonHosts) {
+            std::vector<std::string> skipped;
+            m_lesson.hosts = AllowedHostsText(lesson.hosts, skipped);
+            for (const std::string& line : skipped)
+                PrintLine("the lesson " + lesson.key + "'s set: " + line);
+            m_lessonHosts = lesson.hosts;
+        }
+    } else if (m_publishedValid) {
+        m_source = StateHolds(m_published, "", lesson.lastEndSeconds) ? Source::Published : Source::LessonEnded;
+    } else {
+        m_source = Source::Options;
+    }
+}
+
+const CAnnouncedState::Settings& CAnnouncedState::InForce() const
+{
+    switch (m_source) {
+    case Source::Published:
+        return m_published;
+    case Source::Lesson:
+        return m_lesson;
+    case Source::LessonEnded:
+        return m_lessonEnded;
+    case Source::Options:
+        break;
+    }
+    return m_options;
 }
 
 ClassroomMode CAnnouncedState::ModeAt(std::int64_t nowMs) const
@@ -151,7 +187,17 @@ std::string CAnnouncedState::Line(std::int64_t nowMs) const
     }
     if (mode == ClassroomMode::LessonOnly)
         line += settings.hosts.empty() ? ", no extra hosts" : ", extra hosts: " + settings.hosts;
-    return line + (m_publishedValid ? " (published in " + m_publishedPath + ")" : " (from the options)");
+    switch (m_source) {
+    case Source::Published:
+        return line + " (published in " + m_publishedPath + (m_lessonKey.empty() ? ")" : " for the lesson " + m_lessonKey + ")");
+    case Source::Lesson:
+        return line + " (the timetable's lesson " + m_lessonKey + ")";
+    case Source::LessonEnded:
+        return line + " (the last lesson of the timetable ended after " + m_publishedPath + " was written)";
+    case Source::Options:
+        break;
+    }
+    return line + " (from the options)";
 }
 
 } // namespace kestrel

@@ -4,6 +4,7 @@
 #include "tools/AnnounceOptions.h"
 #include "tools/AnnouncedRecords.h"
 #include "tools/PublishedState.h"
+#include "tools/TimetableFile.h"
 
 #include <cstdint>
 #include <string>
@@ -13,7 +14,10 @@ namespace kestrel {
 // The classroom state the announcer sends: the options' state, or the
 // published state file's while that file exists and was valid once. A
 // pause with a deadline ends there and gives way to the mode it names.
-// Each change of what goes out is one line in the journal.
+// The timetable rules over both: while a slot runs, its mode goes out
+// unless the file was written for that slot ("lesson = KEY"); after a
+// slot, a file written before its end, or for a slot, has ended and the
+// room is open. Each change of what goes out is one line in the journal.
 class CAnnouncedState {
 public:
     // Larger files are refused unread: the state fits in a few lines.
@@ -22,9 +26,10 @@ public:
     // nowMs: wall-clock milliseconds since 1970, when the announcer starts.
     CAnnouncedState(const AnnounceOptions& options, std::int64_t nowMs);
 
-    // Reads the published state file again when its text changed. True
-    // when what is sent changed, a passed deadline included.
-    bool Poll(std::int64_t nowMs);
+    // Reads the published state file again when its text changed and
+    // follows what the timetable asks now. True when what is sent changed,
+    // a passed deadline included.
+    bool Poll(std::int64_t nowMs, const TimetableLesson& lesson = TimetableLesson());
     // The state to send with `catalogue` at nowMs.
     ClassroomState Build(const AnnouncedRecords& catalogue, std::int64_t nowMs) const;
     // The port every state names for the screens' reports; 0 for none.
@@ -35,9 +40,11 @@ public:
 private:
     // Each source in the file's form, its hosts already checked.
     using Settings = PublishedState;
+    enum class Source { Options, Published, Lesson, LessonEnded };
 
     void ReadPublished();
-    const Settings& InForce() const { return m_publishedValid ? m_published : m_options; }
+    void Follow(const TimetableLesson& lesson);
+    const Settings& InForce() const;
     std::int64_t PauseEndMs() const { return InForce().pauseUntilSeconds * 1000; }
     ClassroomMode ModeAt(std::int64_t nowMs) const;
     std::string Line(std::int64_t nowMs) const;
@@ -50,6 +57,12 @@ private:
     bool m_publishedValid = false;
     std::string m_publishedText;
     Settings m_published;
+    Source m_source = Source::Options;
+    std::string m_lessonKey;
+    // The running lesson's mode and hosts; the room after a lesson: open.
+    Settings m_lesson;
+    std::string m_lessonHosts;
+    Settings m_lessonEnded;
     std::string m_reportedLine;
 };
 

@@ -12,8 +12,9 @@ namespace {
 
 constexpr std::string_view kSpaces = " \t\r";
 // In the order of kKeys.
-enum Key { kMode, kHosts, kMessage, kPauseId, kPauseUntil, kAfterPause, kKeyCount };
-constexpr const char* kKeys[kKeyCount] = {"mode", "hosts", "message", "pause-id", "pause-until", "after-pause"};
+enum Key { kMode, kHosts, kMessage, kPauseId, kPauseUntil, kAfterPause, kLesson, kSetAt, kKeyCount };
+constexpr const char* kKeys[kKeyCount]
+    = {"mode", "hosts", "message", "pause-id", "pause-until", "after-pause", "lesson", "set-at"};
 
 std::string_view Trimmed(std::string_view text)
 {
@@ -59,12 +60,16 @@ bool ApplyValue(Key key, std::string_view value, PublishedState& state, std::str
         reason = "pause-id is a number from 0 to 4294967295";
         return false;
     case kPauseUntil:
+    case kSetAt:
         if (ReadUnsigned(value, INT64_MAX / 1000, number)) {
-            state.pauseUntilSeconds = static_cast<std::int64_t>(number);
+            (key == kSetAt ? state.setAtSeconds : state.pauseUntilSeconds) = static_cast<std::int64_t>(number);
             return true;
         }
-        reason = "pause-until is the seconds since 1970";
+        reason = std::string(kKeys[key]) + " is the seconds since 1970";
         return false;
+    case kLesson:
+        state.lesson = value;
+        return true;
     case kAfterPause:
         if (ReadClassroomMode(value, state.afterPause) && state.afterPause != ClassroomMode::Paused)
             return true;
@@ -98,7 +103,7 @@ bool ParsePublishedState(std::string_view text, PublishedState& state, std::stri
         std::string reason;
         if (equals == std::string_view::npos || key == kKeyCount)
             reason = "\"" + std::string(name) + "\" is not a key; they are mode, hosts, message, pause-id, "
-                "pause-until and after-pause";
+                "pause-until, after-pause, lesson and set-at";
         else if (seen[key])
             reason = std::string(kKeys[key]) + " is given twice";
         else

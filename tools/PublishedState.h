@@ -17,6 +17,8 @@ namespace kestrel {
 //   pause-id = 17             the page's number for this pause
 //   pause-until = 1796640000  seconds since 1970 (UTC); absent or 0: none
 //   after-pause = lesson      open or lesson, once pause-until has passed
+//   lesson = 7@2026-12-07     chosen during this timetable slot; holds only then
+//   set-at = 1796640000       when the page wrote it, seconds since 1970
 struct PublishedState {
     ClassroomMode mode = ClassroomMode::Open;
     std::string hosts;
@@ -25,6 +27,8 @@ struct PublishedState {
     std::uint32_t pauseId = 0;
     std::int64_t pauseUntilSeconds = 0;
     ClassroomMode afterPause = ClassroomMode::Open;
+    std::string lesson;
+    std::int64_t setAtSeconds = 0;
 };
 
 // Reads the file's text. False, with `problem` naming the line, for an

@@ -3,6 +3,7 @@
 // what is being announced.
 
 #include "base/ConsoleLine.h"
+#include "base/SteadyClock.h"
 #include "base/WholeFile.h"
 #include "channel/TrustedKeys.h"
 #include "tools/AnnounceCounter.h"
@@ -104,17 +105,18 @@ std::unique_ptr<CReportListener> StartRoomView(const AnnounceOptions& options,
     return listener;
 }
 
-// Waits until the next round, the end of a room's pause or a change of a
-// published file, whichever comes first. False when stopped.
+// Waits until the next round (on the steady clock, so that a step of the
+// wall clock never stalls the rounds), the end of a room's pause, a slot's
+// start or end, or a change of a published file, whichever comes first; at
+// least once a second, so that a step of the wall clock is noticed. False
+// when stopped.
 bool WaitForChange(const std::vector<std::unique_ptr<CAnnouncedRoom>>& rooms, CFolderWatch& watch,
     CStopSignals& stop, std::int64_t roundDueMs)
 {
     const std::int64_t now = WallClockMilliseconds();
-    std::int64_t left = roundDueMs - now;
-    for (const std::unique_ptr<CAnnouncedRoom>& room : rooms) {
-        const std::int64_t pauseEnds = room->UntilPauseEnds(now);
-        left = pauseEnds >= 0 ? std::min(left, pauseEnds) : left;
-    }
+    std::int64_t left = roundDueMs - SteadyMilliseconds();
+    for (const std::unique_ptr<CAnnouncedRoom>& room : rooms)
+        left = std::min(left, room->UntilStateChanges(now));
     return watch.Wait(stop, static_cast<int>(std::max<std::int64_t>(left, 0))) != CFolderWatch::Wake::Stopped;
 }
 
@@ -176,7 +178,8 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
     bool allSent = !rooms.empty();
     for (;;) {
         const std::int64_t now = WallClockMilliseconds();
-        const bool round = now >= roundDueMs;
+        const std::int64_t steadyNow = SteadyMilliseconds();
+        const bool round = steadyNow >= roundDueMs;
         for (std::size_t i = 0; i < rooms.size(); ++i) {
             if (!rooms[i]->Poll(now) && !round)
                 continue;
@@ -184,7 +187,7 @@ int Announce(const AnnounceOptions& options, CStopSignals& stop)
             if (listener && rooms[i]->OnAir())
                 listener->SetOnAir(i, *rooms[i]->OnAir());
         }
-        roundDueMs = round ? now + intervalMs : roundDueMs;
+        roundDueMs = round ? steadyNow + intervalMs : roundDueMs;
         if (options.once)
             break;
         if (!WaitForChange(rooms, watch, stop, roundDueMs))

@@ -126,6 +126,7 @@ function show(state) {
   showSets();
   showHistory(state.history);
   showMode(state.classroom);
+  loadTimetable();
 }
 
 // The mode on the air, and while a pause counts down, the time it has left;
@@ -170,6 +171,7 @@ function pressMode(mode) {
     body.message = $('pause-message').value.trim();
     if (minutes) body.minutes = Number(minutes);
   }
+  if (mode !== 'open' && $('until-lesson-end').checked && !$('lesson-end-field').hidden) body.untilLessonEnd = true;
   post('/api/mode', body).then((state) => {
     show(state);
     announce('学生的屏幕已切换为' + kModeNames[state.classroom.mode]);
@@ -719,6 +721,7 @@ function start() {
     button.addEventListener('click', () => pressMode(button.dataset.mode));
   }
   $('end-pause').addEventListener('click', () => pressMode($('end-pause').dataset.after));
+  startTimetable();
   $('edit-form').addEventListener('focusout', (event) => {
     if (!event.target.classList.contains('field')) return;
     completeField(event.target);

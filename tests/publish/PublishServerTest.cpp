@@ -6,6 +6,7 @@
 #include "tools/RoomFolders.h"
 
 #include "tests/support/PublishAttacks.h"
+#include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <filesystem>
@@ -332,6 +333,72 @@ TEST_F(PublishServerTest, AnEditOfTheWrongShapeIsRefusedInChinese)
     EXPECT_TRUE(m_store.History().empty());
 }
 
+// A zone whose clock shows about noon now, so that a slot of the whole day
+// runs for the rest of the test.
+std::string NoonZone()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+    gmtime_r(&now, &utc);
+    return "NOON" + std::to_string(utc.tm_hour - 12);
+}
+
+// The timetable's requests: slots saved, overlaps refused under their
+// field, a week switched off; a publish and a pause during a slot hold for
+// that slot only.
+TEST_F(PublishServerTest, TheTimetableIsEditedOnThePageAndWhatIsDoneDuringASlotHoldsForItOnly)
+{
+    const test::ScopedTimeZone noon(NoonZone().c_str());
+    OpenPage();
+    EXPECT_EQ(m_client.Get("/api/timetable", Headers())->status, 401);
+    ASSERT_EQ(SignIn(kPassword), 200);
+    ASSERT_EQ(Post("/api/save-set", {{"set", "语文"}, {"links", {{{"name", "古诗"}}}}, {"hosts", "a.org"}})->status, 200);
+    const json day = {{"action", "save"}, {"id", 0}, {"days", "1 2 3 4 5 6 7"}, {"start", "00:00"}, {"end", "23:59"},
+        {"set", "语文"}, {"mode", "lesson"}};
+    json timetable = json::parse(Post("/api/timetable", day)->body);
+    ASSERT_EQ(timetable["slots"].size(), 1u);
+    EXPECT_EQ(timetable["slots"][0]["days"].size(), 7u);
+    EXPECT_EQ(timetable["running"]["set"], "语文");
+    EXPECT_EQ(m_store.Classroom().mode, ClassroomMode::LessonOnly);
+    EXPECT_EQ(m_store.Classroom().hosts, "a.org");
+
+    const std::pair<json, const char*> refused[] = {
+        {{{"days", "3"}, {"start", "10:00"}, {"end", "11:00"}}, "start"},
+        {{{"set", "数学"}}, "set"},
+        {{{"start", "8点"}}, "start"},
+        {{{"days", ""}}, "days"},
+        {{{"id", 9}}, ""},
+        {{{"id", "x"}}, ""},
+        {{{"action", "stop"}}, ""},
+    };
+    for (const auto& [change, field] : refused) {
+        json form = day;
+        form.update(change);
+        const httplib::Result result = Post("/api/timetable", form);
+        EXPECT_EQ(result->status, 400) << change;
+        EXPECT_EQ(json::parse(result->body)["field"], field) << change;
+    }
+
+    const json edit = {{"home", "http://school/"}, {"links", {{{"name", "实验"}}}}};
+    ASSERT_EQ(Post("/api/publish", edit)->status, 200);
+    std::string lesson;
+    EXPECT_EQ(ReadWholeFile(m_state.Path() + "/lesson.ini", 1 << 14, lesson).state, WholeFileRead::State::Loaded);
+    EXPECT_EQ(lesson.rfind("# lesson: " + timetable["running"]["key"].get<std::string>() + "\n", 0), 0u);
+    EXPECT_NE(ReadWholeFile(m_state.Path() + "/catalogue.ini", 1 << 14, lesson).state, WholeFileRead::State::Loaded)
+        << "the standing catalogue stays";
+    const json paused = Remember(Post("/api/mode", {{"mode", "paused"}, {"message", ""}, {"untilLessonEnd", true}}));
+    EXPECT_NEAR(paused["classroom"]["secondsLeft"].get<int>(), timetable["running"]["secondsLeft"].get<int>(), 1);
+    EXPECT_EQ(m_store.Classroom().lesson, timetable["running"]["key"]);
+
+    timetable = json::parse(Post("/api/timetable", {{"action", "off"}, {"id", 1}})->body);
+    EXPECT_TRUE(timetable["running"].is_null());
+    EXPECT_TRUE(timetable["slots"][0]["offThisWeek"]);
+    EXPECT_EQ(m_store.Classroom().mode, ClassroomMode::Open) << "the slot's pause ended with it";
+    EXPECT_EQ(Post("/api/mode", {{"mode", "paused"}, {"message", ""}, {"untilLessonEnd", true}})->status, 400);
+    timetable = json::parse(Post("/api/timetable", {{"action", "delete"}, {"id", 1}})->body);
+    EXPECT_TRUE(timetable["slots"].empty());
+}
+
 // The mode buttons' request: a teacher's press writes the state file at
 // once; bodies the page never sends, and presses out of the rules, are
 // refused and change nothing; extra hosts are checked at their field.
@@ -492,6 +559,8 @@ TEST_F(PublishRoomsTest, EveryRequestAboutAnotherRoomIsRefusedAndAboutOnesOwnAns
         {"/api/check", OneLink()},
         {"/api/save-set", {{"set", "周二"}, {"links", {{{"name", "x"}}}}}},
         {"/api/publish-set", {{"set", "周一"}}},
+        {"/api/timetable", {{"action", "save"}, {"id", 0}, {"days", "1"}, {"start", "08:00"}, {"end", "08:45"},
+                               {"set", "周一"}, {"mode", "lesson"}}},
         {"/api/republish", {{"id", version}}},
         {"/api/version", {{"id", version}}},
         {"/api/delete-set", {{"set", "周一"}}},
@@ -500,7 +569,7 @@ TEST_F(PublishRoomsTest, EveryRequestAboutAnotherRoomIsRefusedAndAboutOnesOwnAns
     const auto refused = [](const httplib::Result& result) {
         return result->status == 403 && json::parse(result->body)["error"] == "无权管理这个教室";
     };
-    for (const char* get : {"/api/state", "/api/room"}) {
+    for (const char* get : {"/api/state", "/api/room", "/api/timetable"}) {
         for (const char* room : {"r303", "r999", "R302"})
             EXPECT_TRUE(refused(m_client.Get(get + std::string("?room=") + room, Headers()))) << get << room;
         EXPECT_EQ(m_client.Get(get + std::string("?room=r302"), Headers())->status, 200) << get;

@@ -482,6 +482,19 @@ class PublishTest(PageCase):
 
 
 class ClassroomModeTest(PageCase):
+    def setUp(self):
+        # The slots run now: the programs' clock shows about noon.
+        self.zone = os.environ.get("TZ")
+        os.environ["TZ"] = "NOON%d" % (time.gmtime().tm_hour - 12)
+        super().setUp()
+
+    def tearDown(self):
+        super().tearDown()
+        if self.zone is None:
+            os.environ.pop("TZ")
+        else:
+            os.environ["TZ"] = self.zone
+
     def state_file(self):
         return Programs.read(self.programs.state_file) if os.path.exists(self.programs.state_file) else ""
 
@@ -506,6 +519,37 @@ class ClassroomModeTest(PageCase):
         self.assertEqual(pressed(), ["仅本课"])
         wait_for("the listener hears the pause and its end", lambda: re.search(
             r"state mode=paused.*\n(.*\n)*.*state mode=lesson", Programs.read(self.programs.listen_log)))
+
+    def test_a_slot_in_the_week_view_runs_and_offers_until_the_end_of_the_lesson_and_overlaps_are_refused(self):
+        self.signed_in()
+        self.add_link("古诗")
+        self.find("#set-name").send_keys("语文\n")
+        wait_for("the set is offered", lambda: self.all("#slot-set option"))
+        for box in self.all(".slot-day"):
+            box.click()
+        self.browser.execute_script("$('slot-start').value = '00:00'; $('slot-end').value = '23:59';")
+        self.find("#slot-save").click()
+        wait_for("a slot on every day", lambda: len(self.all("#week .slot")) == 7)
+        wait_for("the slot runs", lambda: self.find("#lesson-end-field").is_displayed())
+        self.assertTrue(self.text_of("#lesson-text").startswith("正在上课：语文"))
+        wait_for("the set is announced", lambda: "古诗" in self.programs.heard_names())
+
+        self.find("#until-lesson-end").click()
+        self.find(".mode[data-mode=paused]").click()
+        wait_for("a pause until the slot's end", lambda: "lesson = " in self.state_file()
+                 and "pause-until = 0\n" not in self.state_file())
+
+        self.find("#slot-new").click()
+        self.all(".slot-day")[2].click()
+        self.browser.execute_script("$('slot-start').value = '10:00'; $('slot-end').value = '11:00';")
+        self.find("#slot-save").click()
+        wait_for("the overlap under the time", lambda: "时间重叠" in self.text_of("#slot-start-note"))
+
+        self.all("#week .slot")[0].click()
+        self.find("#slot-off").click()
+        wait_for("the week switched off", lambda: len(self.all("#week .slot.off")) == 7)
+        wait_for("nothing runs", lambda: not self.find("#lesson-end-field").is_displayed())
+        wait_for("the pupils are free again", lambda: self.text_of("#mode-text").startswith("学生的屏幕现在：开放"))
 
     def test_a_bad_extra_host_shows_under_its_field_and_the_hosts_are_saved_with_a_set(self):
         self.signed_in()
