@@ -37,6 +37,8 @@ public:
     // Whether the rooms come from rooms.ini, so every request must name one.
     bool Named() const { return m_named; }
     const std::vector<PublishRoom>& All() const { return m_rooms; }
+    // The pictures are one folder for every room, kept by any room's store.
+    CPublishStore& Pictures() const { return *m_rooms.front().store; }
     // Null when there is no such room.
     const PublishRoom* Find(const std::string& id) const;
 

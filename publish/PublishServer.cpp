@@ -312,7 +312,7 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
     } else if (StartsWith(path, kPicturesPath)) {
         const std::string name = path.substr(std::char_traits<char>::length(kPicturesPath));
         if (IsPictureFileName(name)
-            && ReadWholeFile(m_rooms.All().front().store->PicturesFolder() + "/" + name, 1 << 16, response.body).state
+            && ReadWholeFile(m_rooms.Pictures().PicturesFolder() + "/" + name, 1 << 16, response.body).state
                 == WholeFileRead::State::Loaded) {
             response.contentType = "image/bmp";
         } else {
@@ -367,7 +367,8 @@ void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& reque
     } else if (route.picture) {
         std::string bmp;
         std::string fileName;
-        if (!EncodeButtonPicture(request.Body(), bmp, problem) || !(problem = m_rooms.All().front().store->SavePicture(bmp, fileName)).empty())
+        if (!EncodeButtonPicture(request.Body(), bmp, problem)
+            || !(problem = m_rooms.Pictures().SavePicture(bmp, fileName)).empty())
             SendError(response, 400, problem);
         else
             SendJson(response, 200, {{"picture", m_options.pictureUrl + fileName}});
@@ -393,10 +394,10 @@ const PublishRoom* CPublishServer::RoomFor(const std::string& user, const std::s
 
 const PublishRoom* CPublishServer::FirstRoom(const std::string& user) const
 {
-    const TeacherRooms rooms = m_accounts.RoomsOf(user);
-    const auto controlled = [&rooms](const PublishRoom& room) { return rooms.Controls(room.id); };
     if (!m_rooms.Named())
         return &m_rooms.All().front();
+    const TeacherRooms rooms = m_accounts.RoomsOf(user);
+    const auto controlled = [&rooms](const PublishRoom& room) { return rooms.Controls(room.id); };
     const auto first = std::find_if(m_rooms.All().begin(), m_rooms.All().end(), controlled);
     return first == m_rooms.All().end() ? nullptr : &*first;
 }
@@ -404,13 +405,15 @@ const PublishRoom* CPublishServer::FirstRoom(const std::string& user) const
 nlohmann::json CPublishServer::Rooms(const std::string& user) const
 {
     const TeacherRooms rooms = m_accounts.RoomsOf(user);
+    // One room needs no wall.
+    const bool wall = rooms.admin && m_rooms.Named();
     nlohmann::json list = nlohmann::json::array();
     const std::int64_t now = NowSeconds();
     for (const PublishRoom& room : m_rooms.All()) {
         if (!rooms.Controls(room.id))
             continue;
         nlohmann::json item = {{"id", room.id}, {"name", room.name}};
-        if (rooms.admin) {
+        if (wall) {
             const nlohmann::json view = RoomAnswer(room.onAirFolder, now);
             item["counts"] = view["room"].is_object() && view["room"].contains("counts") ? view["room"]["counts"]
                                                                                           : nlohmann::json();
@@ -419,7 +422,7 @@ nlohmann::json CPublishServer::Rooms(const std::string& user) const
         }
         list.push_back(std::move(item));
     }
-    return {{"rooms", std::move(list)}, {"admin", rooms.admin}};
+    return {{"rooms", std::move(list)}, {"admin", wall}};
 }
 
 void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)

@@ -58,7 +58,8 @@ function showWall(rooms) {
     return {
       item, behind: machines ? machines - applied : -1,
       count: machines ? applied + '/' + machines : '—',
-      why: !counts ? item.why || '' : old ? '报告已经 ' + agoText(Number(item.age)) + '没有更新' : !machines ? '还没有学生机报告' : '',
+      why: !counts ? item.why || ''
+        : old ? '报告已经 ' + agoText(Number(item.age)) + '没有更新' : !machines ? '还没有学生机报告' : '',
     };
   });
   tiles.sort((a, b) => b.behind - a.behind);
