@@ -1,5 +1,6 @@
 #include "publish/PublishOptions.h"
 
+#include "publish/TeacherAccounts.h"
 #include "tools/LongOptions.h"
 #include "tools/WholeNumber.h"
 
@@ -10,7 +11,7 @@
 namespace kestrel {
 
 const char* const kPublishUsage = R"(Usage: kestrel-publish [options]
-       kestrel-publish --add-user NAME [--users FILE]
+       kestrel-publish --add-user NAME [--rooms r302,r303 | --admin] [--users FILE]
        kestrel-publish --remove-user NAME [--users FILE]
 
 Serves the teachers' publishing page: they sign in, edit the home page and
@@ -35,6 +36,10 @@ Options:
                        announces and the room's reports (default: none; then
                        the published file, else the --catalogue)
   --users FILE         the teachers' accounts (default /etc/kestrel/publish-users)
+  --rooms FILE         the rooms (rooms.ini, as the announcer's): each room
+                       has its own catalogue, mode, sets and history in
+                       DIR/rooms/ID, and teachers see only their rooms;
+                       without the file, one room as before
   --catalogue FILE     the catalogue on the air before the first publish, which
                        the page starts from (default /etc/kestrel/catalogue.ini)
   --picture-url URL    where pupils fetch the uploaded pictures: the announcer's
@@ -47,6 +52,11 @@ Options:
   --school-name NAME   the school's name, shown in the page's header
   --add-user NAME      add a teacher (or set a new password), reading the
                        password from standard input
+    --rooms IDS        with --add-user: the rooms the teacher may control,
+                       like r302,r303; for a teacher already there, only
+                       their rooms change, the password stays
+    --admin            with --add-user: every room, and the wall of all
+                       rooms' views
   --remove-user NAME   remove a teacher
   --help               print this text
   --version            print the version
@@ -58,7 +68,7 @@ const std::vector<LongOption> kOptions = {
     {"--address", true}, {"--port", true}, {"--host-name", true}, {"--state", true}, {"--classroom-state", true},
     {"--key-folder", true}, {"--on-air", true}, {"--users", true}, {"--catalogue", true}, {"--picture-url", true}, {"--cert", true},
     {"--cert-key", true}, {"--idle-minutes", true}, {"--school-name", true}, {"--add-user", true}, {"--remove-user", true},
-    {"--help", false}, {"--version", false},
+    {"--rooms", true}, {"--admin", false}, {"--help", false}, {"--version", false},
 };
 
 bool ApplyOption(std::string_view option, const std::string& value, PublishOptions& options, std::string& error)
@@ -71,6 +81,8 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.mode = PublishOptions::Mode::Help;
     } else if (option == "--version") {
         options.mode = PublishOptions::Mode::Version;
+    } else if (option == "--admin") {
+        options.teacherRooms = "*";
     } else if (option == "--address") {
         in_addr address;
         if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
@@ -108,6 +120,8 @@ bool ApplyOption(std::string_view option, const std::string& value, PublishOptio
         options.keyFolder = value;
     } else if (option == "--on-air") {
         options.onAirFolder = value;
+    } else if (option == "--rooms") {
+        options.roomsPath = value;
     } else if (option == "--users") {
         options.usersPath = value;
     } else if (option == "--catalogue") {
@@ -151,6 +165,21 @@ bool ParsePublishOptions(int argc, char** argv, PublishOptions& options, std::st
     if ((options.certificatePath.empty()) != (options.certificateKeyPath.empty())) {
         error = "--cert and --cert-key go together";
         return false;
+    }
+    // --rooms names the teacher's rooms with --add-user, else the rooms file.
+    const bool adding = options.mode == PublishOptions::Mode::AddUser;
+    if (options.teacherRooms == "*" && (!adding || !options.roomsPath.empty())) {
+        error = adding ? "--admin and --rooms do not go together: an admin has every room" : "--admin goes with --add-user";
+        return false;
+    }
+    if (adding && !options.roomsPath.empty()) {
+        TeacherRooms rooms;
+        if (!TeacherRooms::Read(options.roomsPath, rooms)) {
+            error = "--rooms with --add-user needs room ids like r302,r303, not \"" + options.roomsPath + "\"";
+            return false;
+        }
+        options.teacherRooms = options.roomsPath;
+        options.roomsPath.clear();
     }
     if (options.hostName.empty())
         options.hostName = options.address;

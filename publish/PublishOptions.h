@@ -29,6 +29,11 @@ struct PublishOptions {
     // Where the announcer says what it announces; empty: no announcer tells.
     std::string onAirFolder;
     std::string usersPath = "/etc/kestrel/publish-users";
+    // IT staff's rooms.ini; without the file, one room as before rooms.
+    std::string roomsPath;
+    // With --add-user: the rooms the teacher may control, "*" for --admin;
+    // empty: as they were (none given for a new teacher: every room).
+    std::string teacherRooms;
     // IT staff's catalogue, on the air until the first publish: the page
     // starts from it, so a first publish does not lose its links.
     std::string cataloguePath = "/etc/kestrel/catalogue.ini";

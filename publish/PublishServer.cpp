@@ -12,6 +12,7 @@
 #include "tools/ClassroomStateText.h"
 #include "tools/InertJson.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,7 @@ constexpr std::size_t kLargestEdit = 128 << 10;
 // A name and a password, or a mode button's press, side by side: nothing nests.
 constexpr int kFlatJsonDepth = 1;
 constexpr const char* kBadRequest = "请求的格式不对，请刷新页面";
+constexpr const char* kNotYourRoom = "无权管理这个教室";
 // The page's own copies of the pictures, for its preview.
 constexpr const char* kPicturesPath = "/pictures/";
 
@@ -99,6 +101,12 @@ bool StartsWith(std::string_view text, std::string_view start)
     return text.substr(0, start.size()) == start;
 }
 
+// " in r302" for the journal; nothing without rooms.
+std::string RoomWords(const PublishRoom& room)
+{
+    return room.id.empty() ? "" : " in " + room.id;
+}
+
 std::int64_t NowSeconds()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -121,8 +129,9 @@ bool ReadMinutes(const nlohmann::json& form, int& minutes)
 
 } // namespace
 
-CPublishServer::CPublishServer(const PublishOptions& options, CPublishStore& store, const CTeacherAccounts& accounts)
-    : m_options(options), m_store(store), m_accounts(accounts), m_sessions(std::chrono::minutes(options.idleMinutes)),
+CPublishServer::CPublishServer(const PublishOptions& options, const CPublishRooms& rooms,
+    const CTeacherAccounts& accounts)
+    : m_options(options), m_rooms(rooms), m_accounts(accounts), m_sessions(std::chrono::minutes(options.idleMinutes)),
       m_server(
           PageLimits(),
           [this](const HttpRequest& head, std::size_t& largestBody, HttpResponse& refusal) {
@@ -303,7 +312,7 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
     } else if (StartsWith(path, kPicturesPath)) {
         const std::string name = path.substr(std::char_traits<char>::length(kPicturesPath));
         if (IsPictureFileName(name)
-            && ReadWholeFile(m_store.PicturesFolder() + "/" + name, 1 << 16, response.body).state
+            && ReadWholeFile(m_rooms.Pictures().PicturesFolder() + "/" + name, 1 << 16, response.body).state
                 == WholeFileRead::State::Loaded) {
             response.contentType = "image/bmp";
         } else {
@@ -311,17 +320,26 @@ void CPublishServer::AnswerGet(const HttpRequest& request, HttpResponse& respons
         }
     } else if (path == "/api/state") {
         CTeacherSessions::Session session;
-        const bool signedIn = m_sessions.Find(SessionCookie(request), session);
-        SendJson(response, 200, State(signedIn ? &session : nullptr));
-    } else if (path == "/api/room" || path == "/api/timetable") {
+        if (!m_sessions.Find(SessionCookie(request), session)) {
+            SendJson(response, 200, State(nullptr));
+            return;
+        }
+        // The page's first look names no room: the teacher's first.
+        const std::string id(request.Query("room"));
+        if (id.empty())
+            SendJson(response, 200, State(&session, FirstRoom(session.user)));
+        else if (const PublishRoom* room = RoomFor(session.user, id, response))
+            SendJson(response, 200, State(&session, room));
+    } else if (path == "/api/room" || path == "/api/rooms" || path == "/api/timetable") {
         CTeacherSessions::Session session;
         std::string problem;
         if (const int status = Authorise(request, Need::TeacherLooking, session, problem))
             SendError(response, status, problem);
-        else if (path == "/api/room")
-            SendJson(response, 200, RoomAnswer(m_options.onAirFolder, NowSeconds()));
-        else
-            SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
+        else if (path == "/api/rooms")
+            SendJson(response, 200, Rooms(session.user));
+        else if (const PublishRoom* room = RoomFor(session.user, std::string(request.Query("room")), response))
+            SendJson(response, 200, path == "/api/room" ? RoomAnswer(room->onAirFolder, NowSeconds())
+                                                        : TimetableJson(*room->store, NowSeconds()));
     } else {
         SendError(response, 404, "没有这个网页");
     }
@@ -349,13 +367,62 @@ void CPublishServer::AnswerPost(const PostRoute& route, const HttpRequest& reque
     } else if (route.picture) {
         std::string bmp;
         std::string fileName;
-        if (!EncodeButtonPicture(request.Body(), bmp, problem) || !(problem = m_store.SavePicture(bmp, fileName)).empty())
+        if (!EncodeButtonPicture(request.Body(), bmp, problem)
+            || !(problem = m_rooms.Pictures().SavePicture(bmp, fileName)).empty())
             SendError(response, 400, problem);
         else
             SendJson(response, 200, {{"picture", m_options.pictureUrl + fileName}});
     } else {
         Change(path.substr(5), session, request, response);
     }
+}
+
+const PublishRoom* CPublishServer::RoomFor(const std::string& user, const std::string& id,
+    HttpResponse& response) const
+{
+    if (id.empty() && !m_rooms.Named())
+        return &m_rooms.All().front();
+    const PublishRoom* room = m_rooms.Find(id);
+    // A room that is not there is refused as one that is someone else's,
+    // so the answer tells nobody which rooms there are.
+    if (!room || !m_accounts.RoomsOf(user).Controls(id)) {
+        SendError(response, 403, kNotYourRoom);
+        return nullptr;
+    }
+    return room;
+}
+
+const PublishRoom* CPublishServer::FirstRoom(const std::string& user) const
+{
+    if (!m_rooms.Named())
+        return &m_rooms.All().front();
+    const TeacherRooms rooms = m_accounts.RoomsOf(user);
+    const auto controlled = [&rooms](const PublishRoom& room) { return rooms.Controls(room.id); };
+    const auto first = std::find_if(m_rooms.All().begin(), m_rooms.All().end(), controlled);
+    return first == m_rooms.All().end() ? nullptr : &*first;
+}
+
+nlohmann::json CPublishServer::Rooms(const std::string& user) const
+{
+    const TeacherRooms rooms = m_accounts.RoomsOf(user);
+    // One room needs no wall.
+    const bool wall = rooms.admin && m_rooms.Named();
+    nlohmann::json list = nlohmann::json::array();
+    const std::int64_t now = NowSeconds();
+    for (const PublishRoom& room : m_rooms.All()) {
+        if (!rooms.Controls(room.id))
+            continue;
+        nlohmann::json item = {{"id", room.id}, {"name", room.name}};
+        if (wall) {
+            const nlohmann::json view = RoomAnswer(room.onAirFolder, now);
+            item["counts"] = view["room"].is_object() && view["room"].contains("counts") ? view["room"]["counts"]
+                                                                                          : nlohmann::json();
+            item["age"] = view.value("age", 0);
+            item["why"] = view.value("why", "");
+        }
+        list.push_back(std::move(item));
+    }
+    return {{"rooms", std::move(list)}, {"admin", wall}};
 }
 
 void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
@@ -389,7 +456,7 @@ void CPublishServer::SignIn(const HttpRequest& request, HttpResponse& response)
     CTeacherSessions::Session session;
     response.headers.emplace_back("Set-Cookie", CookieFor(m_sessions.SignIn(user, session)));
     PrintLine("publish: " + user + " signed in from " + request.RemoteAddress());
-    SendJson(response, 200, State(&session));
+    SendJson(response, 200, State(&session, FirstRoom(user)));
 }
 
 // Every change of the catalogue: the page's edit, or a name in the store;
@@ -402,26 +469,33 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
     CatalogueEdit edit;
     std::string problem;
     EditPlace place;
+    std::string id;
     const bool byName = action != "check" && action != "publish";
-    if (!ReadJsonObject(request.Body(), kEditJsonDepth, form)
+    if (!ReadJsonObject(request.Body(), kEditJsonDepth, form) || !ReadJsonText(form, "room", id)
         || !ReadJsonText(form, action == "republish" || action == "version" ? "id" : "set", name)) {
-        problem = kBadRequest;
-    } else if (action == "version") {
-        if ((problem = m_store.Version(name, edit)).empty()) {
+        SendError(response, 400, kBadRequest);
+        return;
+    }
+    const PublishRoom* room = RoomFor(session.user, id, response);
+    if (!room)
+        return;
+    CPublishStore& store = *room->store;
+    if (action == "version") {
+        if ((problem = store.Version(name, edit)).empty()) {
             SendJson(response, 200, {{"edit", EditJson(edit)}});
             return;
         }
     } else if (action == "publish-set") {
-        problem = m_store.PublishSet(name, session.user);
+        problem = store.PublishSet(name, session.user);
     } else if (action == "republish") {
-        problem = m_store.Republish(name, session.user);
+        problem = store.Republish(name, session.user);
     } else if (action == "delete-set") {
-        problem = m_store.DeleteSet(name);
+        problem = store.DeleteSet(name);
     } else if (ReadEditJson(form, edit, problem)) {
         if (action == "save-set")
-            problem = m_store.SaveSet(name, edit);
+            problem = store.SaveSet(name, edit);
         else if ((problem = CheckCatalogueEdit(edit, &place)).empty() && action == "publish")
-            problem = m_store.PublishEdit(edit, session.user, name);
+            problem = store.PublishEdit(edit, session.user, name);
     }
     if (!problem.empty()) {
         // The page shows an edit's mistake under the field it lies in.
@@ -432,8 +506,8 @@ void CPublishServer::Change(const std::string& action, const CTeacherSessions::S
         return;
     }
     if (action != "check")
-        PrintLine("publish: " + session.user + " did " + action + " from " + request.RemoteAddress());
-    SendJson(response, 200, State(&session));
+        PrintLine("publish: " + session.user + " did " + action + RoomWords(*room) + " from " + request.RemoteAddress());
+    SendJson(response, 200, State(&session, room));
 }
 
 void CPublishServer::ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request,
@@ -441,15 +515,20 @@ void CPublishServer::ChangeTimetable(const CTeacherSessions::Session& session, c
 {
     nlohmann::json form;
     std::string field;
-    bool badRequest = !ReadJsonObject(request.Body(), kFlatJsonDepth, form);
+    std::string id;
+    bool badRequest = !ReadJsonObject(request.Body(), kFlatJsonDepth, form) || !ReadJsonText(form, "room", id);
+    const PublishRoom* room = badRequest ? nullptr : RoomFor(session.user, id, response);
+    if (!badRequest && !room)
+        return;
     const std::string problem
-        = badRequest ? "" : ChangeTimetableByForm(m_store, form, NowSeconds(), field, badRequest);
+        = badRequest ? "" : ChangeTimetableByForm(*room->store, form, NowSeconds(), field, badRequest);
     if (badRequest || !problem.empty()) {
         SendJson(response, 400, {{"error", badRequest ? kBadRequest : problem}, {"field", field}});
         return;
     }
-    PrintLine("publish: " + session.user + " changed the timetable from " + request.RemoteAddress());
-    SendJson(response, 200, TimetableJson(m_store, NowSeconds()));
+    PrintLine("publish: " + session.user + " changed the timetable" + RoomWords(*room) + " from "
+        + request.RemoteAddress());
+    SendJson(response, 200, TimetableJson(*room->store, NowSeconds()));
 }
 
 // A mode button: the state file changes at once, the catalogue stays.
@@ -461,38 +540,47 @@ void CPublishServer::SetMode(const CTeacherSessions::Session& session, const Htt
     std::string message;
     ClassroomMode mode = ClassroomMode::Open;
     int minutes = 0;
+    std::string id;
     if (!ReadJsonObject(request.Body(), kFlatJsonDepth, form) || !ReadJsonText(form, "mode", word)
-        || !ReadClassroomMode(word, mode) || !ReadJsonText(form, "message", message) || !ReadMinutes(form, minutes)) {
+        || !ReadClassroomMode(word, mode) || !ReadJsonText(form, "message", message) || !ReadMinutes(form, minutes)
+        || !ReadJsonText(form, "room", id)) {
         SendError(response, 400, kBadRequest);
         return;
     }
+    const PublishRoom* room = RoomFor(session.user, id, response);
+    if (!room)
+        return;
     // "Until the end of this lesson" instead of minutes.
     const auto until = form.find("untilLessonEnd");
     const bool untilLessonEnd = until != form.end() && *until == true;
-    if (const std::string problem = m_store.SetMode(mode, message, minutes, NowSeconds(), untilLessonEnd);
+    if (const std::string problem = room->store->SetMode(mode, message, minutes, NowSeconds(), untilLessonEnd);
         !problem.empty()) {
         SendError(response, 400, problem);
         return;
     }
-    PrintLine("publish: " + session.user + " set the mode " + word + " from " + request.RemoteAddress());
-    SendJson(response, 200, State(&session));
+    PrintLine("publish: " + session.user + " set the mode " + word + RoomWords(*room) + " from "
+        + request.RemoteAddress());
+    SendJson(response, 200, State(&session, room));
 }
 
-nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) const
+nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session, const PublishRoom* room) const
 {
     if (!session)
         return {{"csrf", m_sessions.PreSignInToken()}, {"user", ""}, {"school", m_options.schoolName}};
+    if (!room)
+        return {{"csrf", session->csrf}, {"user", session->user}, {"school", m_options.schoolName}, {"room", nullptr}};
+    const CPublishStore& store = *room->store;
     nlohmann::json sets = nlohmann::json::array();
-    for (const CPublishStore::LessonSet& set : m_store.Sets())
+    for (const CPublishStore::LessonSet& set : store.Sets())
         sets.push_back({{"name", set.name}, {"edit", EditJson(set.edit)}});
     nlohmann::json history = nlohmann::json::array();
-    for (const CPublishStore::Publish& publish : m_store.History())
+    for (const CPublishStore::Publish& publish : store.History())
         history.push_back({{"id", publish.id}, {"user", publish.user}, {"time", publish.timeMs}, {"set", publish.set},
             {"names", publish.names}, {"onAir", publish.onAir}});
-    const CPublishStore::OnAir onAir = m_store.WhatIsOnAir();
+    const CPublishStore::OnAir onAir = store.WhatIsOnAir();
     // The mode as the announcer sends it now; a pause's end in seconds from
     // now, so that the teacher's clock does not matter.
-    const PublishedState classroom = m_store.Classroom();
+    const PublishedState classroom = store.Classroom();
     const std::int64_t now = NowSeconds();
     const ClassroomMode mode = ModeOnTheAir(classroom, now);
     const bool counting = mode == ClassroomMode::Paused && classroom.pauseUntilSeconds != 0;
@@ -500,7 +588,7 @@ nlohmann::json CPublishServer::State(const CTeacherSessions::Session* session) c
         {"message", mode == ClassroomMode::Paused ? GbkToUtf8(classroom.message) : ""},
         {"secondsLeft", counting ? classroom.pauseUntilSeconds - now : 0},
         {"after", ClassroomModeWord(classroom.afterPause)}};
-    return {{"csrf", session->csrf}, {"user", session->user}, {"school", m_options.schoolName},
+    return {{"csrf", session->csrf}, {"user", session->user}, {"school", m_options.schoolName}, {"room", room->id},
         {"pictureUrl", m_options.pictureUrl},
         {"published", EditJson(onAir.edit)}, {"refusal", onAir.refusal}, {"sets", std::move(sets)},
         {"history", std::move(history)}, {"classroom", modeJson}};

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "publish/PublishOptions.h"
-#include "publish/PublishStore.h"
+#include "publish/PublishRooms.h"
 #include "publish/SignInLimiter.h"
 #include "publish/TeacherAccounts.h"
 #include "publish/TeacherSessions.h"
@@ -19,9 +19,12 @@ namespace kestrel {
 // for everything else, which needs a signed-in teacher. All of it is
 // checked on the request's head, before a byte of its body is read, and
 // each kind of request may then send only as much body as it needs.
+// Every request about a room names it (room= in a GET's query, "room" in a
+// POST's body; without rooms.ini it may be left out), and a room the
+// teacher may not control is refused with 403 whatever the request.
 class CPublishServer {
 public:
-    CPublishServer(const PublishOptions& options, CPublishStore& store, const CTeacherAccounts& accounts);
+    CPublishServer(const PublishOptions& options, const CPublishRooms& rooms, const CTeacherAccounts& accounts);
     ~CPublishServer();
     CPublishServer(const CPublishServer&) = delete;
     CPublishServer& operator=(const CPublishServer&) = delete;
@@ -53,16 +56,25 @@ private:
     void AnswerGet(const HttpRequest& request, HttpResponse& response);
     void AnswerPost(const PostRoute& route, const HttpRequest& request, HttpResponse& response);
     void SignIn(const HttpRequest& request, HttpResponse& response);
+    // The room `id` if `user` may control it; else null, with the refusal sent.
+    const PublishRoom* RoomFor(const std::string& user, const std::string& id, HttpResponse& response) const;
+    // The page's first room for `user`: the only one without rooms.ini,
+    // else the first they control; null when they control none.
+    const PublishRoom* FirstRoom(const std::string& user) const;
+    // The teacher's rooms, and for an admin every room's counts (the wall).
+    nlohmann::json Rooms(const std::string& user) const;
     void Change(const std::string& action, const CTeacherSessions::Session& session, const HttpRequest& request,
         HttpResponse& response);
     void SetMode(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
     void ChangeTimetable(const CTeacherSessions::Session& session, const HttpRequest& request, HttpResponse& response);
-    nlohmann::json State(const CTeacherSessions::Session* session) const;
+    // Without a session, or without a room the teacher controls, only who
+    // is signed in.
+    nlohmann::json State(const CTeacherSessions::Session* session, const PublishRoom* room = nullptr) const;
     std::string CookieFor(const std::string& id) const;
     void AddPageHeaders(HttpResponse& response) const;
 
     PublishOptions m_options;
-    CPublishStore& m_store;
+    const CPublishRooms& m_rooms;
     const CTeacherAccounts& m_accounts;
     CTeacherSessions m_sessions;
     CSignInLimiter m_limiter;

@@ -119,9 +119,9 @@ std::string WriteProblem(int error)
 
 std::string CPublishStore::Open()
 {
-    for (const char* sub : {"", "/pictures", "/history", "/sets"}) {
-        if (const int error = MakeFolders(m_folder + sub))
-            return "cannot make " + m_folder + sub + ": " + std::strerror(error);
+    for (const std::string& folder : {m_folder, m_picturesFolder, m_folder + "/history", m_folder + "/sets"}) {
+        if (const int error = MakeFolders(folder))
+            return "cannot make " + folder + ": " + std::strerror(error);
     }
     const std::string stateFolder = m_statePath.substr(0, m_statePath.rfind('/') + 1);
     if (const int error = stateFolder.empty() ? 0 : MakeFolders(stateFolder))

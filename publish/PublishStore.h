@@ -108,7 +108,10 @@ public:
     CatalogueEdit Published() const { return WhatIsOnAir().edit; }
     std::vector<Publish> History() const;
     std::vector<LessonSet> Sets() const;
-    std::string PicturesFolder() const { return m_folder + "/pictures"; }
+    const std::string& PicturesFolder() const { return m_picturesFolder; }
+    // With rooms, every room's store keeps the pictures in the state
+    // folder's one pictures/, which the announcer serves; call before Open.
+    void SharePictures(std::string folder) { m_picturesFolder = std::move(folder); }
 
 private:
     std::string ReadInFolder(const std::string& path) const;
@@ -128,6 +131,7 @@ private:
     std::string m_onAirFolder;
     std::string m_statePath;
     std::string m_cataloguePath = m_folder + "/catalogue.ini";
+    std::string m_picturesFolder = m_folder + "/pictures";
     mutable std::mutex m_mutex;
     PublishedState m_classroom;
 };

@@ -2,7 +2,9 @@
 
 #include "base/WholeFile.h"
 #include "publish/TeacherSessions.h"
+#include "tools/RoomsFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,6 +30,40 @@ bool FindLine(const std::string& text, const std::string& name, std::size_t& sta
 }
 
 } // namespace
+
+bool TeacherRooms::Controls(const std::string& id) const
+{
+    return every || std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+std::string TeacherRooms::Text() const
+{
+    if (admin)
+        return "*";
+    std::string text;
+    for (const std::string& id : ids)
+        text += (text.empty() ? "" : ",") + id;
+    return text;
+}
+
+bool TeacherRooms::Read(const std::string& text, TeacherRooms& rooms)
+{
+    rooms = TeacherRooms{};
+    if (text == "*") {
+        rooms.every = rooms.admin = true;
+        return true;
+    }
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t comma = text.find(',', start);
+        comma = comma == std::string::npos ? text.size() : comma;
+        const std::string id = text.substr(start, comma - start);
+        if (!IsRoomId(id))
+            return false;
+        rooms.ids.push_back(id);
+        start = comma + 1;
+    }
+    return true;
+}
 
 bool CTeacherAccounts::IsValidName(const std::string& name)
 {
@@ -67,7 +103,61 @@ std::string CTeacherAccounts::SetPassword(const std::string& name, const std::st
     const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
     if (fd >= 0)
         ::close(fd);
-    return ReplaceLine(name, name + ":" + hash + "\n");
+    std::string oldHash;
+    std::string rooms;
+    Fields(name, oldHash, rooms);
+    return ReplaceLine(name, name + ":" + hash + (rooms.empty() ? "" : ":" + rooms) + "\n");
+}
+
+std::string CTeacherAccounts::SetRooms(const std::string& name, const std::string& rooms)
+{
+    TeacherRooms read;
+    if (!TeacherRooms::Read(rooms, read))
+        return "rooms are \"*\" (every room) or room ids like r302,r303, not \"" + rooms + "\"";
+    std::string hash;
+    std::string oldRooms;
+    if (!Fields(name, hash, oldRooms))
+        return "there is no teacher \"" + name + "\" in " + m_path;
+    return ReplaceLine(name, name + ":" + hash + ":" + read.Text() + "\n");
+}
+
+bool CTeacherAccounts::Exists(const std::string& name) const
+{
+    std::string hash;
+    std::string rooms;
+    return Fields(name, hash, rooms);
+}
+
+TeacherRooms CTeacherAccounts::RoomsOf(const std::string& name) const
+{
+    std::string hash;
+    std::string text;
+    TeacherRooms rooms;
+    if (!Fields(name, hash, text))
+        return rooms;
+    if (text.empty())
+        rooms.every = true;
+    else if (!TeacherRooms::Read(text, rooms))
+        rooms = TeacherRooms{}; // a line mended wrongly by hand controls nothing
+    return rooms;
+}
+
+bool CTeacherAccounts::Fields(const std::string& name, std::string& hash, std::string& rooms) const
+{
+    std::string text;
+    std::string error;
+    std::size_t start = 0;
+    std::size_t end = 0;
+    if (!IsValidName(name) || !Read(text, error) || !FindLine(text, name, start, end))
+        return false;
+    std::string line = text.substr(start + name.size() + 1, end - start - name.size() - 1);
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    // argon2id's hash holds no ":".
+    const std::size_t colon = line.find(':');
+    hash = line.substr(0, colon);
+    rooms = colon == std::string::npos ? "" : line.substr(colon + 1);
+    return true;
 }
 
 std::string CTeacherAccounts::Remove(const std::string& name)
@@ -109,14 +199,11 @@ bool CTeacherAccounts::Verify(const std::string& name, const std::string& passwo
             return std::string();
         return std::string(hash);
     }();
-    std::string text;
-    std::string error;
-    std::size_t start = 0;
-    std::size_t end = 0;
-    const bool known = IsValidName(name) && Read(text, error) && FindLine(text, name, start, end);
-    std::string hash = known ? text.substr(start + name.size() + 1, end - start - name.size() - 1) : s_unknownHash;
-    if (!hash.empty() && hash.back() == '\n')
-        hash.pop_back();
+    std::string hash;
+    std::string rooms;
+    const bool known = Fields(name, hash, rooms);
+    if (!known)
+        hash = s_unknownHash;
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && known;
 }
 

@@ -5,7 +5,7 @@
 #include "base/ConsoleLine.h"
 #include "publish/PublishOptions.h"
 #include "publish/PublishServer.h"
-#include "publish/PublishStore.h"
+#include "publish/PublishRooms.h"
 #include "publish/TeacherAccounts.h"
 #include "publish/TlsCertificate.h"
 #include "tools/StopSignals.h"
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,8 +45,22 @@ bool ReadPassword(const char* prompt, std::string& password)
     return read;
 }
 
+std::string RoomsWords(const CTeacherAccounts& accounts, const std::string& name)
+{
+    const TeacherRooms rooms = accounts.RoomsOf(name);
+    return rooms.admin ? " as an admin, in every room" : rooms.every ? " in every room" : " in " + rooms.Text();
+}
+
 int AddUser(const PublishOptions& options)
 {
+    CTeacherAccounts accounts(options.usersPath);
+    // A teacher already there with rooms given: only the rooms change.
+    if (!options.teacherRooms.empty() && accounts.Exists(options.userName)) {
+        const std::string problem = accounts.SetRooms(options.userName, options.teacherRooms);
+        PrintLine(problem.empty() ? "teacher " + options.userName + RoomsWords(accounts, options.userName) + " now"
+                                  : problem);
+        return problem.empty() ? 0 : kExitFailure;
+    }
     std::string password;
     std::string again;
     if (!ReadPassword("password: ", password)) {
@@ -56,8 +71,11 @@ int AddUser(const PublishOptions& options)
         PrintLine("the two passwords differ; nothing changed");
         return kExitFailure;
     }
-    const std::string problem = CTeacherAccounts(options.usersPath).SetPassword(options.userName, password);
-    PrintLine(problem.empty() ? "teacher " + options.userName + " can sign in; accounts in " + options.usersPath
+    std::string problem = accounts.SetPassword(options.userName, password);
+    if (problem.empty() && !options.teacherRooms.empty())
+        problem = accounts.SetRooms(options.userName, options.teacherRooms);
+    PrintLine(problem.empty() ? "teacher " + options.userName + " can sign in" + RoomsWords(accounts, options.userName)
+                + "; accounts in " + options.usersPath
                               : problem);
     return problem.empty() ? 0 : kExitFailure;
 }
@@ -88,8 +106,11 @@ int Serve(PublishOptions options)
     CStopSignals stop;
     if (options.pictureUrl.empty())
         options.pictureUrl = DefaultPictureUrl();
-    CPublishStore store(options.stateFolder, options.cataloguePath, options.onAirFolder, options.classroomStatePath);
-    std::string problem = store.Open();
+    CPublishRooms rooms;
+    std::vector<std::string> journal;
+    std::string problem = rooms.Open(options, journal);
+    for (const std::string& line : journal)
+        PrintLine(line);
     if (!problem.empty()) {
         PrintLine(problem);
         return kExitFailure;
@@ -110,13 +131,16 @@ int Serve(PublishOptions options)
     if (tls)
         PrintLine("HTTPS certificate " + certificate + ", SHA-256 fingerprint " + CertificateFingerprint(certificate));
     CTeacherAccounts accounts(options.usersPath);
-    CPublishServer server(options, store, accounts);
+    CPublishServer server(options, rooms, accounts);
     if (!server.Start(certificate, certificateKey, problem)) {
         PrintLine(problem);
         return kExitFailure;
     }
+    const CPublishStore& first = *rooms.All().front().store;
     PrintLine(std::string("publishing page on ") + (tls ? "https://" : "http://") + options.hostName + ":"
-        + std::to_string(options.port) + "/; publishes to " + store.CataloguePath() + " and " + store.StatePath()
+        + std::to_string(options.port) + "/; publishes to "
+        + (rooms.Named() ? std::to_string(rooms.All().size()) + " rooms in " + options.stateFolder + "/rooms"
+                         : first.CataloguePath() + " and " + first.StatePath())
         + (options.onAirFolder.empty() ? "" : "; what is on the air from " + options.onAirFolder));
     while (!stop.WaitForStop(3600)) {
     }

@@ -251,6 +251,13 @@ bool HttpRequest::HasHeader(const char* name) const
     return m_connection != nullptr && MHD_lookup_connection_value(m_connection, MHD_HEADER_KIND, name) != nullptr;
 }
 
+std::string_view HttpRequest::Query(const char* name) const
+{
+    const char* value = m_connection != nullptr ? MHD_lookup_connection_value(m_connection, MHD_GET_ARGUMENT_KIND, name)
+                                                : nullptr;
+    return value != nullptr ? std::string_view(value) : std::string_view();
+}
+
 CHttpServer::CHttpServer(HttpServerLimits limits, Admission admission, Handler handler, Logger logger)
     : m_limits(limits), m_admission(std::move(admission)), m_handler(std::move(handler)), m_logger(std::move(logger))
 {

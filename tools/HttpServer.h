@@ -47,6 +47,8 @@ public:
     // A header's value by its name in any letter case; empty when absent.
     std::string_view Header(const char* name) const;
     bool HasHeader(const char* name) const;
+    // A query argument's decoded value; empty when absent.
+    std::string_view Query(const char* name) const;
     // The body, at most the limit the admission gave it.
     const std::string& Body() const { return m_body; }
 

@@ -22,6 +22,7 @@ const kModeNames = { open: '开放', lesson: '仅本课', paused: '暂停' };
 
 let csrf = '';
 let user = '';
+let room = ''; // the room every request names; '' without rooms
 let pictureUrl = '';
 let onAir = { home: '', links: [], hosts: '', set: '' }; // what the pupils see now
 let edit = { home: '', links: [], hosts: '', set: '' }; // the draft, kept in local storage
@@ -38,7 +39,7 @@ let signingIn = null;
 let undoAction = null;
 let pauseTimer = 0;
 
-const getState = () => fetch('/api/state', { credentials: 'same-origin' }).then((response) => response.json());
+const getState = () => fetch('/api/state' + (room ? '?room=' + encodeURIComponent(room) : ''), { credentials: 'same-origin' }).then((response) => response.json());
 
 // Sends `body` as JSON, or a picture file as it is; without a body, asks.
 // A session that ran out opens the sign-in box, and the request is sent
@@ -49,9 +50,13 @@ async function request(path, body, again = true) {
   const init = body === undefined ? { method: 'GET', headers: { 'X-CSRF-Token': csrf } }
     : { method: 'POST', headers: { 'X-CSRF-Token': csrf, 'Content-Type': type },
       body: picture ? body : JSON.stringify(body) };
+  // Every request about a room names it: in the query, or in the body.
+  let address = path;
+  if (room && body === undefined) address += (path.includes('?') ? '&' : '?') + 'room=' + encodeURIComponent(room);
+  else if (room && !picture) init.body = JSON.stringify(Object.assign({ room }, body));
   let response;
   try {
-    response = await fetch(path, Object.assign(init, { credentials: 'same-origin' }));
+    response = await fetch(address, Object.assign(init, { credentials: 'same-origin' }));
   } catch (e) {
     throw new Error('连不上发布服务器，请检查网络后再试');
   }
@@ -104,8 +109,13 @@ function show(state) {
   $('editor').hidden = !user;
   $('signout').hidden = !user;
   $('who').textContent = user ? '已登录：' + user : '';
+  room = state.room || '';
+  watchRooms(state);
+  // A teacher whose account lists no room sees only why.
+  $('no-room').hidden = !user || state.room !== null;
+  if (!$('no-room').hidden) $('editor').hidden = true;
   watchRoom(state);
-  if (!user) return;
+  if (!user || state.room === null) return;
   pictureUrl = state.pictureUrl;
   const current = state.history.find((entry) => entry.onAir);
   onAir = copyEdit(state.published, current ? current.set : '');
@@ -177,7 +187,7 @@ const copyEdit = (from, set) => ({
 const trimmed = (from) => ({ home: from.home.trim(), hosts: from.hosts.trim(), links: from.links.map((link) =>
   Object.fromEntries(kFields.map((key) => [key, link[key].trim()]))) });
 const isDirty = () => JSON.stringify(trimmed(edit)) !== JSON.stringify(trimmed(onAir));
-const draftKey = () => 'kestrel-draft:' + user;
+const draftKey = () => 'kestrel-draft:' + user + (room ? ':' + room : '');
 
 function saveDraft() {
   if (isDirty()) localStorage.setItem(draftKey(), JSON.stringify(edit));

@@ -42,12 +42,15 @@ async function askRoom(round) {
 
 // The view starts at its top, the count in sight.
 function showView(view) {
-  if ($('room').hidden === (view === 'room')) scrollTo(0, 0);
+  const shown = document.querySelector('.view[aria-pressed=true]');
+  if (!shown || shown.dataset.view !== view) scrollTo(0, 0);
   for (const button of document.querySelectorAll('.view')) {
     button.setAttribute('aria-pressed', String(button.dataset.view === view));
   }
   $('room').hidden = view !== 'room';
-  $('links-view').hidden = view === 'room';
+  $('wall').hidden = view !== 'wall';
+  $('links-view').hidden = view !== 'links';
+  if (view === 'wall') openWall();
   if (view === 'room' && roomStopped && user) {
     roomStopped = false;
     askRoom(roomRound);

@@ -59,6 +59,11 @@ TEST_F(PublishOptionsTest, OpeningToTheNetworkNamesTheHostAndTheCertificate)
     ASSERT_TRUE(Parse({"--add-user", "anna", "--users", "u"})) << m_error;
     EXPECT_EQ(m_options.mode, PublishOptions::Mode::AddUser);
     EXPECT_EQ(m_options.userName, "anna");
+    EXPECT_EQ(m_options.teacherRooms, "");
+    // --rooms is the rooms file when serving, and the teacher's rooms with --add-user.
+    ASSERT_TRUE(Parse({"--add-user", "bo", "--rooms", "r302,r303"}) && m_options.teacherRooms == "r302,r303");
+    ASSERT_TRUE(Parse({"--admin", "--add-user", "it"}) && m_options.teacherRooms == "*");
+    ASSERT_TRUE(Parse({"--rooms", "/etc/kestrel/rooms.ini"}) && m_options.roomsPath == "/etc/kestrel/rooms.ini");
 }
 
 TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
@@ -78,6 +83,9 @@ TEST_F(PublishOptionsTest, NonsenseIsRefusedWithAReason)
         {{"links.ini"}, "\"links.ini\" is not an option"},
         {{"--loud=yes"}, "unknown option --loud"},
         {{"--port", "--help"}, "--port needs a port from 1 to 65535, not \"--help\""},
+        {{"--admin"}, "--admin goes with --add-user"},
+        {{"--add-user", "it", "--admin", "--rooms", "r302"}, "--admin and --rooms do not go together"},
+        {{"--add-user", "bo", "--rooms", "r302 r303"}, "--rooms with --add-user needs room ids"},
     };
     for (const auto& [arguments, words] : cases) {
         EXPECT_FALSE(Parse(arguments)) << words;

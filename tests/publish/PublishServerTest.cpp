@@ -3,11 +3,13 @@
 #include "publish/PublishServer.h"
 #include "publish/RoomAnswer.h"
 #include "publish/TlsCertificate.h"
+#include "tools/RoomFolders.h"
 
 #include "tests/support/PublishAttacks.h"
 #include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <filesystem>
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -43,7 +45,12 @@ protected:
         m_options.pictureUrl = "http://pictures.school:8080/pictures/";
         m_options.onAirFolder = m_state.Path();
         ASSERT_EQ(m_store.Open(), "");
-        m_server = std::make_unique<CPublishServer>(m_options, m_store, m_accounts);
+        Serve(m_oneRoom);
+    }
+
+    void Serve(const CPublishRooms& rooms)
+    {
+        m_server = std::make_unique<CPublishServer>(m_options, rooms, m_accounts);
         std::string error;
         ASSERT_TRUE(m_server->Start("", "", error)) << error;
         m_origin = "http://127.0.0.1:" + std::to_string(m_options.port);
@@ -95,6 +102,7 @@ protected:
     test::TemporaryFolder m_state;
     PublishOptions m_options;
     CPublishStore m_store{m_state.Path(), "", m_state.Path()};
+    CPublishRooms m_oneRoom{m_store, m_state.Path()};
     CTeacherAccounts m_accounts{s_users->Path() + "/users"};
     std::unique_ptr<CPublishServer> m_server;
     httplib::Client m_client{"127.0.0.1", TestPort()};
@@ -464,7 +472,7 @@ TEST_F(PublishServerTest, OverHttpsTheCookieIsSecureAndHstsComesOnlyWithTheCerti
         options.port = TestPort(11 + givenByStaff);
         options.certificatePath = givenByStaff ? certificate : "";
         options.certificateKeyPath = givenByStaff ? key : "";
-        CPublishServer server(options, m_store, m_accounts);
+        CPublishServer server(options, m_oneRoom, m_accounts);
         std::string error;
         ASSERT_TRUE(server.Start(certificate, key, error)) << error;
         httplib::SSLClient browser("127.0.0.1", options.port);
@@ -479,6 +487,108 @@ TEST_F(PublishServerTest, OverHttpsTheCookieIsSecureAndHstsComesOnlyWithTheCerti
         ASSERT_TRUE(signIn);
         EXPECT_NE(signIn->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
     }
+}
+
+// Two rooms from rooms.ini, and today's published files from before rooms,
+// which move into the first. bo controls r302 only.
+class PublishRoomsTest : public PublishServerTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        PublishServerTest::SetUpTestSuite();
+        CTeacherAccounts accounts(s_users->Path() + "/users");
+        ASSERT_EQ(accounts.SetPassword("bo", kPassword), "");
+        ASSERT_EQ(accounts.SetRooms("bo", "r302"), "");
+    }
+
+    void SetUp() override
+    {
+        m_options.port = TestPort();
+        m_options.hostName = m_options.address;
+        m_options.stateFolder = m_state.Path() + "/state";
+        m_options.onAirFolder = m_state.Path() + "/on-air";
+        m_options.roomsPath = m_state.Path() + "/rooms.ini";
+        m_state.Write(m_options.roomsPath, "[room]\nid = r302\nname = 三年二班\nport = 9302\nto = 239.255.93.2\n"
+                                           "[room]\nid = r303\nname = 三年三班\nport = 9303\nto = 239.255.93.3\n");
+        CPublishStore before(m_options.stateFolder, "");
+        ASSERT_EQ(before.Open(), "");
+        CatalogueEdit edit;
+        edit.links.emplace_back();
+        edit.links.back().name = "古诗";
+        edit.links.back().url = "http://school/poem";
+        ASSERT_EQ(before.SaveSet("周一", edit), "");
+        ASSERT_EQ(before.PublishEdit(edit, "anna"), "");
+        std::vector<std::string> journal;
+        ASSERT_EQ(m_rooms.Open(m_options, journal), "");
+        ASSERT_EQ(journal.size(), 1u);
+        EXPECT_NE(journal[0].find("in the first room now"), std::string::npos) << journal[0];
+        Serve(m_rooms);
+    }
+
+    json StateOf(const std::string& room) { return Remember(m_client.Get("/api/state?room=" + room, Headers())); }
+
+    CPublishRooms m_rooms;
+};
+
+TEST_F(PublishRoomsTest, TodaysCatalogueSetsAndHistoryMoveIntoTheFirstRoomOnce)
+{
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword), 200);
+    const json first = StateOf("r302");
+    EXPECT_EQ(first["published"]["links"][0]["name"], "古诗");
+    EXPECT_EQ(first["sets"][0]["name"], "周一");
+    EXPECT_EQ(first["history"].size(), 1u);
+    EXPECT_EQ(StateOf("r303")["history"], json::array());
+    for (const char* moved : {"/catalogue.ini", "/sets", "/history"})
+        EXPECT_FALSE(std::filesystem::exists(m_options.stateFolder + moved)) << moved;
+    m_state.Write(m_options.stateFolder + "/catalogue.ini", "[link]\nname = x\n");
+    std::string error;
+    EXPECT_TRUE(MoveIntoFirstRoom(m_options.stateFolder, "r302", error)
+        && std::filesystem::exists(m_options.stateFolder + "/catalogue.ini")) << "only on the first start";
+}
+
+// Every kind of request about a room: refused for a room not the teacher's
+// (or no room, or one that is not there), and answered for their own.
+TEST_F(PublishRoomsTest, EveryRequestAboutAnotherRoomIsRefusedAndAboutOnesOwnAnswered)
+{
+    OpenPage();
+    ASSERT_EQ(SignIn(kPassword, "bo"), 200);
+    const std::string version = StateOf("r302")["history"][0]["id"];
+    const std::vector<std::pair<const char*, json>> posts = {
+        {"/api/publish", OneLink()},
+        {"/api/check", OneLink()},
+        {"/api/save-set", {{"set", "周二"}, {"links", {{{"name", "x"}}}}}},
+        {"/api/publish-set", {{"set", "周一"}}},
+        {"/api/timetable", {{"action", "save"}, {"id", 0}, {"days", "1"}, {"start", "08:00"}, {"end", "08:45"},
+                               {"set", "周一"}, {"mode", "lesson"}}},
+        {"/api/republish", {{"id", version}}},
+        {"/api/version", {{"id", version}}},
+        {"/api/delete-set", {{"set", "周一"}}},
+        {"/api/mode", {{"mode", "paused"}, {"minutes", 5}}},
+    };
+    const auto refused = [](const httplib::Result& result) {
+        return result->status == 403 && json::parse(result->body)["error"] == "无权管理这个教室";
+    };
+    for (const char* get : {"/api/state", "/api/room", "/api/timetable"}) {
+        for (const char* room : {"r303", "r999", "R302"})
+            EXPECT_TRUE(refused(m_client.Get(get + std::string("?room=") + room, Headers()))) << get << room;
+        EXPECT_EQ(m_client.Get(get + std::string("?room=r302"), Headers())->status, 200) << get;
+    }
+    for (const auto& [path, body] : posts) {
+        for (const json& room : {json("r303"), json("r999"), json()}) {
+            json aimed = body;
+            if (!room.is_null())
+                aimed["room"] = room;
+            EXPECT_TRUE(refused(Post(path, aimed))) << path << aimed;
+        }
+        json own = body;
+        own["room"] = "r302";
+        EXPECT_EQ(Post(path, own)->status, 200) << path;
+    }
+    EXPECT_EQ(m_rooms.Find("r303")->store->History().size(), 0u);
+    EXPECT_EQ(m_rooms.Find("r303")->store->Classroom().mode, ClassroomMode::Open);
+    EXPECT_EQ(json::parse(m_client.Get("/api/rooms", Headers())->body),
+        json::parse(R"({"admin": false, "rooms": [{"id": "r302", "name": "三年二班"}]})"));
 }
 
 TEST(JsonText, ARequestNestedDeeperThanItsFormIsRefusedWhole)

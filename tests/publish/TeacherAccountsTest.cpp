@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace kestrel {
 namespace {
@@ -61,6 +62,29 @@ TEST_F(TeacherAccountsTest, RefusesNamesAndPasswordsThatCannotBeKeptSafely)
         EXPECT_NE(m_accounts.SetPassword(name, "correct horse"), "") << name;
     EXPECT_NE(m_accounts.SetPassword("anna", "short"), "");
     EXPECT_EQ(m_accounts.SetPassword("anna", "12345678"), "");
+}
+
+// An admin's "*", a list of ids, and the line from before rooms, which
+// controls every room but is no admin's; the password and the rooms
+// change apart.
+TEST_F(TeacherAccountsTest, EachTeacherControlsTheRoomsTheirLineLists)
+{
+    ASSERT_EQ(m_accounts.SetPassword("anna", "correct horse"), "");
+    // The rooms given (none: the old line), then: admin, controls r302, controls r304.
+    const std::tuple<const char*, bool, bool, bool> cases[] = {
+        {nullptr, false, true, true}, {"*", true, true, true}, {"r302,r303", false, true, false}};
+    for (const auto& [given, admin, r302, r304] : cases) {
+        EXPECT_EQ(given ? m_accounts.SetRooms("anna", given) : "", "");
+        const TeacherRooms rooms = m_accounts.RoomsOf("anna");
+        EXPECT_EQ(std::tuple(rooms.admin, rooms.Controls("r302"), rooms.Controls("r304")), std::tuple(admin, r302, r304));
+    }
+    EXPECT_TRUE(m_accounts.Verify("anna", "correct horse")) << "new rooms keep the password";
+    ASSERT_EQ(m_accounts.SetPassword("anna", "new password"), "");
+    EXPECT_EQ(m_accounts.RoomsOf("anna").Text(), "r302,r303") << "a new password keeps the rooms";
+    for (const char* wrong : {"", "R302", "r302,", ",r302", "r302 r303", "*,r302"})
+        EXPECT_NE(m_accounts.SetRooms("anna", wrong), "") << wrong;
+    EXPECT_TRUE(!m_accounts.SetRooms("carl", "r302").empty() && !m_accounts.RoomsOf("carl").Controls("r302"));
+    EXPECT_EQ(m_accounts.RoomsOf("anna").Text(), "r302,r303");
 }
 
 } // namespace

@@ -45,7 +45,8 @@ TEST(TlsCertificate, ThePageServesOverHttpsByItsAddressWithASecureCookie)
     CPublishStore store(folder.Path() + "/state", "");
     ASSERT_EQ(store.Open(), "");
     CTeacherAccounts accounts(folder.Path() + "/users");
-    CPublishServer server(options, store, accounts);
+    const CPublishRooms rooms(store, "");
+    CPublishServer server(options, rooms, accounts);
     std::string error;
     ASSERT_TRUE(server.Start(certificate, key, error)) << error;
 

@@ -84,7 +84,7 @@ class Programs:
     """The publishing page, the announcer announcing its folder and serving
     its pictures, and a listener printing what is on the air."""
 
-    def __init__(self, work, listen, interval="0.5", room=False):
+    def __init__(self, work, listen, interval="0.5", room=False, rooms=False):
         self.work = work
         self.state = os.path.join(work, "state")
         self.on_air = os.path.join(work, "on-air")
@@ -96,10 +96,19 @@ class Programs:
         self.origin = "http://127.0.0.1:%d" % self.port
         self.picture_url = "http://127.0.0.1:%d/pictures/" % self.picture_port
         self.processes = []
-        subprocess.run([PUBLISH, "--add-user", "anna", "--users", self.users], input=PASSWORD + "\n",
-                       text=True, check=True, stdout=subprocess.DEVNULL)
+        # With rooms: bo controls r302 only, it (an admin) every room.
+        users = [["anna"]] + ([["bo", "--rooms", "r302"], ["it", "--admin"]] if rooms else [])
+        for user in users:
+            subprocess.run([PUBLISH, "--add-user"] + user + ["--users", self.users], input=PASSWORD + "\n",
+                           text=True, check=True, stdout=subprocess.DEVNULL)
+        rooms_file = os.path.join(work, "rooms.ini")
+        if rooms:
+            with open(rooms_file, "w", encoding="utf-8") as f:
+                for number in (302, 303):
+                    f.write("[room]\nid = r%d\nname = 三年%s班\nport = %d\nto = 239.255.93.%d\n"
+                            % (number, "二三"[number - 302], free_port(socket.SOCK_DGRAM), number - 300))
         self.publish_log = self.start("publish", [PUBLISH, "--port", str(self.port), "--state", self.state,
-                                                  "--users", self.users,
+                                                  "--users", self.users, "--rooms", rooms_file,
                                                   "--catalogue", os.path.join(work, "nothing-on-air.ini"),
                                                   "--picture-url", self.picture_url, "--on-air", self.on_air])
         wait_for("the page listens", lambda: "publishing page on" in self.read(self.publish_log))
@@ -163,12 +172,13 @@ def start_chromium():
 class PageCase(unittest.TestCase):
     listens = True
     room = False
+    rooms = False
 
     def setUp(self):
         if not shutil.which("chromedriver") or not os.path.exists("/usr/bin/chromium"):
             self.skipTest("chromium and chromium-driver are not installed")
         self.work = tempfile.mkdtemp(prefix="kestrel-publish-page-")
-        self.programs = Programs(self.work, self.listens, room=self.room)
+        self.programs = Programs(self.work, self.listens, room=self.room, rooms=self.rooms)
         self.browser = start_chromium()
         self.browser.get(self.programs.origin + "/")
 
@@ -187,15 +197,15 @@ class PageCase(unittest.TestCase):
     def text_of(self, selector):
         return self.find(selector).text
 
-    def sign_in(self, password=PASSWORD):
+    def sign_in(self, password=PASSWORD, user="anna"):
         WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#signin").is_displayed())
         self.find("#user").clear()
-        self.find("#user").send_keys("anna")
+        self.find("#user").send_keys(user)
         self.find("#password").send_keys(password)
         self.find("#signin-button").click()
 
-    def signed_in(self):
-        self.sign_in()
+    def signed_in(self, user="anna"):
+        self.sign_in(user=user)
         WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#editor").is_displayed())
 
     def add_link(self, name, caption="", url="http://127.0.0.1/lesson"):
@@ -665,6 +675,45 @@ class RoomViewTest(PageCase):
         self.assertEqual(self.rows()[0][1], name)
         self.assertEqual(self.all("#room img"), [])
         self.assertIsNone(self.browser.execute_script("return window.injected"))
+
+
+class RoomsTest(PageCase):
+    """Rooms from rooms.ini: each teacher sees only their own, and an admin
+    the wall of every room's view."""
+    rooms = True
+    listens = False
+
+    def publish_status(self, room):
+        return self.fetch_status(
+            "fetch('/api/publish', {method: 'POST', headers: {'X-CSRF-Token': csrf, 'Content-Type': "
+            "'application/json'}, body: JSON.stringify({room: '%s', home: '', links: [{name: 'x'}]})})" % room)
+
+    def test_a_teacher_with_one_room_sees_only_it_and_a_publish_for_another_room_is_refused(self):
+        self.signed_in("bo")
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.text_of("#room-name") == "三年二班")
+        self.assertFalse(self.find("#room-pick").is_displayed())
+        self.assertFalse(self.find("#wall-button").is_displayed())
+        self.assertNotIn("三年三班", self.browser.execute_script("return document.body.textContent"))
+        self.assertEqual(self.publish_status("r303"), 403)
+        rooms = os.path.join(self.programs.state, "rooms")
+        self.assertFalse(os.path.exists(os.path.join(rooms, "r303", "catalogue.ini")))
+        self.assertEqual(self.publish_status("r302"), 200)
+        self.assertTrue(os.path.exists(os.path.join(rooms, "r302", "catalogue.ini")))
+
+    def test_an_admin_sees_every_room_on_the_wall_the_stale_room_first(self):
+        for room, applied in (("r302", 28), ("r303", 27)):
+            folder = os.path.join(self.programs.on_air, "rooms", room)
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "room.json"), "w") as f:
+                json.dump({"written": int(time.time()), "counts": {"machines": 28, "applied": applied},
+                           "machines": []}, f)
+        self.signed_in("it")
+        WebDriverWait(self.browser, WAIT).until(lambda b: self.find("#wall-button").is_displayed())
+        self.assertTrue(self.find("#room-pick").is_displayed())
+        self.find("#wall-button").click()
+        tiles = lambda: [tile.text.split("\n") for tile in self.all("#wall-rooms .wall-room")]
+        WebDriverWait(self.browser, WAIT).until(lambda b: len(tiles()) == 2)
+        self.assertEqual([tile[:2] for tile in tiles()], [["三年三班", "27/28"], ["三年二班", "28/28"]])
 
 
 class LayoutAndKeyboardTest(PageCase):
