@@ -55,10 +55,10 @@ Options:
                        --rooms, every room's)
   --rooms FILE         announce every room of FILE on its own channel (its
                        port and destination), each room's published files
-                       under rooms/ID/ beside --published and --published-
-                       state and its on-air files under DIR/rooms/ID/; while
-                       FILE does not exist, one room as without it (format
-                       below)
+                       under rooms/ID/ beside --published and
+                       --published-state and its on-air files under
+                       DIR/rooms/ID/; while FILE does not exist, one room as
+                       without it (format below)
   --from ADDR|IFACE    send from (or listen on) this local address or
                        interface; for a group, the card it goes out of (or is
                        joined on)
