@@ -18,6 +18,7 @@
 // they had (others_unchanged, 29 when all are).
 //   build/bench/bench_room [--benchmark_filter=...]
 
+#include "base/SteadyClock.h"
 #include "bench/PupilSimulator.h"
 #include "bench/SpawnedPrograms.h"
 #include "channel/TrustedKeys.h"
@@ -44,11 +45,6 @@ constexpr int kRounds = 5;
 constexpr auto kSettleTimeout = 60s;
 constexpr auto kRoundTimeout = 20s;
 constexpr auto kLookEvery = 10ms;
-
-std::int64_t SteadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
-}
 
 // The announcer's CPU time so far, user and system, in seconds.
 double CpuSeconds(pid_t pid)
@@ -165,7 +161,7 @@ void BM_PublishToEveryScreenApplied(benchmark::State& state)
     const int stop = ::eventfd(0, EFD_CLOEXEC);
     std::thread pupils;
     if (announcer != 0 && room.Start())
-        pupils = std::thread([&] { room.RunUntil(SteadyMs() + 3600 * 1000, stop); });
+        pupils = std::thread([&] { room.RunUntil(SteadyMilliseconds() + 3600 * 1000, stop); });
 
     Clock::time_point onAirAt;
     std::optional<std::string> shown = pupils.joinable()
@@ -260,7 +256,7 @@ void BM_PublishInOneOfManyRooms(benchmark::State& state)
     for (SimulatedRoom& room : rooms) {
         settled = settled && room.pupils->Start();
         if (settled)
-            room.hearing = std::thread([&room, stop] { room.pupils->RunUntil(SteadyMs() + 3600 * 1000, stop); });
+            room.hearing = std::thread([&room, stop] { room.pupils->RunUntil(SteadyMilliseconds() + 3600 * 1000, stop); });
     }
     Clock::time_point onAirAt;
     for (SimulatedRoom& room : rooms) {
