@@ -2,6 +2,7 @@
 
 #include "base/AsciiCase.h"
 #include "base/GbkText.h"
+#include "tools/SectionedText.h"
 
 #include <cstring>
 #include <string>
@@ -22,16 +23,6 @@ namespace {
 constexpr int kNameKey = 0;
 constexpr int kUrlKey = 2;
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
-std::string_view Trim(std::string_view text)
-{
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // The character that starts at `offset`, when the bytes there are one
 // well-formed UTF-8 sequence; -1 otherwise.
@@ -89,7 +80,7 @@ bool CCatalogueParser::Parse(std::string_view text, AnnouncedRecords& records, C
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!ParseLine(Trim(line)))
+        if (!ParseLine(TrimmedBlanks(line)))
             return false;
     }
     if (!CloseSection())
@@ -106,12 +97,12 @@ bool CCatalogueParser::ParseLine(std::string_view line)
     if (line.front() == '[') {
         if (line.back() != ']')
             return Fail(CatalogueRule::SectionNotClosed, m_line);
-        return OpenSection(Trim(line.substr(1, line.size() - 2)));
+        return OpenSection(TrimmedBlanks(line.substr(1, line.size() - 2)));
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos)
         return Fail(CatalogueRule::NotKeyValue, m_line);
-    return SetKey(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
+    return SetKey(TrimmedBlanks(line.substr(0, equals)), TrimmedBlanks(line.substr(equals + 1)));
 }
 
 bool CCatalogueParser::OpenSection(std::string_view name)

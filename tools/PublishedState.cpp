@@ -2,6 +2,7 @@
 
 #include "base/GbkText.h"
 #include "tools/ClassroomStateText.h"
+#include "tools/SectionedText.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,19 +11,10 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::string_view kSpaces = " \t\r";
 // In the order of kKeys.
 enum Key { kMode, kHosts, kMessage, kPauseId, kPauseUntil, kAfterPause, kLesson, kSetAt, kKeyCount };
 constexpr const char* kKeys[kKeyCount]
     = {"mode", "hosts", "message", "pause-id", "pause-until", "after-pause", "lesson", "set-at"};
-
-std::string_view Trimmed(std::string_view text)
-{
-    const std::size_t start = text.find_first_not_of(kSpaces);
-    if (start == std::string_view::npos)
-        return {};
-    return text.substr(start, text.find_last_not_of(kSpaces) - start + 1);
-}
 
 bool ReadUnsigned(std::string_view value, unsigned long long highest, unsigned long long& number)
 {
@@ -90,13 +82,13 @@ bool ParsePublishedState(std::string_view text, PublishedState& state, std::stri
     int lineNumber = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        const std::string_view line = Trimmed(text.substr(0, end));
+        const std::string_view line = TrimmedBlanks(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         ++lineNumber;
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         const std::size_t equals = line.find('=');
-        const std::string_view name = Trimmed(line.substr(0, equals));
+        const std::string_view name = TrimmedBlanks(line.substr(0, equals));
         Key key = kMode;
         while (key < kKeyCount && name != kKeys[key])
             key = static_cast<Key>(key + 1);
@@ -107,7 +99,7 @@ bool ParsePublishedState(std::string_view text, PublishedState& state, std::stri
         else if (seen[key])
             reason = std::string(kKeys[key]) + " is given twice";
         else
-            ApplyValue(key, Trimmed(line.substr(equals + 1)), state, reason);
+            ApplyValue(key, TrimmedBlanks(line.substr(equals + 1)), state, reason);
         if (!reason.empty()) {
             problem = "line " + std::to_string(lineNumber) + ": " + reason;
             return false;

@@ -17,6 +17,9 @@ struct SectionedLine {
     std::string_view value;
 };
 
+// `text` without the blanks (spaces, tabs, carriage returns) around it.
+std::string_view TrimmedBlanks(std::string_view text);
+
 // Hands each section and key line of `text` to `take` in order; a line
 // that is neither is named in `problem` as "LINE: ..." and skipped. Returns
 // whether every line was well formed. `take` returns "" or the line's
