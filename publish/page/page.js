@@ -19,6 +19,8 @@ const kHostEntry = new RegExp('^(?:(?:25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)(?:\\.
   '(?=.{1,253}$)(?:[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\\.)*(?![0-9]+$)[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?)$');
 const kLongestHosts = 699;
 const kModeNames = { open: '开放', lesson: '仅本课', paused: '暂停' };
+// How long the page waits before asking an unreachable server again.
+const kStartRetrySeconds = 3;
 
 let csrf = '';
 let user = '';
@@ -302,7 +304,8 @@ function editJson() {
 
 // After any change: the draft is kept, the preview drawn, the mistakes
 // shown; whether every character can be shown to the pupils only the
-// server can tell, so it is asked once typing pauses.
+// server can tell, so it is asked once typing pauses. The page asks that by
+// itself, so a session that ran out is left to the next click.
 function changed() {
   saveDraft();
   renderPreview();
@@ -312,7 +315,7 @@ function changed() {
   if (problems.size) return;
   $('problem').textContent = '';
   checkTimer = setTimeout(() => {
-    post('/api/check', editJson()).then(() => { serverProblem = null; showProblems(); },
+    post('/api/check', editJson(), false).then(() => { serverProblem = null; showProblems(); },
       (error) => { placeServerProblem(error); showProblems(); });
   }, 400);
 }
@@ -749,10 +752,19 @@ function start() {
     event.preventDefault();
     event.returnValue = '';
   });
+  showFirstState();
+}
+
+// Until the server first answers, the page says why it is empty and asks again.
+function showFirstState() {
   getState().then((state) => {
+    $('start-problem').hidden = true;
     show(state);
     if (user) startEdit(readDraft() || onAir);
     else $('user').focus();
+  }, () => {
+    $('start-problem').hidden = false;
+    setTimeout(showFirstState, kStartRetrySeconds * 1000);
   });
 }
 

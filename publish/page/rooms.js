@@ -8,7 +8,8 @@ let wallRound = 0;
 let wallTimer = 0;
 
 // With every state the page shows: the rooms are asked for again only when
-// another teacher signs in.
+// another teacher signs in, or when the last look failed. The page asks by
+// itself here, so a session that ran out is left to the next click.
 function watchRooms(state) {
   if (state.user === roomsOf) return;
   roomsOf = state.user;
@@ -17,7 +18,7 @@ function watchRooms(state) {
   $('room-pick').hidden = true;
   $('wall-button').hidden = true;
   $('room-name').textContent = '';
-  if (state.user) request('/api/rooms').then(showRooms, failed);
+  if (state.user) request('/api/rooms', undefined, false).then(showRooms, () => { roomsOf = null; });
 }
 
 function showRooms(answer) {
