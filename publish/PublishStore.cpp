@@ -355,7 +355,16 @@ std::string CPublishStore::PublishSet(const std::string& name, const std::string
 std::string CPublishStore::DeleteSet(const std::string& name)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!IsSetName(name) || ::unlink(SetPath(name).c_str()) != 0)
+    if (!IsSetName(name))
+        return "没有这个课程";
+    // A slot without its set would put the standing catalogue on the air at
+    // its start, with no word to the teacher.
+    const Timetable timetable = ReadTimetable();
+    const std::string setFile = SetFile(name);
+    if (std::any_of(timetable.slots.begin(), timetable.slots.end(),
+            [&](const TimetableSlot& slot) { return slot.setFile == setFile; }))
+        return "课表中还有这个课程的课，请先在课表中换掉或删除它们";
+    if (::unlink(SetPath(name).c_str()) != 0)
         return "没有这个课程";
     return "";
 }

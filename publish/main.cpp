@@ -8,8 +8,10 @@
 #include "publish/PublishRooms.h"
 #include "publish/TeacherAccounts.h"
 #include "publish/TlsCertificate.h"
+#include "tools/RoomsFile.h"
 #include "tools/StopSignals.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -51,6 +53,19 @@ std::string RoomsWords(const CTeacherAccounts& accounts, const std::string& name
     return rooms.admin ? " as an admin, in every room" : rooms.every ? " in every room" : " in " + rooms.Text();
 }
 
+// A mistyped id gives the teacher no room and no error: IT staff hear of it
+// here, while the account is still kept, as rooms.ini may come later.
+void NameUnknownRooms(const CTeacherAccounts& accounts, const PublishOptions& options)
+{
+    const RoomsRead read = ReadRoomsFile(options.roomsPath, 0);
+    for (const std::string& id : accounts.RoomsOf(options.userName).ids) {
+        const auto named = std::find_if(read.rooms.begin(), read.rooms.end(),
+            [&](const RoomSettings& room) { return room.id == id; });
+        if (named == read.rooms.end())
+            PrintLine("note: " + options.roomsPath + " has no room " + id + " yet; the teacher sees it once it has");
+    }
+}
+
 int AddUser(const PublishOptions& options)
 {
     CTeacherAccounts accounts(options.usersPath);
@@ -59,6 +74,8 @@ int AddUser(const PublishOptions& options)
         const std::string problem = accounts.SetRooms(options.userName, options.teacherRooms);
         PrintLine(problem.empty() ? "teacher " + options.userName + RoomsWords(accounts, options.userName) + " now"
                                   : problem);
+        if (problem.empty())
+            NameUnknownRooms(accounts, options);
         return problem.empty() ? 0 : kExitFailure;
     }
     std::string password;
@@ -77,6 +94,8 @@ int AddUser(const PublishOptions& options)
     PrintLine(problem.empty() ? "teacher " + options.userName + " can sign in" + RoomsWords(accounts, options.userName)
                 + "; accounts in " + options.usersPath
                               : problem);
+    if (problem.empty())
+        NameUnknownRooms(accounts, options);
     return problem.empty() ? 0 : kExitFailure;
 }
 

@@ -724,6 +724,10 @@ function start() {
     button.addEventListener('click', () => pressMode(button.dataset.mode));
   }
   $('end-pause').addEventListener('click', () => pressMode($('end-pause').dataset.after));
+  // Enter in the pause's own fields presses 暂停, as in a form.
+  for (const field of [$('pause-message'), $('pause-minutes')]) {
+    field.addEventListener('keydown', (event) => { if (event.key === 'Enter') pressMode('paused'); });
+  }
   startTimetable();
   $('edit-form').addEventListener('focusout', (event) => {
     if (!event.target.classList.contains('field')) return;

@@ -395,8 +395,10 @@ TEST_F(PublishServerTest, TheTimetableIsEditedOnThePageAndWhatIsDoneDuringASlotH
     EXPECT_TRUE(timetable["slots"][0]["offThisWeek"]);
     EXPECT_EQ(m_store.Classroom().mode, ClassroomMode::Open) << "the slot's pause ended with it";
     EXPECT_EQ(Post("/api/mode", {{"mode", "paused"}, {"message", ""}, {"untilLessonEnd", true}})->status, 400);
+    EXPECT_EQ(Post("/api/delete-set", {{"set", "语文"}})->status, 400) << "a slot still names the set";
     timetable = json::parse(Post("/api/timetable", {{"action", "delete"}, {"id", 1}})->body);
     EXPECT_TRUE(timetable["slots"].empty());
+    EXPECT_EQ(Post("/api/delete-set", {{"set", "语文"}})->status, 200);
 }
 
 // The mode buttons' request: a teacher's press writes the state file at

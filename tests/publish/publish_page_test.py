@@ -506,14 +506,15 @@ class ClassroomModeTest(PageCase):
         wait_for("open is on the air", lambda: pressed() == ["开放"])
         self.find("#pause-message").send_keys("请看黑板")
         self.find("#pause-minutes").send_keys("5")
-        steps = [  # the button, what the file then says, what the page says
+        steps = [  # the button (or Enter in a pause field), what the file then says, what the page says
             (".mode[data-mode=lesson]", ["mode = lesson"], "学生的屏幕现在：仅本课"),
-            (".mode[data-mode=paused]", ["mode = paused", "message = 请看黑板", "after-pause = lesson"],
+            ("#pause-minutes", ["mode = paused", "message = 请看黑板", "after-pause = lesson"],
              "学生的屏幕现在：暂停，显示“请看黑板”，还剩 (5:00|4:5\\d)，之后回到仅本课"),
             ("#end-pause", ["mode = lesson"], "学生的屏幕现在：仅本课"),
         ]
         for button, lines, says in steps:
-            self.find(button).click()
+            pressed_by = self.find(button)
+            pressed_by.send_keys(Keys.ENTER) if pressed_by.tag_name == "input" else pressed_by.click()
             wait_for(button + " on the air", lambda: all(line + "\n" in self.state_file() for line in lines))
             wait_for(button + " shown", lambda: re.match(says, self.text_of("#mode-text")))
         self.assertEqual(pressed(), ["仅本课"])
