@@ -2,6 +2,7 @@
 
 #include "base/WholeFile.h"
 #include "publish/JsonText.h"
+#include "tools/RoomSummary.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -28,7 +29,7 @@ nlohmann::json RoomAnswer(const std::string& onAirFolder, std::int64_t nowSecond
     if (read.state == WholeFileRead::State::Missing)
         return NoRoom("还没有教室的报告：广播程序没有运行，或者没有打开教室视图");
     if (read.state == WholeFileRead::State::TooLarge)
-        return NoRoom("教室的报告太大（超过 4 MB），没有读取，请告诉管理员");
+        return NoRoom("教室的报告太大（超过 " + std::to_string(kLargestRoomSummary >> 20) + " MB），没有读取，请告诉管理员");
     nlohmann::json room;
     if (read.state != WholeFileRead::State::Loaded || !ReadJsonObject(text, kRoomJsonDepth, room)
         || !room.contains("machines") || !room["machines"].is_array() || !room.contains("written")

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -9,9 +8,6 @@ namespace kestrel {
 
 // The page's room view asks for what the screens in the room report, as
 // the announcer sums it up in its on-air folder (room.json).
-
-// A room of 4096 machines takes about a megabyte; a larger file is not read.
-constexpr std::size_t kLargestRoomSummary = 4 << 20;
 
 // The answer to /api/room:
 // {"room": the summary, "age": seconds since the announcer wrote it}, the

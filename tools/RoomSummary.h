@@ -2,10 +2,16 @@
 
 #include "tools/RoomTable.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace kestrel {
+
+// The most room.json can take: 4096 machines whose every text is as long as
+// a report allows and escaped to six times its length, about 6 MB. Its
+// readers read no more.
+constexpr std::size_t kLargestRoomSummary = 8 << 20;
 
 // The room's summary, room.json, as the publishing page and --room read it:
 // the room's port, the digest on the air, when it was written (unix

@@ -14,6 +14,7 @@
 #include "tools/OneLine.h"
 #include "tools/ReportListener.h"
 #include "tools/RoomFolders.h"
+#include "tools/RoomSummary.h"
 #include "tools/RoomText.h"
 #include "tools/RoomsFile.h"
 #include "tools/SecretKeyFile.h"
@@ -225,9 +226,7 @@ bool PrintRoomView(const std::string& folder)
     std::string summary;
     std::string table;
     std::string error;
-    // 4096 machines whose every text is escaped to six times its length.
-    constexpr std::size_t kLargestSummary = 8 << 20;
-    const WholeFileRead read = ReadWholeFile(path, kLargestSummary, summary);
+    const WholeFileRead read = ReadWholeFile(path, kLargestRoomSummary, summary);
     if (read.state != WholeFileRead::State::Loaded) {
         PrintLine("no room view in " + path + ": "
             + (read.state == WholeFileRead::State::Missing ? "is the announcer running, with --on-air?"

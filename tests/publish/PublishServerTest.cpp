@@ -4,6 +4,7 @@
 #include "publish/RoomAnswer.h"
 #include "publish/TlsCertificate.h"
 #include "tools/RoomFolders.h"
+#include "tools/RoomSummary.h"
 
 #include "tests/support/PublishAttacks.h"
 #include "tests/support/ScopedTimeZone.h"
@@ -263,7 +264,7 @@ TEST_F(PublishServerTest, TheRoomIsForSignedInTeachersAndAMissingOrOversizedSumm
     ASSERT_EQ(SignIn(kPassword), 200);
     EXPECT_NE(room()["why"].get<std::string>().find("还没有教室的报告"), std::string::npos);
     m_state.Write(m_state.Path() + "/room.json", std::string(kLargestRoomSummary + 1, ' '));
-    EXPECT_NE(room()["why"].get<std::string>().find("太大"), std::string::npos);
+    EXPECT_NE(room()["why"].get<std::string>().find("太大（超过 8 MB）"), std::string::npos);
     m_state.Write(m_state.Path() + "/room.json", R"({"written": 1, "machines": [{"name": "pc01"}]})");
     const json read = room();
     EXPECT_EQ(read["room"]["machines"][0]["name"], "pc01");
@@ -565,7 +566,7 @@ TEST_F(PublishRoomsTest, EveryRequestAboutAnotherRoomIsRefusedAndAboutOnesOwnAns
                                {"set", "周一"}, {"mode", "lesson"}}},
         {"/api/republish", {{"id", version}}},
         {"/api/version", {{"id", version}}},
-        {"/api/delete-set", {{"set", "周一"}}},
+        {"/api/delete-set", {{"set", "周二"}}},
         {"/api/mode", {{"mode", "paused"}, {"minutes", 5}}},
     };
     const auto refused = [](const httplib::Result& result) {

@@ -133,10 +133,18 @@ TEST_F(RoomTableTest, OfflineAfterThreeReportPeriodsForgottenAfterAnHour)
 
 TEST_F(RoomTableTest, HoldsAMachineForEach4096AddressesThenCountsTheRestUntilOneIsForgotten)
 {
+    // Every text at its longest and all of it escaped: the summary still
+    // fits what its readers read.
+    ScreenReport longest = Report("");
+    SetReportText(longest.machine, std::string(sizeof longest.machine - 1, '<'));
+    SetReportText(longest.login, std::string(sizeof longest.login - 1, '>'));
+    SetReportText(longest.pageHost, std::string(sizeof longest.pageHost - 1, '&'));
+    SetReportText(longest.version, std::string(sizeof longest.version - 1, '<'));
     // From the top down, so that every new address goes first in order.
     for (std::uint32_t i = CRoomTable::kCapacity; i > 0; --i)
-        Send(kNamed + i, Report("pc"), 0);
+        Send(kNamed + i, longest, 0);
     ASSERT_EQ(m_table->Count(), CRoomTable::kCapacity);
+    EXPECT_LE(RoomSummaryText(*m_table, RoomDrops(), 0, 0, "1.0").size(), kLargestRoomSummary);
     EXPECT_EQ(m_table->Machine(0).address, kNamed + 1);
     EXPECT_EQ(m_table->Machine(CRoomTable::kCapacity - 1).address, kNamed + CRoomTable::kCapacity);
     Send(kNamed + 0xFFFF, Report("late"), 0);

@@ -607,7 +607,7 @@ void MainDlgTest::newWindowsInsideOpenInTheOwnView()
     const QString outside = QStringLiteral("/outside.html");
     const int outsideBefore = Requests(outside);
     LoadAndWait(QStringLiteral("/popups.html"));
-    ClickPage();
+    ClickPageUntil([&] { return Requests(outside) > outsideBefore; });
     QTRY_COMPARE_WITH_TIMEOUT(BrowserOf(*m_dlg)->LocationURL(), Url(outside), kLoadTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(Requests(outside), outsideBefore + 1, kLoadTimeout);
     QVERIFY(m_desktop.opened.isEmpty());
