@@ -53,16 +53,20 @@ std::string RoomsWords(const CTeacherAccounts& accounts, const std::string& name
     return rooms.admin ? " as an admin, in every room" : rooms.every ? " in every room" : " in " + rooms.Text();
 }
 
+// The rooms file the page's service reads; with --add-user, --rooms is the teacher's rooms.
+constexpr const char* kServiceRoomsPath = "/etc/kestrel/rooms.ini";
+
 // A mistyped id gives the teacher no room and no error: IT staff hear of it
 // here, while the account is still kept, as rooms.ini may come later.
-void NameUnknownRooms(const CTeacherAccounts& accounts, const PublishOptions& options)
+void NameUnknownRooms(const CTeacherAccounts& accounts, const std::string& userName)
 {
-    const RoomsRead read = ReadRoomsFile(options.roomsPath, 0);
-    for (const std::string& id : accounts.RoomsOf(options.userName).ids) {
+    const RoomsRead read = ReadRoomsFile(kServiceRoomsPath, 0);
+    for (const std::string& id : accounts.RoomsOf(userName).ids) {
         const auto named = std::find_if(read.rooms.begin(), read.rooms.end(),
             [&](const RoomSettings& room) { return room.id == id; });
         if (named == read.rooms.end())
-            PrintLine("note: " + options.roomsPath + " has no room " + id + " yet; the teacher sees it once it has");
+            PrintLine(std::string("note: ") + kServiceRoomsPath + " has no room " + id
+                + " yet; the teacher sees it once it has");
     }
 }
 
@@ -70,33 +74,32 @@ int AddUser(const PublishOptions& options)
 {
     CTeacherAccounts accounts(options.usersPath);
     // A teacher already there with rooms given: only the rooms change.
-    if (!options.teacherRooms.empty() && accounts.Exists(options.userName)) {
-        const std::string problem = accounts.SetRooms(options.userName, options.teacherRooms);
-        PrintLine(problem.empty() ? "teacher " + options.userName + RoomsWords(accounts, options.userName) + " now"
-                                  : problem);
-        if (problem.empty())
-            NameUnknownRooms(accounts, options);
-        return problem.empty() ? 0 : kExitFailure;
+    const bool roomsOnly = !options.teacherRooms.empty() && accounts.Exists(options.userName);
+    std::string problem;
+    if (!roomsOnly) {
+        std::string password;
+        std::string again;
+        if (!ReadPassword("password: ", password)) {
+            PrintLine("no password on standard input");
+            return kExitFailure;
+        }
+        if (::isatty(STDIN_FILENO) == 1 && (!ReadPassword("again: ", again) || again != password)) {
+            PrintLine("the two passwords differ; nothing changed");
+            return kExitFailure;
+        }
+        problem = accounts.SetPassword(options.userName, password);
     }
-    std::string password;
-    std::string again;
-    if (!ReadPassword("password: ", password)) {
-        PrintLine("no password on standard input");
-        return kExitFailure;
-    }
-    if (::isatty(STDIN_FILENO) == 1 && (!ReadPassword("again: ", again) || again != password)) {
-        PrintLine("the two passwords differ; nothing changed");
-        return kExitFailure;
-    }
-    std::string problem = accounts.SetPassword(options.userName, password);
     if (problem.empty() && !options.teacherRooms.empty())
         problem = accounts.SetRooms(options.userName, options.teacherRooms);
-    PrintLine(problem.empty() ? "teacher " + options.userName + " can sign in" + RoomsWords(accounts, options.userName)
-                + "; accounts in " + options.usersPath
-                              : problem);
-    if (problem.empty())
-        NameUnknownRooms(accounts, options);
-    return problem.empty() ? 0 : kExitFailure;
+    if (!problem.empty()) {
+        PrintLine(problem);
+        return kExitFailure;
+    }
+    const std::string rooms = RoomsWords(accounts, options.userName);
+    PrintLine("teacher " + options.userName
+        + (roomsOnly ? rooms + " now" : " can sign in" + rooms + "; accounts in " + options.usersPath));
+    NameUnknownRooms(accounts, options.userName);
+    return 0;
 }
 
 int RemoveUser(const PublishOptions& options)

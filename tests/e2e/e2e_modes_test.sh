@@ -61,7 +61,7 @@ echo "== key, teacher, page and announcer"
 "$announcer" --gen-key "$work/announce.key" >"$work/trusted-keys" 2>/dev/null || fail "no key made"
 chmod 644 "$work/trusted-keys"
 echo "correct horse" | "$publish" --add-user anna --users "$work/users" >/dev/null || fail "no teacher added"
-echo "correct horse" | "$publish" --add-user bo --rooms r999 --users "$work/users" | grep "has no room r999" >/dev/null \
+echo "correct horse" | "$publish" --add-user bo --rooms r999 --users "$work/users" | grep "/etc/kestrel/rooms.ini has no room r999" >/dev/null \
   || fail "a room missing from rooms.ini went unnamed"
 "$publish" --port "$page_port" --state "$work/state" --users "$work/users" --catalogue "$work/catalogue.ini" \
   --picture-url "$site/pictures/" >"$publish_log" 2>&1 &

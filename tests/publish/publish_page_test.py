@@ -436,7 +436,8 @@ class PublishTest(PageCase):
         self.assertEqual(self.published_names(), ["第二版"])
         self.find("#undo").click()
         wait_for("the version before is on the air", lambda: self.published_names() == ["第一版"])
-        WebDriverWait(self.browser, WAIT).until(lambda b: self.find(".link-name").get_attribute("value") == "第一版")
+        wait_for("the editor shows it", lambda: self.browser.execute_script(  # in one step: the rows are drawn anew
+            "return document.querySelector('.link-name').value") == "第一版")
 
     def test_the_history_names_the_links_and_restores_a_version_after_asking(self):
         self.signed_in()
@@ -577,8 +578,7 @@ class NothingIsLostTest(PageCase):
         self.signed_in()
         self.add_link("草稿")
         self.assertEqual(self.text_of("#bar-text"), "有未发布的修改")
-        # The page comes, its first look at the server does not.
-        self.browser.execute_cdp_cmd("Network.enable", {})
+        self.browser.execute_cdp_cmd("Network.enable", {})  # the page comes, its first look at the server does not
         self.browser.execute_cdp_cmd("Network.setBlockedURLs", {"urls": ["*/api/state*"]})
         self.browser.refresh()
         wait_for("why the page is empty", lambda: self.find("#start-problem").is_displayed())

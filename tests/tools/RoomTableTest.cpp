@@ -133,13 +133,10 @@ TEST_F(RoomTableTest, OfflineAfterThreeReportPeriodsForgottenAfterAnHour)
 
 TEST_F(RoomTableTest, HoldsAMachineForEach4096AddressesThenCountsTheRestUntilOneIsForgotten)
 {
-    // Every text at its longest and all of it escaped: the summary still
-    // fits what its readers read.
+    // Every text at its longest, all escaped: the summary still fits what its readers read.
     ScreenReport longest = Report("");
-    SetReportText(longest.machine, std::string(sizeof longest.machine - 1, '<'));
-    SetReportText(longest.login, std::string(sizeof longest.login - 1, '>'));
-    SetReportText(longest.pageHost, std::string(sizeof longest.pageHost - 1, '&'));
-    SetReportText(longest.version, std::string(sizeof longest.version - 1, '<'));
+    const auto fill = [](auto&... texts) { (SetReportText(texts, std::string(sizeof texts, '<')), ...); };
+    fill(longest.machine, longest.login, longest.pageHost, longest.version);
     // From the top down, so that every new address goes first in order.
     for (std::uint32_t i = CRoomTable::kCapacity; i > 0; --i)
         Send(kNamed + i, longest, 0);
